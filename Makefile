@@ -1,0 +1,31 @@
+# Mailfold: the two set-up commands are `make demo` and `make test`.
+BUILD   ?= build
+RELEASE ?= build-release
+JOBS    ?= $(shell nproc)
+
+.PHONY: all deps configure build test demo bench crashtest clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@bash scripts/demo.sh $(BUILD)
+
+bench: deps
+	@cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMAILFOLD_SANITIZE=OFF >/dev/null
+	@cmake --build $(RELEASE) -j $(JOBS)
+	@bash scripts/bench.sh $(RELEASE)
+
+clean:
+	@rm -rf $(BUILD) $(RELEASE)

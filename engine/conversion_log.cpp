@@ -1,0 +1,45 @@
+#include "engine/conversion_log.h"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "engine/store_paths.h"
+
+namespace mailfold::engine {
+
+std::string LogPathFor(const std::string& storePath) {
+  const std::string folder = ParentPathOf(storePath, '/');
+  const std::string name = FileNameOf(storePath, '/');
+  const std::string logName = ReplaceAll(name, ".pst", ".log");
+  if (logName == name) return storePath + ".log";
+  return folder + logName;
+}
+
+void StartLog(const std::string& logPath) {
+  std::FILE* file = std::fopen(logPath.c_str(), "wb");
+  if (!file) {
+    const int error = errno;
+    throw std::runtime_error("The log file " + logPath + " could not be created: " + std::strerror(error));
+  }
+  const std::string header = std::string(kLogHeader) + "\r\n";
+  const bool written = std::fwrite(header.data(), 1, header.size(), file) == header.size();
+  const int writeError = errno;
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed)
+    throw std::runtime_error("The log file " + logPath + " could not be written: " + std::strerror(writeError));
+}
+
+LogAppender::LogAppender(const std::string& logPath) : file_(std::fopen(logPath.c_str(), "ab")) {}
+
+LogAppender::~LogAppender() {
+  if (file_) std::fclose(file_);
+}
+
+bool LogAppender::WriteBad(const std::string& sourcePath) {
+  if (!file_) return false;
+  const std::string line = kBadLinePrefix + sourcePath + "\r\n";
+  return std::fwrite(line.data(), 1, line.size(), file_) == line.size() && std::fflush(file_) == 0;
+}
+
+}  // namespace mailfold::engine

@@ -1,0 +1,18 @@
+#include "engine/conversion_screen.h"
+
+namespace mailfold::engine {
+
+std::string DisplayedCaption(const std::string& caption) {
+  std::string shown;
+  for (std::size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] != '&') {
+      shown += caption[i];
+    } else if (i + 1 < caption.size() && caption[i + 1] == '&') {
+      shown += '&';
+      ++i;
+    }
+  }
+  return shown;
+}
+
+}  // namespace mailfold::engine

@@ -1,0 +1,9 @@
+#include "engine/store_component.h"
+
+namespace mailfold::engine {
+
+std::string FolderDoesNotExistDescription(const std::string& missingName) {
+  return "Folder \"" + missingName + "\" does not exist";
+}
+
+}  // namespace mailfold::engine

@@ -1,0 +1,126 @@
+#include "pst/messaging/message_properties.h"
+
+#include <chrono>
+#include <limits>
+
+#include "pst/ltp/property.h"
+#include "pst/messaging/entry_id.h"
+#include "pst/messaging/property_tags.h"
+#include "pst/messaging/store_tags.h"
+
+namespace mailfold::pst {
+namespace {
+
+// 100-ns intervals between 1601-01-01 and 1970-01-01.
+constexpr std::uint64_t kUnixEpochTicks = 116444736000000000ULL;
+
+std::uint64_t bagSize(const PropertyBag& bag) {
+  std::uint64_t total = 0;
+  for (const auto& [tag, value] : bag.all())
+    if (tag != kPrMessageSize) total += storedValueSize(tagType(tag), value);
+  for (const auto& n : bag.named()) total += storedValueSize(n.type, n.value);
+  return total;
+}
+
+std::uint64_t messageSizeRaw(const MessageModel& m) {
+  std::uint64_t total = bagSize(m.props);
+  for (const auto& r : m.recipients) total += bagSize(r.props);
+  for (const auto& a : m.attachments) {
+    total += bagSize(a.props);
+    if (a.embedded) total += messageSizeRaw(*a.embedded);
+  }
+  return total;
+}
+
+void unicodeTags(PropertyBag& bag) {
+  std::vector<PropTag> eightBit;
+  for (const auto& [tag, value] : bag.all())
+    if (tagType(tag) == kPtString8) eightBit.push_back(tag);
+  for (PropTag tag : eightBit) {
+    const PropTag wide = makeTag(tagId(tag), kPtUnicode);
+    if (!bag.has(wide)) bag.set(wide, *bag.get(tag));
+    bag.erase(tag);
+  }
+}
+
+}  // namespace
+
+FileTime fileTimeNow() {
+  const auto since = std::chrono::system_clock::now().time_since_epoch();
+  const auto ticks = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100;
+  return FileTime{kUnixEpochTicks + static_cast<std::uint64_t>(ticks)};
+}
+
+std::uint64_t storedValueSize(std::uint16_t type, const PropertyValue& value) {
+  if (const auto* src = std::get_if<std::shared_ptr<const ByteSource>>(&value)) return *src ? (*src)->size() : 0;
+  if (const std::uint32_t w = ltp::fixedWidth(type)) return w;
+  if (const auto* s = std::get_if<std::string>(&value)) {
+    if (type == kPtUnicode) return ltp::utf8ToUtf16le(*s).size();
+    return s->size();
+  }
+  if (const auto* b = std::get_if<Bytes>(&value)) return b->size();
+  return ltp::encodeValue(type, value).size();
+}
+
+std::int32_t messageSize(const MessageModel& message) {
+  const std::uint64_t size = messageSizeRaw(message);
+  return static_cast<std::int32_t>(std::min<std::uint64_t>(size, std::numeric_limits<std::int32_t>::max()));
+}
+
+void completeMessage(MessageModel& m, FileTime now, std::optional<std::int32_t> messageFlags) {
+  unicodeTags(m.props);
+  for (auto& r : m.recipients) unicodeTags(r.props);
+  for (auto& a : m.attachments) unicodeTags(a.props);
+
+  PropertyBag& p = m.props;
+  if (!p.has(kPrMessageClass)) p.set(kPrMessageClass, std::string(kClassNote));
+  if (!p.has(kPrMessageStatus)) p.set(kPrMessageStatus, std::int32_t{0});
+  if (!p.has(kPrCreationTime)) p.set(kPrCreationTime, now);
+  if (!p.has(kPrLastModificationTime)) p.set(kPrLastModificationTime, now);
+  if (const Bytes* key = p.getAs<Bytes>(kPrSearchKey); !key || key->empty()) p.set(kPrSearchKey, randomKey());
+
+  std::int32_t flags = 0;
+  if (messageFlags) {
+    flags = *messageFlags;
+  } else if (const auto* f = p.getAs<std::int32_t>(kPrMessageFlags)) {
+    flags = *f;
+  }
+  const bool hasAttachments = !m.attachments.empty();
+  flags = hasAttachments ? (flags | kMsgFlagHasAttach) : (flags & ~kMsgFlagHasAttach);
+  p.set(kPrMessageFlags, flags);
+  p.set(kPrHasAttach, hasAttachments);
+
+  for (auto& a : m.attachments) {
+    // An embedded message is written as one whatever method the caller named.
+    if (a.embedded) {
+      a.props.set(kPrAttachMethod, kAttachEmbeddedMessage);
+    } else if (!a.props.has(kPrAttachMethod)) {
+      a.props.set(kPrAttachMethod, kAttachByValue);
+    }
+    if (!a.props.has(kPrRenderingPosition)) a.props.set(kPrRenderingPosition, kRenderingPositionHidden);
+    if (a.embedded) {
+      a.props.erase(kPrAttachDataBin);
+      completeMessage(*a.embedded, now, std::nullopt);
+    }
+  }
+  // Attachment sizes follow what is stored for them.
+  for (auto& a : m.attachments) {
+    std::uint64_t size = bagSize(a.props);
+    if (a.embedded) size += messageSizeRaw(*a.embedded);
+    a.props.set(kPrAttachSize,
+                static_cast<std::int32_t>(std::min<std::uint64_t>(size, std::numeric_limits<std::int32_t>::max())));
+  }
+  p.set(kPrMessageSize, std::int32_t{0});
+  p.set(kPrMessageSize, messageSize(m));
+}
+
+PropertyBag rowFor(const TableLayout& layout, const PropertyBag& props) {
+  PropertyBag row;
+  for (const auto& c : layout.columns) {
+    if (c.tag == ltp::kTagLtpRowId || c.tag == ltp::kTagLtpRowVer) continue;
+    if (const PropertyValue* v = props.get(c.tag)) row.set(c.tag, *v);
+  }
+  return row;
+}
+
+}  // namespace mailfold::pst

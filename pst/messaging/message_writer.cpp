@@ -1,0 +1,117 @@
+#include "pst/messaging/message_writer.h"
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "pst/ltp/property_context.h"
+#include "pst/messaging/property_tags.h"
+
+namespace mailfold::pst {
+namespace {
+
+std::string hex(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%X", v);
+  return buf;
+}
+
+// Every property of a bag with the tag it is stored under (named ones through the map).
+std::vector<std::pair<PropTag, const PropertyValue*>> storedProperties(const PropertyBag& bag, NameToIdMap& names) {
+  std::vector<std::pair<PropTag, const PropertyValue*>> out;
+  for (const auto& [tag, value] : bag.all()) out.emplace_back(storedTag(tag), &value);
+  for (const auto& n : bag.named()) {
+    const std::uint16_t type = n.type == kPtString8 ? std::uint16_t{kPtUnicode} : n.type;
+    out.emplace_back(makeTag(names.add(n.key), type), &n.value);
+  }
+  return out;
+}
+
+bool fitsTableCell(PropTag tag, const PropertyValue& value) {
+  if (std::holds_alternative<std::shared_ptr<const ByteSource>>(value)) return false;
+  return tagType(tag) != kPtObject;
+}
+
+// A table of `rows` whose columns are the template's plus every property the rows carry.
+void writeTable(ndb::Node& node, const TableLayout& base, const std::vector<std::uint32_t>& rowIds,
+                const std::vector<std::vector<std::pair<PropTag, const PropertyValue*>>>& rows) {
+  std::vector<PropTag> extra;
+  for (const auto& row : rows)
+    for (const auto& [tag, value] : row)
+      if (fitsTableCell(tag, *value) && tagId(tag) != tagId(kPrAttachDataBin)) extra.push_back(tag);
+  const TableLayout layout = extendLayout(base, extra);
+  ltp::TableContext table = ltp::TableContext::create(node, toLtpLayout(layout));
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    ltp::RowValues cells;
+    for (const auto& [tag, value] : rows[i])
+      if (layout.column(tag)) cells[tag] = *value;
+    cells[ltp::kTagLtpRowId] = static_cast<std::int32_t>(rowIds[i]);
+    cells[ltp::kTagLtpRowVer] = std::int32_t{1};
+    table.appendRow(rowIds[i], cells);
+  }
+}
+
+void writeProperties(ltp::PropertyContext& pc, const std::vector<std::pair<PropTag, const PropertyValue*>>& props) {
+  for (const auto& [tag, value] : props) pc.set(tag, *value);
+}
+
+}  // namespace
+
+PropTag storedTag(PropTag tag) { return tagType(tag) == kPtString8 ? makeTag(tagId(tag), kPtUnicode) : tag; }
+
+ltp::TableLayout toLtpLayout(const TableLayout& layout) {
+  ltp::TableLayout out;
+  out.groupEnds = layout.groupEnds;
+  for (const auto& c : layout.columns) out.columns.push_back({c.tag, c.ibData, c.cbData, c.iBit});
+  return out;
+}
+
+void writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteContext& ctx) {
+  try {
+    ltp::PropertyContext pc = ltp::PropertyContext::create(node);
+    writeProperties(pc, storedProperties(message.props, *ctx.names));
+
+    // Every message has a recipient table, even an empty one.
+    {
+      std::vector<std::uint32_t> ids;
+      std::vector<std::vector<std::pair<PropTag, const PropertyValue*>>> rows;
+      for (std::size_t i = 0; i < message.recipients.size(); ++i) {
+        ids.push_back(static_cast<std::uint32_t>(i));
+        rows.push_back(storedProperties(message.recipients[i].props, *ctx.names));
+      }
+      auto sub = node.createSubnode(kNidMessageRecipientTable);
+      writeTable(*sub, recipientTemplate(), ids, rows);
+    }
+    if (message.attachments.empty()) return;
+
+    std::vector<std::uint32_t> ids;
+    std::vector<std::vector<std::pair<PropTag, const PropertyValue*>>> rows;
+    for (std::size_t i = 0; i < message.attachments.size(); ++i) {
+      const Attachment& a = message.attachments[i];
+      const ndb::Nid attNid = kNidFirstAttachment + static_cast<ndb::Nid>(i << 5);
+      auto attNode = node.createSubnode(attNid);
+      ltp::PropertyContext apc = ltp::PropertyContext::create(*attNode);
+      auto props = storedProperties(a.props, *ctx.names);
+      writeProperties(apc, props);
+      if (a.embedded) {
+        const ndb::Nid embeddedNid = ctx.newMessageNid();
+        auto embeddedNode = attNode->createSubnode(embeddedNid);
+        writeMessage(*embeddedNode, *a.embedded, ctx);
+        // The object reference: the sub-node holding the message and the message's size.
+        Bytes ref(8);
+        store<std::uint32_t>(ref.data(), embeddedNid);
+        const auto* size = a.embedded->props.getAs<std::int32_t>(kPrMessageSize);
+        store<std::uint32_t>(ref.data() + 4, size ? static_cast<std::uint32_t>(*size) : 0);
+        apc.set(kPtagAttachDataObject, ref);
+      }
+      ids.push_back(attNid);
+      rows.push_back(std::move(props));
+    }
+    auto sub = node.createSubnode(kNidMessageAttachmentTable);
+    writeTable(*sub, attachmentTemplate(), ids, rows);
+  } catch (const Error& e) {
+    throw Error("writing message node " + hex(node.nid()) + ": " + e.what());
+  }
+}
+
+}  // namespace mailfold::pst

@@ -1,0 +1,99 @@
+// A mail store file: open or create it, walk and add folders, add messages, commit.
+//
+// This is the interface the conversion engine uses. A Store owns the node database of one file;
+// Folder values are light handles (a store and a node id) that stay valid while the store is open.
+// Changes go into the store's open transaction and reach the file at commit() or close().
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pst/bytes.h"
+#include "pst/messaging/default_folders.h"
+#include "pst/messaging/message_model.h"
+#include "pst/ndb/node.h"
+
+namespace mailfold::pst {
+
+class Store;
+class StoreState;
+
+class Folder {
+ public:
+  ndb::Nid nid() const { return nid_; }
+  std::string name() const;
+  std::string containerClass() const;
+  // Messages in the folder and those without the read flag, as the folder records them.
+  std::int32_t contentCount() const;
+  std::int32_t unreadCount() const;
+  // Sub-folders in the order of the folder's hierarchy table (creation order for ours).
+  std::vector<Folder> children() const;
+  // The direct sub-folder with this name (compared without regard to ASCII case), if any.
+  std::optional<Folder> child(std::string_view name) const;
+  // Adds a mail folder (class IPF.Note) below this one. Throws Error when a sub-folder of that
+  // name exists already or the name is empty.
+  Folder addChild(std::string_view name, std::string_view containerClass = "IPF.Note");
+  // Writes a message into this folder and returns its node id. `messageFlags`, when given, is
+  // the PR_MESSAGE_FLAGS value to store (the has-attachment bit always follows the attachments).
+  ndb::Nid addMessage(const MessageModel& message, std::optional<std::int32_t> messageFlags = std::nullopt);
+  // Node ids of the messages, in contents-table order.
+  std::vector<ndb::Nid> messages() const;
+  Bytes entryId() const;
+
+ private:
+  friend class Store;
+  friend class StoreState;
+  Folder(StoreState* state, ndb::Nid nid) : state_(state), nid_(nid) {}
+  StoreState* state_;
+  ndb::Nid nid_;
+};
+
+class Store {
+ public:
+  // Writes a new, empty store at `path` (replacing nothing: throws when the file exists) with a
+  // fresh random provider UID and the folders every store has.
+  static std::unique_ptr<Store> create(const std::string& path, std::string_view displayName);
+  // Opens an existing store. Throws Error naming the file and the reason when it is not one.
+  static std::unique_ptr<Store> open(const std::string& path, bool writable);
+  // Opens the store at `path`, creating it with `displayName` when the file does not exist.
+  static std::unique_ptr<Store> openOrCreate(const std::string& path, std::string_view displayName);
+  ~Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  std::string displayName() const;
+  Guid providerUid() const;
+  // The entry id naming the store itself.
+  Bytes entryId() const;
+  bool writable() const;
+
+  Folder rootFolder();  // the invisible root (node 0x122)
+  Folder ipmRoot();     // "Top of Personal Folders": the root of the visible tree
+  // The default folder of `kind` (6 = Inbox, 5 = Sent Items, ...) found through the entry id the
+  // store records for it. Throws Error when the kind is unknown or no such folder is recorded.
+  Folder defaultFolder(int kind);
+  std::optional<Folder> findDefaultFolder(int kind);
+  // Creates the default folders that are missing (under the IPM root) and records them.
+  void validateIpmTree();
+  // The folder at `path`: components separated by "\", relative to the IPM root. A leading
+  // "\\<display name>" names the IPM root itself. Throws Error("Folder \"<name>\" does not exist")
+  // naming the first component that is missing.
+  Folder folderByPath(std::string_view path);
+  Folder folder(ndb::Nid nid);
+
+  // Makes everything written so far durable; the file is a complete store afterwards.
+  void commit();
+  // Commits and closes. Further use of the store or its folders throws.
+  void close();
+
+ private:
+  explicit Store(std::unique_ptr<StoreState> state);
+  std::unique_ptr<StoreState> state_;
+};
+
+}  // namespace mailfold::pst

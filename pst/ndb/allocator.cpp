@@ -1,0 +1,181 @@
+#include "pst/ndb/allocator.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "pst/ndb/file.h"
+#include "pst/ndb/page.h"
+
+namespace mailfold::pst::ndb {
+namespace {
+
+constexpr std::uint32_t kUnit = 64;
+constexpr std::uint32_t kUnitsPerPage = kPageSize / kUnit;
+
+// Bit n of a map is bit (7 - n % 8) of byte n / 8: the first 64 bytes are the top bit.
+bool bitAt(const std::array<std::uint8_t, 496>& b, std::uint32_t n) { return (b[n / 8] >> (7 - n % 8)) & 1; }
+
+}  // namespace
+
+void Allocator::addSection() {
+  const std::uint64_t index = bits_.size();
+  bits_.push_back({});
+  freeUnits_.push_back(kAMapBits);
+  dirty_.push_back(true);
+  fresh_.push_back(true);
+  setRun(index, 0, sectionMaps(index).pageCount() * kUnitsPerPage, true);
+}
+
+void Allocator::init(std::uint64_t sections) {
+  bits_.clear();
+  freeUnits_.clear();
+  dirty_.clear();
+  fresh_.clear();
+  firstWithRoom_ = 0;
+  for (std::uint64_t i = 0; i < sections; ++i) addSection();
+}
+
+void Allocator::load(const File& file, const Format& format, std::uint64_t sections) {
+  init(0);
+  for (std::uint64_t i = 0; i < sections; ++i) {
+    const std::uint64_t ib = amapOffset(i);
+    Bytes page = file.read(ib, kPageSize, "allocation map page");
+    if (std::string p = checkPage(format, page, PageType::kAMap, ib, ib); !p.empty())
+      throw Error("allocation map damaged: " + p);
+    std::array<std::uint8_t, 496> b{};
+    std::copy_n(page.begin() + static_cast<std::ptrdiff_t>(mapDataOffset(format)), 496, b.begin());
+    std::uint32_t used = 0;
+    for (std::uint8_t x : b) used += static_cast<std::uint32_t>(std::popcount(x));
+    bits_.push_back(b);
+    freeUnits_.push_back(kAMapBits - used);
+    dirty_.push_back(false);
+    fresh_.push_back(false);
+  }
+}
+
+void Allocator::setRun(std::uint64_t s, std::uint32_t first, std::uint32_t count, bool used) {
+  auto& b = bits_[s];
+  for (std::uint32_t n = first; n < first + count; ++n) {
+    const std::uint8_t mask = static_cast<std::uint8_t>(1u << (7 - n % 8));
+    if (used) b[n / 8] |= mask; else b[n / 8] &= static_cast<std::uint8_t>(~mask);
+  }
+  if (used) freeUnits_[s] -= count; else freeUnits_[s] += count;
+  dirty_[s] = true;
+}
+
+bool Allocator::runFree(const std::array<std::uint8_t, 496>& b, std::uint32_t first, std::uint32_t count) const {
+  for (std::uint32_t n = first; n < first + count; ++n)
+    if (bitAt(b, n)) return false;
+  return true;
+}
+
+bool Allocator::isFree(std::uint64_t ib, std::uint64_t size) const {
+  if (ib < kAMapFirst || size == 0 || size % kUnit || (ib - kAMapFirst) % kUnit) return false;
+  const std::uint64_t s = (ib - kAMapFirst) / kAMapCoverage;
+  const std::uint64_t first = (ib - amapOffset(s)) / kUnit;
+  if (s >= bits_.size() || first + size / kUnit > kAMapBits) return false;
+  return runFree(bits_[s], static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(size / kUnit));
+}
+
+void Allocator::markUsed(std::uint64_t ib, std::uint64_t size) {
+  if (ib < kAMapFirst || size == 0 || size % kUnit || (ib - kAMapFirst) % kUnit)
+    throw Error("space at " + hex(ib) + " (" + std::to_string(size) + " bytes) is not 64-byte aligned data space");
+  const std::uint64_t s = (ib - kAMapFirst) / kAMapCoverage;
+  const std::uint64_t first = (ib - amapOffset(s)) / kUnit;
+  if (s >= bits_.size() || first + size / kUnit > kAMapBits)
+    throw Error("space at " + hex(ib) + " (" + std::to_string(size) + " bytes) lies outside the mapped file");
+  if (!runFree(bits_[s], static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(size / kUnit)))
+    throw Error("space at " + hex(ib) + " (" + std::to_string(size) + " bytes) is used twice");
+  setRun(s, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(size / kUnit), true);
+}
+
+void Allocator::free(std::uint64_t ib, std::uint64_t size) {
+  const std::uint64_t s = (ib - kAMapFirst) / kAMapCoverage;
+  const std::uint64_t first = (ib - amapOffset(s)) / kUnit;
+  if (ib < kAMapFirst || s >= bits_.size() || first + size / kUnit > kAMapBits)
+    throw Error("internal: freeing space at " + hex(ib) + " outside the mapped file");
+  setRun(s, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(size / kUnit), false);
+  firstWithRoom_ = std::min(firstWithRoom_, s);
+}
+
+std::uint64_t Allocator::allocate(std::uint64_t size, bool page) {
+  if (size == 0 || size % kUnit || size > kMaxBlockSize) throw Error("internal: allocation of " + std::to_string(size) + " bytes");
+  const auto units = static_cast<std::uint32_t>(size / kUnit);
+  const std::uint32_t step = page ? kUnitsPerPage : 1;
+  for (std::uint64_t s = firstWithRoom_;; ++s) {
+    if (s == bits_.size()) addSection();
+    if (freeUnits_[s] < units) {
+      if (s == firstWithRoom_ && freeUnits_[s] == 0) ++firstWithRoom_;
+      continue;
+    }
+    const auto& b = bits_[s];
+    for (std::uint32_t n = 0; n + units <= kAMapBits;) {
+      if (b[n / 8] == 0xFF && n % 8 == 0) {
+        n += 8;
+        continue;
+      }
+      std::uint32_t used = 0;
+      for (std::uint32_t k = 0; k < units; ++k)
+        if (bitAt(b, n + k)) used = k + 1;
+      if (used == 0) {
+        setRun(s, n, units, true);
+        return amapOffset(s) + std::uint64_t{n} * kUnit;
+      }
+      n += used;
+      n = (n + step - 1) / step * step;
+    }
+  }
+}
+
+std::uint64_t Allocator::fileEof() const { return amapOffset(bits_.size()); }
+std::uint64_t Allocator::amapLast() const { return amapOffset(bits_.size() - 1); }
+
+std::uint64_t Allocator::freeBytes() const {
+  std::uint64_t units = 0;
+  for (auto f : freeUnits_) units += f;
+  return units * kUnit;
+}
+
+bool Allocator::dirty() const { return std::find(dirty_.begin(), dirty_.end(), true) != dirty_.end(); }
+
+void Allocator::writeMaps(File& file, std::uint64_t dlistBid) {
+  for (std::uint64_t s = 0; s < bits_.size(); ++s) {
+    const std::uint64_t ib = amapOffset(s);
+    if (fresh_[s]) {
+      // Pages that older clients read and newer ones ignore: no free pages or runs claimed.
+      const SectionMaps m = sectionMaps(s);
+      std::uint64_t at = ib + kPageSize;
+      if (m.pmap) {
+        Bytes pm(kPageSize, 0xFF);
+        sealPage(pm, PageType::kPMap, at, at);
+        file.write(at, pm);
+        at += kPageSize;
+      }
+      if (m.fmap) {
+        Bytes fm(kPageSize, 0x00);
+        sealPage(fm, PageType::kFMap, at, at);
+        file.write(at, fm);
+        at += kPageSize;
+      }
+      if (m.fpmap) {
+        Bytes fp(kPageSize, 0xFF);
+        sealPage(fp, PageType::kFPMap, at, at);
+        file.write(at, fp);
+      }
+      fresh_[s] = false;
+    }
+    if (dirty_[s]) {
+      Bytes page(bits_[s].begin(), bits_[s].end());
+      sealPage(page, PageType::kAMap, ib, ib);
+      file.write(ib, page);
+      dirty_[s] = false;
+    }
+  }
+  // The density list, as Outlook leaves it in the stores it writes: empty, so that a reader
+  // that uses it rebuilds it from the AMaps. It carries the next page id without taking it.
+  Bytes dl(kPageSize, 0);
+  sealPage(dl, PageType::kDList, dlistBid, kDListOffset);
+  file.write(kDListOffset, dl);
+}
+
+}  // namespace mailfold::pst::ndb

@@ -1,0 +1,62 @@
+// Free space of the file, as the allocation maps record it: one bit per 64 bytes, one AMap page
+// per 253,952-byte section. The file grows a whole section at a time, with the map pages that
+// fall due (AMap, and PMap/FMap/FPMap at their intervals) placed at the start of the section.
+//
+// The maps live in memory while the store is open (496 bytes per section) and are written in
+// place by writeMaps(); the transaction decides when that is safe.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "pst/bytes.h"
+#include "pst/ndb/format.h"
+
+namespace mailfold::pst::ndb {
+
+class File;
+
+class Allocator {
+ public:
+  // Fresh maps for `sections` sections: only the map pages themselves are in use.
+  void init(std::uint64_t sections);
+  // The maps as stored in the file (`sections` AMap pages). Throws when a page is damaged.
+  void load(const File& file, const Format& format, std::uint64_t sections);
+
+  // Marks [ib, ib+size) in use; used when rebuilding the maps from the B-trees. Throws when
+  // the range is outside the sections or already in use (two owners of the same bytes).
+  void markUsed(std::uint64_t ib, std::uint64_t size);
+  bool isFree(std::uint64_t ib, std::uint64_t size) const;
+
+  // Allocates `size` bytes (a multiple of 64; pages: 512 bytes aligned to 512). Takes the first
+  // free run from the lowest section that has room, or grows the file.
+  std::uint64_t allocate(std::uint64_t size, bool page);
+  void free(std::uint64_t ib, std::uint64_t size);
+
+  std::uint64_t sections() const { return bits_.size(); }
+  std::uint64_t fileEof() const;
+  std::uint64_t amapLast() const;
+  std::uint64_t freeBytes() const;  // from the bits: what the header's cbAMapFree must say
+  bool dirty() const;
+
+  // Writes every changed AMap page, the PMap/FMap/FPMap pages of new sections, and the
+  // density list (page id `dlistBid`). Call only when the header already tells readers not
+  // to trust the maps.
+  void writeMaps(File& file, std::uint64_t dlistBid);
+
+  const std::array<std::uint8_t, 496>& sectionBits(std::uint64_t i) const { return bits_[i]; }
+
+ private:
+  void addSection();
+  bool runFree(const std::array<std::uint8_t, 496>& bits, std::uint32_t first, std::uint32_t count) const;
+  void setRun(std::uint64_t section, std::uint32_t first, std::uint32_t count, bool used);
+
+  std::vector<std::array<std::uint8_t, 496>> bits_;
+  std::vector<std::uint32_t> freeUnits_;
+  std::vector<bool> dirty_;
+  std::vector<bool> fresh_;  // created since the last writeMaps: PMap/FMap/FPMap still to write
+  std::uint64_t firstWithRoom_ = 0;
+};
+
+}  // namespace mailfold::pst::ndb

@@ -1,0 +1,131 @@
+// Internal: the state behind NodeDatabase. node_database.cpp opens and reads, node_handle.cpp
+// serves the Node/NodeData views, transaction.cpp turns the changes into blocks and pages and
+// commits them.
+#pragma once
+
+#include <list>
+#include <map>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "pst/ndb/allocator.h"
+#include "pst/ndb/block.h"
+#include "pst/ndb/btree.h"
+#include "pst/ndb/file.h"
+#include "pst/ndb/header.h"
+#include "pst/ndb/node_database.h"
+
+namespace mailfold::pst::ndb::detail {
+
+// A block reference held by one owner counts one; the BBT entry itself counts one more.
+// Outlook-made stores show cRef 2 for a block with one owner.
+inline constexpr std::uint16_t kRefBase = 1;
+
+// The data stream of a node as a list of data blocks, loaded when first used.
+struct Stream {
+  struct Leaf {
+    std::uint64_t bid = 0;
+    std::uint32_t size = kUnknownSize;
+  };
+  static constexpr std::uint32_t kUnknownSize = 0xFFFFFFFF;
+  bool loaded = false;
+  bool dirty = false;
+  std::vector<Leaf> leaves;
+  std::uint64_t total = 0;
+};
+
+// A node or sub-node: where its data and sub-node tree are (as its owner records them),
+// plus whatever of it was loaded or changed in this transaction.
+struct NodeState {
+  Nid nid = 0;
+  std::uint64_t dataRoot = 0;
+  std::uint64_t subRoot = 0;
+  Stream data;
+  bool subsLoaded = false;
+  bool subsDirty = false;
+  std::map<Nid, std::unique_ptr<NodeState>> subs;
+};
+
+class Database final : public NodeDatabase, public PageIo {
+ public:
+  Database(std::unique_ptr<File> file, Header header);
+  ~Database() override;
+
+  static std::unique_ptr<Database> openFile(const std::string& path, OpenMode mode);
+  static std::unique_ptr<Database> createFile(const std::string& path, const CreateOptions& options);
+
+  // NodeDatabase
+  const std::string& path() const override { return file_->path(); }
+  bool writable() const override { return file_->writable(); }
+  FormatInfo format() const override;
+  bool hasNode(Nid nid) override;
+  std::unique_ptr<Node> openNode(Nid nid) override;
+  Nid parentOf(Nid nid) override;
+  std::vector<NodeInfo> nodes() override;
+  Nid allocateNid(NidType type) override;
+  std::unique_ptr<Node> createNode(Nid nid, Nid parent) override;
+  void deleteNode(Nid nid) override;
+  void setParent(Nid nid, Nid parent) override;
+  bool hasChanges() const override { return changed_; }
+  void commit() override;
+  void close() override;
+  File& file() override { return *file_; }
+
+  // PageIo
+  std::shared_ptr<const BtPage> readPage(const Bref& ref, PageType type) override;
+  Bref allocatePage() override;
+  void releasePage(const Bref& ref) override;
+
+  // Used by the node views (node_handle.cpp).
+  NodeState& resolve(const std::vector<Nid>& path);
+  void loadStream(NodeState& s, Nid topNid);
+  void loadSubs(NodeState& s, Nid topNid);
+  std::uint32_t leafSize(Stream::Leaf& leaf);
+  Bytes readDataBlock(std::uint64_t bid, Nid topNid);
+  std::uint64_t writeDataBlock(ByteView payload);
+  void beginChange();  // checks that the store is writable and usable; marks the transaction changed
+  void dropClean();    // keeps memory bounded: forgets loaded nodes that carry no changes
+
+ private:
+  friend class TransactionWriter;
+  void guardUsable() const;
+  BbtEntry blockEntry(std::uint64_t bid, Nid topNid);
+  Bytes readBlockPayloadChecked(const BbtEntry& e);
+  std::uint64_t createBlock(ByteView payload, bool internal);
+  void addRef(std::uint64_t bid);
+  void release(std::uint64_t bid);
+  void freeSpace(std::uint64_t ib, std::uint64_t size);
+  std::pair<std::uint64_t, std::uint64_t> materialize(NodeState& s);
+  std::uint64_t buildDataTree(Stream& stream);
+  std::uint64_t buildSubTree(NodeState& s);
+  void settleReferences();
+  void writeHeader(std::uint8_t amapValid);
+  void rebuildMaps();
+  void truncateToDurable();
+
+  std::unique_ptr<File> file_;
+  Header header_;
+  std::unique_ptr<BTree> nbt_;
+  std::unique_ptr<BTree> bbt_;
+  Allocator allocator_;
+  bool mapsLoaded_ = false;
+
+  std::map<Nid, std::unique_ptr<NodeState>> open_;  // top-level nodes loaded or changed
+  std::unordered_map<std::uint64_t, int> refDelta_;  // by block id: references gained/lost
+  std::unordered_set<std::uint64_t> newSpace_;       // offsets allocated in this transaction
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> pendingFree_;  // freed, reusable after commit
+  bool changed_ = false;
+  bool failed_ = false;
+  bool closed_ = false;
+  std::uint64_t durableEof_ = 0;
+
+  // Bounded caches of committed pages and decoded data blocks.
+  std::unordered_map<std::uint64_t, std::shared_ptr<const BtPage>> pageCache_;
+  std::unordered_map<std::uint64_t, Bytes> blockCache_;
+};
+
+std::unique_ptr<Node> makeNodeHandle(Database& db, std::vector<Nid> path);
+
+}  // namespace mailfold::pst::ndb::detail

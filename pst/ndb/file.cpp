@@ -1,0 +1,110 @@
+#include "pst/ndb/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace mailfold::pst::ndb {
+namespace {
+
+std::string errnoText(int err) { return std::strerror(err); }
+
+}  // namespace
+
+std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::kRead: flags |= O_RDONLY; break;
+    case Mode::kReadWrite: flags |= O_RDWR; break;
+    case Mode::kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+  }
+  int fd = ::open(path.c_str(), flags, 0644);
+  if (fd < 0) throw Error("cannot open \"" + path + "\": " + errnoText(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw Error("cannot open \"" + path + "\": not a regular file");
+  }
+  return std::unique_ptr<File>(new File(fd, path, mode != Mode::kRead));
+}
+
+File::~File() { ::close(fd_); }
+
+Bytes File::read(std::uint64_t offset, std::size_t size, const char* what) const {
+  Bytes out(size);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::pread(fd_, out.data() + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw Error(std::string("cannot read ") + what + " at offset " + std::to_string(offset) + " of \"" +
+                  path_ + "\": " + errnoText(errno));
+    }
+    if (n == 0)
+      throw Error(std::string(what) + " at offset " + std::to_string(offset) + " (" + std::to_string(size) +
+                  " bytes) lies past the end of \"" + path_ + "\" (file is truncated or damaged)");
+    done += static_cast<std::size_t>(n);
+  }
+  return out;
+}
+
+void File::maybeFail(bool isWrite) {
+  if (failed_ && plan_.sticky) {
+    errno = plan_.error;
+    throw Error(std::string(isWrite ? "write" : "flush") + " to \"" + path_ + "\" failed: " + errnoText(plan_.error));
+  }
+  std::uint64_t& counter = isWrite ? planWrites_ : planFlushes_;
+  std::uint64_t at = isWrite ? plan_.failWriteAt : plan_.failFlushAt;
+  ++counter;
+  if (at != 0 && counter == at) {
+    failed_ = true;
+    throw Error(std::string(isWrite ? "write" : "flush") + " to \"" + path_ + "\" failed: " + errnoText(plan_.error));
+  }
+}
+
+void File::write(std::uint64_t offset, ByteView data) {
+  if (!writable_) throw Error("\"" + path_ + "\" is open read-only");
+  maybeFail(true);
+  ++writes_;
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw Error("cannot write " + std::to_string(data.size()) + " bytes at offset " + std::to_string(offset) +
+                  " of \"" + path_ + "\": " + errnoText(errno));
+    }
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void File::flush() {
+  if (!writable_) return;
+  maybeFail(false);
+  ++flushes_;
+  if (::fdatasync(fd_) != 0) throw Error("cannot flush \"" + path_ + "\": " + errnoText(errno));
+}
+
+std::uint64_t File::size() const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) throw Error("cannot stat \"" + path_ + "\": " + errnoText(errno));
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+void File::truncate(std::uint64_t size) {
+  if (!writable_) throw Error("\"" + path_ + "\" is open read-only");
+  maybeFail(true);
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+    throw Error("cannot resize \"" + path_ + "\" to " + std::to_string(size) + " bytes: " + errnoText(errno));
+}
+
+void File::setFaultPlan(const FaultPlan& plan) {
+  plan_ = plan;
+  planWrites_ = planFlushes_ = 0;
+  failed_ = false;
+}
+
+}  // namespace mailfold::pst::ndb

@@ -1,0 +1,384 @@
+#include "pst/ndb/ndb_check.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "pst/ndb/block.h"
+#include "pst/ndb/file.h"
+#include "pst/ndb/header.h"
+#include "pst/ndb/node_database.h"
+#include "pst/ndb/page.h"
+
+namespace mailfold::pst::ndb {
+namespace {
+
+// Outlook-made stores record cRef 2 for a block with one owner: the BBT entry counts itself.
+constexpr int kRefBase = 1;
+
+class Checker {
+ public:
+  Checker(const std::string& path, const CheckOptions& options) : path_(path), options_(options) {}
+
+  std::vector<std::string> run() {
+    try {
+      file_ = File::open(path_, File::Mode::kRead);
+      size_ = file_->size();
+      Bytes head = file_->read(0, static_cast<std::size_t>(std::min<std::uint64_t>(size_, kHeaderReadSize)), "header");
+      if (std::string p = checkHeader(head); !p.empty()) {
+        report("header: " + p);
+        return finish();
+      }
+      h_ = decodeHeader(head);
+      f_ = h_.format;
+      checkRoot();
+      walk(h_.root.nbt, PageType::kNbt, -1, 0, UINT64_MAX, std::nullopt, true);
+      walk(h_.root.bbt, PageType::kBbt, -1, 0, UINT64_MAX, std::nullopt, true);
+      checkBlocks();
+      checkReferences();
+      checkCounters();
+      checkMaps();
+    } catch (const Error& e) {
+      report(std::string("cannot continue: ") + e.what());
+    }
+    return finish();
+  }
+
+ private:
+  struct Block {
+    std::uint64_t bid = 0, ib = 0;
+    std::uint16_t cb = 0, cRef = 0;
+    int refs = 0;
+    bool sound = false;  // trailer checked
+  };
+
+  void report(const std::string& line) {
+    if (out_.size() < options_.maxViolations) out_.push_back(line);
+    ++total_;
+  }
+  std::vector<std::string> finish() {
+    if (total_ > out_.size()) out_.push_back("... and " + std::to_string(total_ - out_.size()) + " more violations");
+    return out_;
+  }
+
+  bool inData(std::uint64_t ib, std::uint64_t size) const {
+    return ib >= kAMapFirst && ib + size <= std::min(size_, h_.root.fileEof) && ib + size > ib;
+  }
+
+  void checkRoot() {
+    const Root& r = h_.root;
+    if (r.fileEof > size_)
+      report("header: records a file of " + std::to_string(r.fileEof) + " bytes, the file has " + std::to_string(size_) + " (truncated)");
+    if (r.amapLast < kAMapFirst || (r.amapLast - kAMapFirst) % kAMapCoverage != 0) {
+      report("header: last allocation map offset " + hex(r.amapLast) + " is not an AMap position");
+    } else if (r.fileEof > amapOffset((r.amapLast - kAMapFirst) / kAMapCoverage + 1) || r.fileEof <= r.amapLast) {
+      // Outlook grows files a whole section at a time; some other writers stop the last
+      // section short, which readers accept, so only a file end outside it is wrong.
+      report("header: file end " + hex(r.fileEof) + " lies outside the section of the last AMap at " + hex(r.amapLast));
+    }
+    if (r.amapValid != kAMapValid && r.amapValid != kAMapValidOld && r.amapValid != kAMapInvalid)
+      report("header: fAMapValid has the unknown value " + std::to_string(r.amapValid));
+  }
+
+  std::uint64_t keyOf(const BtPage& p, std::size_t i) const {
+    return (p.level == 0 && p.type == PageType::kBbt) ? bidKey(p.blocks[i].ref.bid) : p.keyAt(i);
+  }
+
+  void walk(const Bref& ref, PageType type, int level, std::uint64_t lo, std::uint64_t hi,
+            std::optional<std::uint64_t> parentKey, bool isRoot) {
+    const std::string tree = type == PageType::kNbt ? "NBT" : "BBT";
+    const std::string where = tree + " page " + hex(ref.bid) + " at " + hex(ref.ib);
+    if (!inData(ref.ib, kPageSize) || (ref.ib - kAMapFirst) % kPageSize != 0) {
+      report(where + ": offset outside the data area or not page-aligned");
+      return;
+    }
+    if (!pagesSeen_.insert(ref.ib).second) {
+      report(where + ": page reached twice");
+      return;
+    }
+    Bytes raw = file_->read(ref.ib, kPageSize, "B-tree page");
+    if (std::string p = checkPage(f_, raw, type, ref.bid, ref.ib); !p.empty()) {
+      report(tree + " " + p);
+      return;
+    }
+    used_.push_back({ref.ib, kPageSize, where});
+    maxPageBid_ = std::max(maxPageBid_, ref.bid);
+    BtPage page;
+    try {
+      page = decodeBtPage(f_, raw, type);
+    } catch (const Error& e) {
+      report(where + ": " + e.what());
+      return;
+    }
+    const std::size_t n = f_.btEntriesSize();
+    if (raw[n] > raw[n + 1]) report(where + ": holds " + std::to_string(raw[n]) + " entries, more than its maximum " + std::to_string(raw[n + 1]));
+    if (level >= 0 && page.level != level) {
+      report(where + ": level " + std::to_string(page.level) + ", expected " + std::to_string(level));
+      return;
+    }
+    if (page.size() == 0 && !isRoot) report(where + ": empty page below the root");
+    for (std::size_t i = 0; i < page.size(); ++i) {
+      const std::uint64_t k = keyOf(page, i);
+      if (i > 0 && k <= keyOf(page, i - 1))
+        report(where + ": key " + hex(k) + " (entry " + std::to_string(i) + ") is not above the key before it " + hex(keyOf(page, i - 1)));
+      if (k < lo || k >= hi)
+        report(where + ": key " + hex(k) + " lies outside the range [" + hex(lo) + ", " + hex(hi) + ") its parent gives");
+    }
+    if (parentKey && page.size() > 0 && keyOf(page, 0) != *parentKey)
+      report(where + ": lowest key " + hex(keyOf(page, 0)) + " differs from the parent's key " + hex(*parentKey));
+    if (page.level == 0) {
+      for (const auto& e : page.nodes) nodes_.push_back(e);
+      for (const auto& e : page.blocks) {
+        Block b;
+        b.bid = e.ref.bid;
+        b.ib = e.ref.ib;
+        b.cb = e.cb;
+        b.cRef = e.cRef;
+        if (!blocks_.emplace(bidKey(e.ref.bid), b).second) report("BBT: block " + hex(e.ref.bid) + " listed twice");
+      }
+      return;
+    }
+    for (std::size_t i = 0; i < page.index.size(); ++i) {
+      const std::uint64_t next = i + 1 < page.index.size() ? page.index[i + 1].key : hi;
+      walk(page.index[i].child, type, page.level - 1, page.index[i].key, next, page.index[i].key, false);
+    }
+  }
+
+  void checkBlocks() {
+    for (auto& [key, b] : blocks_) {
+      const std::uint32_t size = blockAllocSize(f_, b.cb);
+      const std::string where = "block " + hex(b.bid) + " at " + hex(b.ib);
+      if (size > kMaxBlockSize || b.ib % kBlockAlign != 0 || !inData(b.ib, size)) {
+        report(where + ": size or place impossible (" + std::to_string(b.cb) + " bytes)");
+        continue;
+      }
+      Bytes raw = file_->read(b.ib, size, "block");
+      if (std::string p = checkBlockBytes(f_, raw, b.bid, b.ib, b.cb); !p.empty()) {
+        report(p);
+        continue;
+      }
+      b.sound = true;
+      used_.push_back({b.ib, size, where});
+      maxBlockBid_ = std::max(maxBlockBid_, bidKey(b.bid));
+    }
+  }
+
+  Block* refer(std::uint64_t bid, const std::string& from) {
+    if (bid == 0) return nullptr;
+    auto it = blocks_.find(bidKey(bid));
+    if (it == blocks_.end()) {
+      report(from + " refers to block " + hex(bid) + ", which the BBT does not list");
+      return nullptr;
+    }
+    ++it->second.refs;
+    return &it->second;
+  }
+
+  std::optional<Bytes> payload(const Block& b) {
+    if (!b.sound) return std::nullopt;
+    Bytes raw = file_->read(b.ib, b.cb, "block");
+    return raw;
+  }
+
+  void checkReferences() {
+    for (const auto& n : nodes_) {
+      const std::string from = "node " + hex(n.nid);
+      if (Block* d = refer(n.bidData, from)) expectDataRoot(*d, from);
+      if (Block* s = refer(n.bidSub, from)) expectSubRoot(*s, from);
+    }
+    // Every internal block holds references to the blocks it lists.
+    for (auto& [key, b] : blocks_) {
+      if (!bidIsInternal(b.bid)) continue;
+      auto p = payload(b);
+      if (!p) continue;
+      const std::string from = "block " + hex(b.bid);
+      try {
+        if (!p->empty() && (*p)[0] == kBlockTypeDataTree) {
+          const DataTreeBlock t = decodeDataTree(f_, *p, b.bid);
+          std::uint64_t sum = 0;
+          for (auto c : t.bids) {
+            Block* cb = refer(c, from);
+            if (!cb) continue;
+            if (t.level == 1) {
+              if (bidIsInternal(cb->bid)) report(from + " (XBLOCK) lists internal block " + hex(c));
+              if (options_.requireFullDataBlocks && &c != &t.bids.back() && cb->cb != f_.maxBlockPayload())
+                report(from + ": data block " + hex(c) + " is not full (" + std::to_string(cb->cb) + " bytes) but is not the last");
+              sum += cb->cb;
+            } else {
+              auto cp = payload(*cb);
+              if (!bidIsInternal(cb->bid) || !cp || cp->size() < 8 || (*cp)[0] != kBlockTypeDataTree || (*cp)[1] != 1) {
+                report(from + " (XXBLOCK) lists " + hex(c) + ", which is not an XBLOCK");
+              } else {
+                sum += load<std::uint32_t>(&(*cp)[4]);
+              }
+            }
+          }
+          if (sum != t.totalSize)
+            report(from + ": records " + std::to_string(t.totalSize) + " bytes of data, its blocks hold " + std::to_string(sum));
+        } else {
+          const SubnodeBlock s = decodeSubnodeBlock(f_, *p, b.bid);
+          if (s.leaves.empty() && s.index.empty()) report(from + ": sub-node block without entries");
+          for (std::size_t i = 0; i < s.leaves.size(); ++i) {
+            const auto& e = s.leaves[i];
+            if (i > 0 && e.nid <= s.leaves[i - 1].nid) report(from + ": sub-node " + hex(e.nid) + " out of order");
+            const std::string sub = from + " sub-node " + hex(e.nid);
+            if (Block* d = refer(e.bidData, sub)) expectDataRoot(*d, sub);
+            if (Block* sb = refer(e.bidSub, sub)) expectSubRoot(*sb, sub);
+          }
+          for (std::size_t i = 0; i < s.index.size(); ++i) {
+            const auto& e = s.index[i];
+            if (i > 0 && e.nid <= s.index[i - 1].nid) report(from + ": index key " + hex(e.nid) + " out of order");
+            Block* c = refer(e.bid, from);
+            if (!c) continue;
+            auto cp = payload(*c);
+            if (!cp) continue;
+            const SubnodeBlock child = decodeSubnodeBlock(f_, *cp, c->bid);
+            if (child.level != 0) report(from + " (SIBLOCK) lists " + hex(e.bid) + ", which is not an SLBLOCK");
+            else if (child.leaves.empty() || child.leaves[0].nid != e.nid)
+              report(from + ": index key " + hex(e.nid) + " differs from the lowest sub-node of " + hex(e.bid));
+          }
+        }
+      } catch (const Error& e) {
+        report(from + ": " + e.what());
+      }
+    }
+    for (const auto& [key, b] : blocks_) {
+      const int expected = b.refs + kRefBase;
+      if (b.cRef != expected)
+        report("block " + hex(b.bid) + ": reference count " + std::to_string(b.cRef) + ", but " + std::to_string(b.refs) +
+               " references found (expected " + std::to_string(expected) + ")");
+    }
+  }
+
+  void expectDataRoot(const Block& b, const std::string& from) {
+    if (!bidIsInternal(b.bid)) return;
+    auto p = payload(b);
+    if (p && (p->size() < 2 || (*p)[0] != kBlockTypeDataTree))
+      report(from + ": data " + hex(b.bid) + " is an internal block but not a data tree");
+  }
+  void expectSubRoot(const Block& b, const std::string& from) {
+    auto p = payload(b);
+    if (!bidIsInternal(b.bid) || (p && (p->size() < 2 || (*p)[0] != kBlockTypeSubnode)))
+      report(from + ": sub-nodes " + hex(b.bid) + " is not a sub-node block");
+  }
+
+  void checkCounters() {
+    if (maxBlockBid_ >= h_.bidNextB) report("header: next block id " + hex(h_.bidNextB) + " is not above block " + hex(maxBlockBid_));
+    if (maxPageBid_ >= h_.bidNextP) report("header: next page id " + hex(h_.bidNextP) + " is not above page " + hex(maxPageBid_));
+    for (const auto& n : nodes_) {
+      const auto nid = static_cast<Nid>(n.nid);
+      if (nidIndex(nid) > h_.rgnid[nidType(nid)])
+        report("header: NID counter of type " + hex(nidType(nid)) + " (" + hex(h_.rgnid[nidType(nid)]) + ") is below node " + hex(nid));
+    }
+  }
+
+  void checkMaps() {
+    const Root& r = h_.root;
+    if (r.amapLast < kAMapFirst || (r.amapLast - kAMapFirst) % kAMapCoverage != 0) return;
+    const std::uint64_t sections = (r.amapLast - kAMapFirst) / kAMapCoverage + 1;
+    // Everything allocated, with the map pages themselves.
+    for (std::uint64_t s = 0; s < sections; ++s) {
+      const SectionMaps m = sectionMaps(s);
+      std::uint64_t at = amapOffset(s);
+      used_.push_back({at, kPageSize, "AMap page at " + hex(at)});
+      const PageType kinds[] = {PageType::kPMap, PageType::kFMap, PageType::kFPMap};
+      const bool present[] = {m.pmap, m.fmap && f_.unicode, m.fpmap && f_.unicode};
+      for (int k = 0; k < 3; ++k) {
+        if (!present[k]) continue;
+        at += kPageSize;
+        used_.push_back({at, kPageSize, "map page at " + hex(at)});
+        if (at + kPageSize <= size_) {
+          Bytes raw = file_->read(at, kPageSize, "map page");
+          if (std::string p = checkPage(f_, raw, kinds[k], at, at); !p.empty()) report("map " + p);
+        }
+      }
+    }
+    std::sort(used_.begin(), used_.end(), [](const auto& a, const auto& b) { return a.ib < b.ib; });
+    for (std::size_t i = 1; i < used_.size(); ++i)
+      if (used_[i].ib < used_[i - 1].ib + used_[i - 1].size)
+        report(used_[i].what + " overlaps " + used_[i - 1].what);
+    if (!h_.amapsValid()) return;  // maps marked untrusted: a writer rebuilds them; nothing to compare
+    std::uint64_t freeUnits = 0;
+    std::size_t u = 0;
+    for (std::uint64_t s = 0; s < sections; ++s) {
+      const std::uint64_t ib = amapOffset(s);
+      if (ib + kPageSize > size_) break;
+      Bytes raw = file_->read(ib, kPageSize, "allocation map page");
+      if (std::string p = checkPage(f_, raw, PageType::kAMap, ib, ib); !p.empty()) {
+        report("allocation map " + p);
+        continue;
+      }
+      std::vector<bool> expect(kAMapBits, false);
+      for (; u < used_.size() && used_[u].ib < ib + kAMapCoverage; ++u) {
+        if (used_[u].ib < ib) continue;
+        for (std::uint64_t x = (used_[u].ib - ib) / 64; x < (used_[u].ib - ib + used_[u].size + 63) / 64 && x < kAMapBits; ++x) expect[x] = true;
+      }
+      const std::uint8_t* bits = raw.data() + mapDataOffset(f_);
+      std::uint64_t missing = 0, leaked = 0, firstMissing = 0;
+      for (std::uint32_t x = 0; x < kAMapBits; ++x) {
+        const bool set = (bits[x / 8] >> (7 - x % 8)) & 1;
+        if (!set) ++freeUnits;
+        if (expect[x] && !set && missing++ == 0) firstMissing = ib + x * 64ull;
+        if (!expect[x] && set && ib + x * 64ull < r.fileEof && !reservedPage(ib + x * 64ull)) ++leaked;
+      }
+      if (missing)
+        report("allocation map at " + hex(ib) + ": " + std::to_string(missing) + " units in use are marked free (first at " + hex(firstMissing) + ")");
+      if (leaked) report("allocation map at " + hex(ib) + ": " + std::to_string(leaked) + " units are marked in use but nothing uses them");
+    }
+    if (freeUnits * 64 != r.amapFree)
+      report("header: free space " + std::to_string(r.amapFree) + " bytes, the allocation maps show " + std::to_string(freeUnits * 64));
+  }
+
+  // Older Outlook versions take pages from the AMap eight at a time and keep the ones not yet
+  // used as free in the PMap: such space is allocated without anything in it, legitimately.
+  bool reservedPage(std::uint64_t ib) {
+    const std::uint64_t section = (ib - kAMapFirst) / kAMapCoverage;
+    const std::uint64_t pmapSection = section / kPMapEvery * kPMapEvery;
+    const std::uint64_t pmapIb = amapOffset(pmapSection) + kPageSize;
+    auto it = pmaps_.find(pmapIb);
+    if (it == pmaps_.end()) {
+      Bytes raw;
+      if (pmapIb + kPageSize <= size_) raw = file_->read(pmapIb, kPageSize, "page map");
+      if (raw.size() == kPageSize && !checkPage(f_, raw, PageType::kPMap, pmapIb, pmapIb).empty()) raw.clear();
+      it = pmaps_.emplace(pmapIb, std::move(raw)).first;
+    }
+    if (it->second.empty()) return false;
+    const std::uint64_t page = (ib - amapOffset(pmapSection)) / kPageSize;
+    const std::uint8_t* bits = it->second.data() + mapDataOffset(f_);
+    return page < kAMapBits && !((bits[page / 8] >> (7 - page % 8)) & 1);
+  }
+
+  std::map<std::uint64_t, Bytes> pmaps_;
+
+  struct Used {
+    std::uint64_t ib, size;
+    std::string what;
+  };
+
+  std::string path_;
+  CheckOptions options_;
+  std::unique_ptr<File> file_;
+  std::uint64_t size_ = 0;
+  Header h_;
+  Format f_;
+  std::vector<std::string> out_;
+  std::size_t total_ = 0;
+  std::set<std::uint64_t> pagesSeen_;
+  std::vector<Used> used_;
+  std::vector<NbtEntry> nodes_;
+  std::map<std::uint64_t, Block> blocks_;
+  std::uint64_t maxPageBid_ = 0, maxBlockBid_ = 0;
+};
+
+}  // namespace
+
+std::vector<std::string> checkNdb(const std::string& path, const CheckOptions& options) {
+  return Checker(path, options).run();
+}
+
+std::vector<std::string> checkNdb(NodeDatabase& db, const CheckOptions& options) {
+  return checkNdb(db.path(), options);
+}
+
+}  // namespace mailfold::pst::ndb

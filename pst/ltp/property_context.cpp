@@ -250,13 +250,20 @@ std::uint32_t PropertyContext::storeStream(PropTag tag, std::optional<Record> ol
     }
     return storeBytes(tag, old, bytes);
   }
-  const bool oldInSubnode = old && !isInline(old->type) && old->hnid != 0 && !isHid(old->hnid) &&
-                            node_->hasSubnode(old->hnid);
-  if (old && !oldInSubnode) release(*old);
-  const ndb::Nid nid = oldInSubnode ? old->hnid : newSubnodeId();
-  std::unique_ptr<ndb::Node> sub = oldInSubnode ? node_->openSubnode(nid) : node_->createSubnode(nid);
-  sub->data().truncate(0);
-  writeStream(sub->data(), source);
+  // The new value goes to a fresh sub-node and the old storage is released only once it is
+  // complete: a source that fails half-way leaves the property as it was.
+  const ndb::Nid nid = newSubnodeId();
+  {
+    std::unique_ptr<ndb::Node> sub = node_->createSubnode(nid);
+    try {
+      writeStream(sub->data(), source);
+    } catch (...) {
+      sub.reset();
+      node_->deleteSubnode(nid);
+      throw;
+    }
+  }
+  if (old) release(*old);
   return nid;
 }
 

@@ -1,0 +1,307 @@
+// The run driver in both modes and the skip / stop / close requests, on temporary trees with the
+// fake store and a recording screen (no display needed).
+#include <gtest/gtest.h>
+
+#include "engine/conversion_fixture.h"
+#include "run/request_protocol.h"
+#include "run/run_driver.h"
+
+namespace mailfold::run {
+namespace {
+
+namespace fs = std::filesystem;
+using engine::ConversionMode;
+using engine::MessageAnswer;
+
+class FakeSelection : public Selection {
+ public:
+  ConversionMode mode = ConversionMode::SingleFolder;
+  std::string source;
+  std::vector<FolderRow> rows;
+  std::vector<int> marked;
+  std::string output;
+
+  ConversionMode Mode() const override { return mode; }
+  std::string SourcePath() const override { return source; }
+  int RowCount() const override { return static_cast<int>(rows.size()); }
+  FolderRow Row(int index) const override { return rows.at(static_cast<std::size_t>(index)); }
+  void MarkRowTakenUp(int index) override { marked.push_back(index); }
+  std::string OutputFolder() const override { return output; }
+};
+
+class RunTest : public test::ConversionTest {
+ protected:
+  FakeSelection selection;
+  RunDriver driver{screen, selection, stores, engine::FileServices::System(), test::FixedTime};
+  RequestProtocol protocol{screen};
+
+  void SetUp() override {
+    ConversionTest::SetUp();
+    driver.Load();
+    selection.source = Src();
+    selection.output = Out("");
+  }
+  // Five folders f1..f5 below the source, each holding `perFolder` messages; rows in that order.
+  void MakeRows(std::initializer_list<int> checkedRows, int perFolder = 3) {
+    selection.mode = ConversionMode::MultipleFolders;
+    for (int i = 1; i <= 5; ++i) {
+      const std::string name = "f" + std::to_string(i);
+      for (int m = 0; m < perFolder; ++m) Write(name + "/m" + std::to_string(m) + ".eml");
+      MakeFolder(name);
+      const bool checked = std::find(checkedRows.begin(), checkedRows.end(), i) != checkedRows.end();
+      selection.rows.push_back({checked, name, Src(name)});
+    }
+  }
+  // Runs `action` once, at the first yield where the import works on a file whose path contains `marker`.
+  void At(const std::string& marker, std::function<void()> action) {
+    screen.onYield = [marker, action, done = false](test::RecordingScreen& s) mutable {
+      if (done || s.currentStep.find(marker) == std::string::npos) return;
+      done = true;
+      action();
+    };
+  }
+  std::string ClosingText() const {
+    if (screen.messages.empty() || screen.messages.back().title != kApplicationTitle) return "";
+    return screen.messages.back().text;
+  }
+};
+
+TEST_F(RunTest, LoadStartsEveryOpeningFromTheSameState) {
+  screen.requests = {true, true, true};
+  screen.deleteSource = true;
+  files::colFiles().add("K1", "x");
+  driver.Load();
+  EXPECT_EQ(screen.statusLine, "Conversion Not Started Yet...");
+  EXPECT_EQ(screen.progressText, "0% Complete");
+  EXPECT_EQ(screen.currentStep, "Converting Messages...");
+  EXPECT_EQ(screen.frameCaption, " Details ");
+  EXPECT_FALSE(screen.skipEnabled);
+  EXPECT_FALSE(screen.deleteSource);
+  EXPECT_FALSE(screen.requests.skipFolder || screen.requests.stopConversion || screen.requests.closedByUser);
+  EXPECT_FALSE(files::colFiles().current());
+}
+
+TEST_F(RunTest, SingleFolderConvertsAndSaysSoWhenEverythingWasImported) {
+  Write("a.eml");
+  Write("Inbox/b.eml");
+  Write("notes.txt", "not queued in this mode");
+  bool stopShownDuringRun = false;
+  bool skipEnabledDuringRun = false;
+  screen.onYield = [&](test::RecordingScreen& s) {
+    if (s.currentStep.rfind("Converting Messages... from", 0) == 0) {
+      stopShownDuringRun = s.stopShown && s.stopEnabled;
+      skipEnabledDuringRun = s.skipEnabled;
+    }
+  };
+  const auto summary = driver.Start();
+  ASSERT_EQ(summary.folders.size(), 1u);
+  EXPECT_EQ(summary.folders[0].imported, 2);
+  EXPECT_EQ(screen.statusLines.at(screen.statusLines.size() - 1), "Migrating 2 items from " + Src() + "/");
+  EXPECT_EQ(screen.windowCaption, "Conversion Status");
+  EXPECT_EQ(ClosingText(), kSingleSuccessText);
+  EXPECT_EQ(screen.messages.back().icon, engine::MessageIcon::Information);
+  // The folder's display name names the proposed store file.
+  EXPECT_EQ(screen.saveAsAsked.at(0).second, std::string("src") + test::kStamp + ".pst");
+  // Button states: Skip and Stop usable during the folder, Start back after a normal end.
+  EXPECT_TRUE(stopShownDuringRun);
+  EXPECT_TRUE(skipEnabledDuringRun);
+  EXPECT_TRUE(screen.startEnabled);
+  EXPECT_FALSE(screen.skipEnabled);
+  EXPECT_FALSE(screen.stopShown);
+  EXPECT_FALSE(screen.stopEnabled);
+  EXPECT_FALSE(screen.closed);
+}
+
+TEST_F(RunTest, SingleFolderWithoutMessagesMakesNoStoreAndSaysNothingWasFound) {
+  Write("notes.txt", "x");
+  MakeFolder("old.eml");  // a folder whose name matches is not a message
+  const auto summary = driver.Start();
+  EXPECT_EQ(screen.statusLine, "Migrating 0 items from " + Src() + "/");
+  EXPECT_TRUE(summary.folders.empty());
+  EXPECT_TRUE(stores.stores.empty());
+  EXPECT_TRUE(screen.saveAsAsked.empty());
+  EXPECT_EQ(ClosingText(), "No message files (*.eml) were found in " + Src() + "/, so nothing was converted.");
+  EXPECT_FALSE(screen.startEnabled);  // only closing the window is left
+  EXPECT_FALSE(screen.stopShown);
+}
+
+TEST_F(RunTest, FailedMessagesGiveAnHonestSummaryWithTheLog) {
+  Write("a.eml");
+  Write("b.eml");
+  Write("c.eml");
+  stores.failures.importFileNames = {"b.eml"};
+  const auto summary = driver.Start();
+  EXPECT_FALSE(summary.AllWentWell());
+  EXPECT_EQ(ClosingText(), "Converted 2 of 3 messages.\r\n1 message could not be converted.\r\n"
+                           "The files that failed are listed in " + Out("store.log"));
+
+  // Every message failing is no success either.
+  stores.failures.importFileNames = {"a.eml", "b.eml", "c.eml"};
+  driver.Start();
+  EXPECT_NE(ClosingText().find("Converted 0 of 3 messages."), std::string::npos);
+}
+
+TEST_F(RunTest, ARootSourceHasAnEmptyDisplayName) {
+  Write("a.eml");
+  selection.source = Src() + "/";
+  driver.Start();
+  EXPECT_EQ(screen.saveAsAsked.at(0).second, std::string(test::kStamp) + ".pst");
+}
+
+TEST_F(RunTest, MultipleFoldersWithNoCheckedRowDoNothing) {
+  MakeRows({});
+  const auto counter = driver.FolderCounter();
+  const auto statusBefore = screen.statusLines.size();
+  driver.Start();
+  EXPECT_EQ(driver.FolderCounter(), counter);
+  EXPECT_EQ(screen.statusLines.size(), statusBefore);
+  EXPECT_TRUE(selection.marked.empty());
+  EXPECT_EQ(ClosingText(), "No folder is checked, so nothing was converted.");
+  EXPECT_TRUE(screen.startEnabled);
+}
+
+TEST_F(RunTest, MultipleFoldersConvertTheCheckedRowsIntoTheirOwnStores) {
+  MakeRows({2, 5});
+  Write("f5/notes.txt", "counted, not imported");
+  const auto summary = driver.Start();
+  EXPECT_EQ(screen.windowCaptions, (std::vector<std::string>{"Converting 2 of 5 Folders", "Converting 5 of 5 Folders"}));
+  EXPECT_EQ(selection.marked, (std::vector<int>{1, 4}));
+  ASSERT_EQ(summary.folders.size(), 2u);
+  EXPECT_EQ(StoreRoot(Out("f2.pst")).items().size(), 3u);
+  EXPECT_EQ(StoreRoot(Out("f5.pst")).items().size(), 3u);
+  EXPECT_EQ(summary.folders[1].totalFiles, 4);
+  EXPECT_FALSE(fs::exists(Out("f1.pst")));
+  EXPECT_EQ(ClosingText(), kMultipleSuccessText);
+  EXPECT_TRUE(screen.startEnabled);
+}
+
+TEST_F(RunTest, ACheckedFolderWithoutFilesIsMarkedAndPassedOver) {
+  MakeRows({1, 2}, 0);
+  Write("f2/a.eml");
+  const auto summary = driver.Start();
+  EXPECT_EQ(selection.marked, (std::vector<int>{0, 1}));
+  EXPECT_NE(std::find(screen.statusLines.begin(), screen.statusLines.end(), "Converting 0 items from " + Src("f1")),
+            screen.statusLines.end());
+  ASSERT_EQ(summary.folders.size(), 1u);
+  EXPECT_EQ(summary.folders[0].folderName, "f2");
+}
+
+TEST_F(RunTest, AStopConfirmedInTheFirstOfThreeFoldersEndsTheRun) {
+  MakeRows({1, 3, 5});
+  At("/f1/m1.eml", [this] { protocol.StopPressed(); });
+  screen.answers = {MessageAnswer::Yes};
+  const auto summary = driver.Start();
+  EXPECT_EQ(selection.marked, std::vector<int>{0});
+  EXPECT_EQ(summary.folders.size(), 1u);
+  EXPECT_TRUE(summary.stopped);
+  EXPECT_TRUE(screen.closed);
+  EXPECT_EQ(stores.stores.size(), 1u);
+  EXPECT_EQ(stores.Store(Out("f1.pst")).logoffs, 1);
+  // The closing message is still shown, and it is honest.
+  EXPECT_EQ(ClosingText(), "Converted 2 of 3 messages.\r\nThe conversion was stopped; 1 message was not converted.");
+  EXPECT_FALSE(screen.stopShown);
+}
+
+TEST_F(RunTest, ASkipConfirmedInOneFolderGoesOnWithTheNext) {
+  MakeRows({1, 2});
+  At("/f1/m0.eml", [this] { protocol.SkipPressed(); });
+  screen.answers = {MessageAnswer::Yes};
+  const auto summary = driver.Start();
+  ASSERT_EQ(summary.folders.size(), 2u);
+  EXPECT_EQ(summary.folders[0].ending, engine::FolderEnding::Skipped);
+  EXPECT_EQ(summary.folders[0].imported, 1);
+  EXPECT_EQ(summary.folders[1].imported, 3);
+  EXPECT_FALSE(screen.closed);
+  EXPECT_EQ(ClosingText(), "Converted 4 of 6 messages.\r\n2 messages were left out because a folder was skipped.");
+}
+
+TEST_F(RunTest, StopWhileASkipIsPendingClosesAtOnceWithoutQuestions) {
+  MakeRows({1, 2});
+  At("/f1/m0.eml", [this] {
+    protocol.SkipPressed();
+    protocol.StopPressed();
+  });
+  const auto summary = driver.Start();
+  EXPECT_TRUE(screen.closed);
+  EXPECT_TRUE(screen.messages.empty());  // no confirmation, no closing message for a closed screen
+  EXPECT_FALSE(summary.closingMessageShown);
+  EXPECT_EQ(summary.folders.size(), 1u);
+  EXPECT_EQ(stores.Store(Out("f1.pst")).logoffs, 1);  // the store is committed
+  EXPECT_EQ(summary.folders[0].imported, 1);
+  EXPECT_TRUE(summary.folders[0].Reconciles());
+}
+
+TEST_F(RunTest, TheCloseBoxEndsARunQuietlyAndTheNextOpeningStartsAfresh) {
+  MakeRows({1, 2, 3});
+  At("/f2/m1.eml", [this] { protocol.CloseRequested(); });
+  const auto summary = driver.Start();
+  EXPECT_TRUE(screen.closed);
+  EXPECT_TRUE(screen.messages.empty());
+  EXPECT_EQ(summary.folders.size(), 2u);
+  EXPECT_EQ(selection.marked, (std::vector<int>{0, 1}));
+  EXPECT_EQ(stores.Store(Out("f2.pst")).logoffs, 1);
+
+  driver.Load();
+  EXPECT_FALSE(screen.requests.closedByUser);
+  EXPECT_FALSE(screen.requests.stopConversion);
+}
+
+TEST_F(RunTest, AStopRequestMadeWhileAFolderWithFilesIsScannedIsDropped) {
+  MakeRows({1});
+  screen.onYield = [this, done = false](test::RecordingScreen& s) mutable {
+    if (!done && s.statusLine.find("Queued for Conversion") != std::string::npos) {
+      done = true;
+      protocol.StopPressed();
+    }
+  };
+  const auto summary = driver.Start();
+  EXPECT_FALSE(summary.stopped);
+  EXPECT_EQ(summary.folders.at(0).imported, 3);
+  EXPECT_TRUE(screen.messages.size() == 1 && screen.messages[0].title == kApplicationTitle);
+}
+
+TEST_F(RunTest, TheFolderCounterContinuesAcrossRuns) {
+  Write("A/a.eml");
+  Write("B/b.eml");
+  driver.Start();
+  EXPECT_EQ(driver.FolderCounter(), 2);
+  screen.saveAsAnswer = Out("second.pst");
+  driver.Start();
+  EXPECT_EQ(driver.FolderCounter(), 4);
+  EXPECT_EQ(StoreRoot(Out("second.pst")).Find("A")->items().size(), 1u);
+}
+
+TEST_F(RunTest, StartPressedDuringARunDoesNothing) {
+  Write("a.eml");
+  Write("b.eml");
+  RunSummary inner;
+  At("/a.eml", [&] { inner = driver.Start(); });
+  const auto summary = driver.Start();
+  EXPECT_TRUE(inner.ignoredWhileRunning);
+  EXPECT_TRUE(inner.folders.empty());
+  EXPECT_EQ(summary.folders.at(0).imported, 2);
+  EXPECT_EQ(stores.sessionsCreated, 1);
+  EXPECT_FALSE(driver.Running());
+}
+
+TEST_F(RunTest, CancelInTheSaveDialogEndsTheRunWithoutAMessage) {
+  Write("a.eml");
+  screen.saveAsAnswer.reset();
+  const auto summary = driver.Start();
+  EXPECT_TRUE(screen.closed);
+  EXPECT_TRUE(screen.messages.empty());
+  EXPECT_TRUE(stores.stores.empty());
+}
+
+TEST_F(RunTest, AStoreFailureInOneFolderIsReportedAndTheRunGoesOn) {
+  MakeRows({1, 2});
+  stores.failures.logon = true;
+  const auto summary = driver.Start();
+  ASSERT_EQ(summary.folders.size(), 2u);
+  EXPECT_EQ(screen.MessageTitles(), (std::vector<std::string>{"Outlook Error", "Outlook Error", kApplicationTitle}));
+  EXPECT_NE(ClosingText().find("Converted 0 of 6 messages.\r\n6 messages could not be converted."), std::string::npos);
+  EXPECT_NE(ClosingText().find(Out("f1.log")), std::string::npos);
+}
+
+}  // namespace
+}  // namespace mailfold::run

@@ -69,6 +69,7 @@ void File::write(std::uint64_t offset, ByteView data) {
   if (!writable_) throw Error("\"" + path_ + "\" is open read-only");
   maybeFail(true);
   ++writes_;
+  bytesWritten_ += data.size();
   std::size_t done = 0;
   while (done < data.size()) {
     ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));

@@ -42,6 +42,7 @@ class File {
   void setFaultPlan(const FaultPlan& plan);
   std::uint64_t writeCount() const { return writes_; }
   std::uint64_t flushCount() const { return flushes_; }
+  std::uint64_t bytesWritten() const { return bytesWritten_; }
 
  private:
   File(int fd, std::string path, bool writable) : fd_(fd), path_(std::move(path)), writable_(writable) {}
@@ -51,7 +52,7 @@ class File {
   std::string path_;
   bool writable_;
   FaultPlan plan_{};
-  std::uint64_t writes_ = 0, flushes_ = 0;
+  std::uint64_t writes_ = 0, flushes_ = 0, bytesWritten_ = 0;
   std::uint64_t planWrites_ = 0, planFlushes_ = 0;
   bool failed_ = false;
 };

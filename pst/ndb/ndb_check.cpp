@@ -197,12 +197,14 @@ class Checker {
         if (!p->empty() && (*p)[0] == kBlockTypeDataTree) {
           const DataTreeBlock t = decodeDataTree(f_, *p, b.bid);
           std::uint64_t sum = 0;
-          for (auto c : t.bids) {
+          for (std::size_t i = 0; i < t.bids.size(); ++i) {
+            const std::uint64_t c = t.bids[i];
+            const bool last = i + 1 == t.bids.size();
             Block* cb = refer(c, from);
             if (!cb) continue;
             if (t.level == 1) {
               if (bidIsInternal(cb->bid)) report(from + " (XBLOCK) lists internal block " + hex(c));
-              if (options_.requireFullDataBlocks && &c != &t.bids.back() && cb->cb != f_.maxBlockPayload())
+              if (options_.requireFullDataBlocks && !last && cb->cb != f_.maxBlockPayload())
                 report(from + ": data block " + hex(c) + " is not full (" + std::to_string(cb->cb) + " bytes) but is not the last");
               sum += cb->cb;
             } else {
@@ -210,7 +212,11 @@ class Checker {
               if (!bidIsInternal(cb->bid) || !cp || cp->size() < 8 || (*cp)[0] != kBlockTypeDataTree || (*cp)[1] != 1) {
                 report(from + " (XXBLOCK) lists " + hex(c) + ", which is not an XBLOCK");
               } else {
-                sum += load<std::uint32_t>(&(*cp)[4]);
+                const auto childTotal = load<std::uint32_t>(&(*cp)[4]);
+                const auto childCount = load<std::uint16_t>(&(*cp)[2]);
+                if (options_.requireFullDataBlocks && !last && childTotal != std::uint64_t{childCount} * f_.maxBlockPayload())
+                  report(from + ": XBLOCK " + hex(c) + " is not full of full blocks but is not the last");
+                sum += childTotal;
               }
             }
           }

@@ -1,0 +1,283 @@
+// New stores through the one transactional write path: many nodes, big data, many sub-nodes,
+// deletes and replaces over several commits, then read back by a fresh reader and checked.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+
+#include "pst/ndb/file.h"
+#include "pst/ndb/ndb_check.h"
+#include "pst/ndb/node_database.h"
+#include "support/temp_dir.h"
+
+namespace mailfold::pst::ndb {
+namespace {
+
+Bytes pattern(std::size_t size, std::uint32_t seed) {
+  Bytes b(size);
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (auto& c : b) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<std::uint8_t>(x >> 16);
+  }
+  return b;
+}
+
+// Writes `bytes` as the node's whole data: full blocks, the last one partial.
+void writeAll(NodeData& d, const Bytes& bytes) {
+  d.truncate(0);
+  for (std::size_t off = 0, i = 0; off < bytes.size(); off += kMaxBlockPayload, ++i) {
+    const std::size_t n = std::min<std::size_t>(kMaxBlockPayload, bytes.size() - off);
+    d.writeBlock(static_cast<std::uint32_t>(i), ByteView(bytes).subspan(off, n));
+  }
+}
+
+void expectClean(const std::string& path, bool fullBlocks = false) {
+  CheckOptions o;
+  o.requireFullDataBlocks = fullBlocks;
+  for (const auto& v : checkNdb(path, o)) ADD_FAILURE() << v;
+}
+
+TEST(Write, NewStoreIsOneSectionLikeOutlookAndPassesTheChecker) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/empty.pst";
+  for (CryptMethod crypt : {CryptMethod::kPermute, CryptMethod::kNone, CryptMethod::kCyclic}) {
+    NodeDatabase::create(path, {crypt})->close();
+    EXPECT_EQ(std::filesystem::file_size(path), 271360u);  // header area + one AMap section
+    auto db = NodeDatabase::open(path);
+    EXPECT_TRUE(db->format().unicode);
+    EXPECT_EQ(db->format().version, 23);
+    EXPECT_EQ(db->format().crypt, crypt);
+    EXPECT_TRUE(db->nodes().empty());
+    expectClean(path);
+  }
+}
+
+TEST(Write, ManyNodesOverSeveralCommitsReadBackAfterReopen) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/many.pst";
+  std::map<Nid, std::pair<Nid, Bytes>> expected;
+  {
+    auto db = NodeDatabase::create(path);
+    for (int i = 0; i < 3000; ++i) {
+      const Nid nid = db->allocateNid(i % 3 ? kNidTypeNormalMessage : kNidTypeNormalFolder);
+      const Nid parent = 0x122;
+      auto node = db->createNode(nid, parent);
+      Bytes data = pattern(1 + (i * 37) % 3000, static_cast<std::uint32_t>(i));
+      node->data().writeBlock(0, data);
+      expected[nid] = {parent, data};
+      if (i % 700 == 699) db->commit();
+    }
+    db->close();
+  }
+  expectClean(path);
+  auto db = NodeDatabase::open(path);
+  const auto all = db->nodes();
+  ASSERT_EQ(all.size(), expected.size());
+  for (const auto& info : all) {
+    auto it = expected.find(info.nid);
+    ASSERT_NE(it, expected.end());
+    EXPECT_EQ(info.parent, it->second.first);
+    auto node = db->openNode(info.nid);
+    ASSERT_EQ(node->data().blockCount(), 1u);
+    EXPECT_EQ(node->data().readBlock(0), it->second.second);
+  }
+  // NIDs count up per type from the documented starting points.
+  EXPECT_EQ(all.front().nid, makeNid(kNidTypeNormalFolder, 0x401));
+  EXPECT_TRUE(db->hasNode(makeNid(kNidTypeNormalMessage, 0x10001)));
+}
+
+TEST(Write, DataOverOneBlockGoesThroughXblockAndXxblock) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/big.pst";
+  // 8,176 * 1,021 bytes fit under one XBLOCK; this needs an XXBLOCK.
+  const Bytes big = pattern(9 * 1024 * 1024 + 123, 7);
+  const Bytes medium = pattern(3 * kMaxBlockPayload + 5, 8);
+  {
+    auto db = NodeDatabase::create(path, {CryptMethod::kCyclic});
+    writeAll(db->createNode(makeNid(kNidTypeNormalMessage, 0x10001), 0x122)->data(), big);
+    writeAll(db->createNode(makeNid(kNidTypeNormalMessage, 0x10002), 0x122)->data(), medium);
+    db->close();
+  }
+  expectClean(path, true);
+  auto db = NodeDatabase::open(path);
+  for (auto [nid, bytes] : {std::pair{makeNid(kNidTypeNormalMessage, 0x10001), &big},
+                            std::pair{makeNid(kNidTypeNormalMessage, 0x10002), &medium}}) {
+    auto node = db->openNode(nid);
+    EXPECT_EQ(node->data().size(), bytes->size());
+    EXPECT_EQ(readAll(node->data()), *bytes);
+  }
+  EXPECT_TRUE(db->nodes()[0].dataBid & 0x2);  // internal: a data tree
+  // The file grew section by section; every section keeps its maps (the checker looks at them).
+  EXPECT_EQ((std::filesystem::file_size(path) - 0x4400) % 253952, 0u);
+}
+
+TEST(Write, SubnodeTreesNestAndSpillIntoIndexBlocks) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/subs.pst";
+  const Nid top = makeNid(kNidTypeNormalMessage, 0x10001);
+  {
+    auto db = NodeDatabase::create(path);
+    auto node = db->createNode(top, 0x122);
+    node->data().writeBlock(0, pattern(100, 1));
+    for (std::uint32_t i = 0; i < 900; ++i) {  // more than one SLBLOCK holds
+      auto sub = node->createSubnode(makeNid(kNidTypeLtp, i + 1));
+      sub->data().writeBlock(0, pattern(10 + i, i));
+    }
+    auto attach = node->openSubnode(makeNid(kNidTypeLtp, 5));
+    auto inner = attach->createSubnode(makeNid(kNidTypeAttachment, 1));
+    writeAll(inner->data(), pattern(20000, 99));
+    inner->createSubnode(makeNid(kNidTypeLtp, 1))->data().writeBlock(0, pattern(5, 5));
+    db->commit();
+    // Delete every third sub-node and replace one in a second transaction.
+    for (std::uint32_t i = 0; i < 900; i += 3) node->deleteSubnode(makeNid(kNidTypeLtp, i + 1));
+    node->openSubnode(makeNid(kNidTypeLtp, 2))->data().writeBlock(0, pattern(7, 1234));
+    db->close();
+  }
+  expectClean(path);
+  auto db = NodeDatabase::open(path);
+  auto node = db->openNode(top);
+  EXPECT_EQ(node->subnodeIds().size(), 600u);
+  EXPECT_FALSE(node->hasSubnode(makeNid(kNidTypeLtp, 1)));
+  EXPECT_EQ(node->openSubnode(makeNid(kNidTypeLtp, 2))->data().readBlock(0), pattern(7, 1234));
+  EXPECT_EQ(node->openSubnode(makeNid(kNidTypeLtp, 900))->data().readBlock(0), pattern(909, 899));
+  auto inner = node->openSubnode(makeNid(kNidTypeLtp, 5))->openSubnode(makeNid(kNidTypeAttachment, 1));
+  EXPECT_EQ(readAll(inner->data()), pattern(20000, 99));
+  EXPECT_EQ(inner->subnodeIds(), std::vector<Nid>{makeNid(kNidTypeLtp, 1)});
+  EXPECT_THROW(node->openSubnode(makeNid(kNidTypeLtp, 4)), Error);
+}
+
+TEST(Write, ReplacingAndDeletingReusesSpaceAfterCommit) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/churn.pst";
+  auto db = NodeDatabase::create(path);
+  const Nid a = db->allocateNid(kNidTypeNormalMessage);
+  writeAll(db->createNode(a, 0x122)->data(), pattern(50000, 1));
+  db->commit();
+  const auto sizeAfterFirst = std::filesystem::file_size(path);
+  for (std::uint32_t round = 0; round < 40; ++round) {
+    auto node = db->openNode(a);
+    writeAll(node->data(), pattern(50000, round + 2));  // all new blocks; the old ones go
+    const Nid extra = db->allocateNid(kNidTypeNormalMessage);
+    db->createNode(extra, 0x122)->data().writeBlock(0, pattern(3000, round));
+    db->deleteNode(extra);
+    db->commit();
+  }
+  // 40 rewrites of 50 KB would need 2 MB without reuse; the store stays in its first section.
+  EXPECT_EQ(std::filesystem::file_size(path), sizeAfterFirst);
+  db->close();
+  expectClean(path);
+  auto again = NodeDatabase::open(path);
+  EXPECT_EQ(again->nodes().size(), 1u);
+  EXPECT_EQ(readAll(again->openNode(a)->data()), pattern(50000, 41));
+}
+
+TEST(Write, TruncateAndPartialBlockReplace) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/trunc.pst";
+  auto db = NodeDatabase::create(path);
+  auto node = db->createNode(0x200024, 0x122);
+  writeAll(node->data(), pattern(5 * kMaxBlockPayload, 3));
+  db->commit();
+  node = db->openNode(0x200024);
+  node->data().truncate(2);
+  node->data().writeBlock(1, pattern(10, 4));
+  EXPECT_EQ(node->data().size(), kMaxBlockPayload + 10u);
+  db->commit();
+  node = db->openNode(0x200024);
+  EXPECT_EQ(node->data().blockCount(), 2u);
+  EXPECT_EQ(node->data().readBlock(1), pattern(10, 4));
+  node->data().truncate(0);
+  db->close();
+  expectClean(path);
+  auto again = NodeDatabase::open(path);
+  EXPECT_EQ(again->openNode(0x200024)->data().size(), 0u);
+}
+
+TEST(Write, MisuseGivesClearErrors) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/misuse.pst";
+  auto db = NodeDatabase::create(path);
+  auto node = db->createNode(0x200024, 0x122);
+  EXPECT_THROW(db->createNode(0x200024, 0x122), Error);
+  EXPECT_THROW(node->data().writeBlock(2, pattern(5, 1)), Error);      // gap
+  EXPECT_THROW(node->data().writeBlock(0, pattern(8177, 1)), Error);   // over one block
+  EXPECT_THROW(node->data().readBlock(0), Error);
+  EXPECT_THROW(db->deleteNode(0x200044), Error);
+  EXPECT_THROW(db->openNode(0x200044), Error);
+  db->deleteNode(0x200024);
+  EXPECT_THROW(node->data().blockCount(), Error);  // a view of a deleted node
+  db->close();
+  EXPECT_THROW(db->openNode(0x21), Error);
+  auto ro = NodeDatabase::open(path);
+  EXPECT_THROW(ro->createNode(0x200044, 0x122), Error);
+  EXPECT_THROW(ro->allocateNid(kNidTypeNormalMessage), Error);
+}
+
+TEST(Write, ReopenedStoreContinuesItsCountersAndKeepsOldData) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/reopen.pst";
+  Nid first = 0;
+  {
+    auto db = NodeDatabase::create(path, {CryptMethod::kNone});
+    first = db->allocateNid(kNidTypeNormalMessage);
+    db->createNode(first, 0x122)->data().writeBlock(0, pattern(100, 1));
+    db->close();
+  }
+  Nid second = 0;
+  {
+    auto db = NodeDatabase::open(path, OpenMode::kReadWrite);
+    second = db->allocateNid(kNidTypeNormalMessage);
+    EXPECT_GT(second, first);
+    db->createNode(second, 0x122)->data().writeBlock(0, pattern(200, 2));
+    db->setParent(first, 0x8022);
+    db->close();
+  }
+  expectClean(path);
+  auto db = NodeDatabase::open(path);
+  EXPECT_EQ(db->parentOf(first), 0x8022u);
+  EXPECT_EQ(db->openNode(first)->data().readBlock(0), pattern(100, 1));
+  EXPECT_EQ(db->openNode(second)->data().readBlock(0), pattern(200, 2));
+}
+
+TEST(Write, PermuteEncodingHidesThePlainBytes) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/enc.pst";
+  const std::string secret = "a plain-text marker that must not appear in the file";
+  auto db = NodeDatabase::create(path);
+  db->createNode(0x200024, 0x122)->data().writeBlock(0, Bytes(secret.begin(), secret.end()));
+  db->close();
+  std::ifstream in(path, std::ios::binary);
+  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(all.find(secret), std::string::npos);
+  auto again = NodeDatabase::open(path);
+  const Bytes back = again->openNode(0x200024)->data().readBlock(0);
+  EXPECT_EQ(std::string(back.begin(), back.end()), secret);
+}
+
+// Appending to a large node costs a bounded number of bytes per commit, not a rewrite.
+TEST(Write, AppendingABlockToALargeNodeCostsLittle) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/append.pst";
+  auto db = NodeDatabase::create(path, {CryptMethod::kNone});
+  auto node = db->createNode(0x200024, 0x122);
+  for (std::uint32_t i = 0; i < 1500; ++i) node->data().writeBlock(i, pattern(kMaxBlockPayload, i));
+  db->commit();
+  const std::uint64_t before = db->file().bytesWritten();
+  for (std::uint32_t i = 1500; i < 1510; ++i) {
+    node = db->openNode(0x200024);
+    node->data().writeBlock(i, pattern(kMaxBlockPayload, i));
+    db->commit();
+  }
+  const std::uint64_t perCommit = (db->file().bytesWritten() - before) / 10;
+  // One data block, the rewritten index blocks of the tree (3 x 8 KB at most), a few pages,
+  // the maps touched and two headers. A rewrite of the node would be 12 MB.
+  EXPECT_LT(perCommit, 64u * 1024) << perCommit;
+  db->close();
+  expectClean(path, true);
+}
+
+}  // namespace
+}  // namespace mailfold::pst::ndb

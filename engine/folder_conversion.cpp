@@ -110,7 +110,9 @@ FolderOutcome FolderConversion::StartMigration(const std::string& folderName, co
     storePath = *chosen;
   } else {
     const std::string outputFolder = TrimBlanks(target.outputFolder);
-    storePath = outputFolder + (outputFolder.ends_with('/') ? "" : "/") + folderName + ".pst";
+    // An empty output folder means the current folder, not the file system's root.
+    const bool needsSeparator = !outputFolder.empty() && !outputFolder.ends_with('/');
+    storePath = outputFolder + (needsSeparator ? "/" : "") + folderName + ".pst";
   }
   if (storePath.empty()) {
     outcome.ending = FolderEnding::Cancelled;

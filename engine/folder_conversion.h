@@ -17,7 +17,8 @@ namespace mailfold::engine {
 enum class ConversionMode { SingleFolder, MultipleFolders };
 
 // How the store file is named: in single-folder mode the user picks it in the save-as dialog;
-// in multiple-folder mode it is <output folder>/<folder name>.pst.
+// in multiple-folder mode it is <output folder>/<folder name>.pst (<folder name>.pst in the
+// current folder when the output folder is empty).
 struct StoreTarget {
   ConversionMode mode = ConversionMode::SingleFolder;
   std::string outputFolder;  // as typed; surrounding blanks are ignored

@@ -5,6 +5,9 @@
 #include "conversion_fixture.h"
 #include "engine/import_loop.h"
 
+#include <chrono>
+#include <iostream>
+
 namespace mailfold::engine {
 namespace {
 
@@ -320,6 +323,46 @@ TEST_F(ConversionTest, AStoreThatCannotBeCompletedIsNotReportedAsConverted) {
   EXPECT_EQ(outcome.imported, 1);
   EXPECT_NE(outcome.error.find("No space left on device"), std::string::npos);
   EXPECT_FALSE(outcome.AllImported());
+}
+
+
+TEST_F(ConversionTest, AnEmptyOutputFolderMeansTheCurrentFolder) {
+  Write("a.eml");
+  const auto previous = fs::current_path();
+  fs::current_path(temp.path() / "out");
+  const auto outcome = Convert(Src(), "src", {ConversionMode::MultipleFolders, "   "});
+  fs::current_path(previous);
+  EXPECT_EQ(outcome.storePath, "src.pst");
+  EXPECT_TRUE(fs::exists(Out("src.log")));
+  EXPECT_EQ(outcome.imported, 1);
+}
+
+// Twenty folders of a hundred messages: every message lands in its folder, and the longest pause
+// between two yields (the screen's input latency) is printed for the record.
+TEST_F(ConversionTest, ALargeTreeReconcilesAndKeepsYielding) {
+  constexpr int kFolders = 20;
+  constexpr int kPerFolder = 100;
+  std::string body = "Subject: load\r\n\r\n" + std::string(2000, 'x') + "\r\n";
+  for (int f = 0; f < kFolders; ++f)
+    for (int m = 0; m < kPerFolder; ++m) Write("F" + std::to_string(f) + "/m" + std::to_string(m) + ".eml", body);
+  using Clock = std::chrono::steady_clock;
+  auto last = Clock::now();
+  Clock::duration longest{};
+  screen.onYield = [&](test::RecordingScreen&) {
+    const auto now = Clock::now();
+    longest = std::max(longest, now - last);
+    last = now;
+  };
+  const auto started = Clock::now();
+  const auto outcome = ConvertSource();
+  const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  EXPECT_EQ(outcome.imported, kFolders * kPerFolder);
+  for (int f = 0; f < kFolders; ++f)
+    EXPECT_EQ(Folder(outcome.storePath, "F" + std::to_string(f)).items().size(), static_cast<std::size_t>(kPerFolder));
+  test::ExpectReconciled(outcome, StoreRoot(outcome.storePath).CountItemsDeep(), test::ReadFile(outcome.logPath));
+  std::cout << "[ measured ] " << outcome.imported << " messages in " << seconds << " s ("
+            << outcome.imported / seconds << " messages/s, scan included, Debug build), longest gap between yields "
+            << std::chrono::duration<double, std::milli>(longest).count() << " ms, yields " << screen.yields << "\n";
 }
 
 }  // namespace

@@ -130,7 +130,25 @@ TEST_F(Hierarchy, AFolderThatCannotBeCreatedIsLeftOutAndTheRestGoesOn) {
   EXPECT_TRUE(root.Find("Fine"));
 }
 
-TEST_F(ConversionTest, ThePartExampleTreeLandsWhereItBelongs) {
+TEST_F(Hierarchy, ADrivePrefixLeftInAPathIsDropped) {
+  // "D:" is a legal folder name here; below it, "D:\Mail\Work" keeps only what follows ":\".
+  auto& root = Build("/", {"/D:", "/D:/Mail", "/D:/Mail/Work"});
+  EXPECT_TRUE(root.Find("D:"));
+  EXPECT_TRUE(root.Find("Mail\\Work"));
+  EXPECT_FALSE(root.Find("D:\\Mail"));
+}
+
+TEST_F(ConversionTest, BelowAnOrdinaryRootInboxIsATopLevelFolderOfThatName) {
+  stores.defaultFolders = {"Posteingang", "Gesendet"};
+  Write("Inbox/a.eml");
+  const auto outcome = ConvertSource();
+  const std::string store = Out("store.pst");
+  EXPECT_EQ(Folder(store, "Inbox").ItemNames(), std::vector<std::string>{"a.eml"});
+  EXPECT_TRUE(Folder(store, "Posteingang").items().empty());
+  EXPECT_EQ(outcome.failed, 0);
+}
+
+TEST_F(ConversionTest, TheExampleTreeLandsWhereItBelongs) {
   Write("top.eml");
   Write("Calendar/cal.eml");
   Write("Inbox/in.eml");

@@ -1,6 +1,7 @@
 // Two heaps exactly as Outlook wrote them: the message store's property context of a new
 // Unicode store, and the root folder's hierarchy table of the same store (three rows: "Top of
-// Personal Folders", "Search Root", "SPAM Search Folder 2"). Each is one data block.
+// Personal Folders" 0x8022, "Search Root" 0x8042, "SPAM Search Folder 2" 0x2223). Each is one
+// data block.
 #pragma once
 
 #include <cstdint>

@@ -100,7 +100,7 @@ FolderOutcome FolderConversion::StartMigration(const std::string& folderName, co
   std::string storePath;
   if (target.mode == ConversionMode::SingleFolder) {
     const auto chosen = screen_.AskSaveAs(kStoreFileFilter, folderName + timeStamp + ".pst");
-    if (!chosen) {
+    if (!chosen || chosen->empty()) {
       screen_.Close();
       screen_.Requests().closedByUser = true;
       outcome.ending = FolderEnding::Cancelled;
@@ -113,11 +113,6 @@ FolderOutcome FolderConversion::StartMigration(const std::string& folderName, co
     // An empty output folder means the current folder, not the file system's root.
     const bool needsSeparator = !outputFolder.empty() && !outputFolder.ends_with('/');
     storePath = outputFolder + (needsSeparator ? "/" : "") + folderName + ".pst";
-  }
-  if (storePath.empty()) {
-    outcome.ending = FolderEnding::Cancelled;
-    outcome.stopped = outcome.queued;
-    return outcome;
   }
   outcome.storePath = storePath;
 

@@ -108,6 +108,8 @@ void RunDriver::RunMultipleFolders(RunSummary& summary) {
   const int rows = selection_.RowCount();
   for (int index = 0; index < rows; ++index) {
     screen_.ProcessPendingEvents();
+    // The row count is taken once; rows removed from the list meanwhile end the run.
+    if (index >= selection_.RowCount()) break;
     const FolderRow row = selection_.Row(index);
     if (!row.checked) continue;
     screen_.ProcessPendingEvents();

@@ -40,7 +40,7 @@ std::int32_t DeleteEntry(const std::string& path) {
     SetLastFileError(refused);
     return refused;
   }
-  if (::unlink(path.c_str()) != 0) return RecordFileError(errno);
+  if (::unlink(path.c_str()) != 0) return RecordPathError(errno, path);
   SetLastFileError(win_error::kSuccess);
   return win_error::kSuccess;
 }

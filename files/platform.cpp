@@ -57,20 +57,6 @@ std::string ParentFolderOf(const std::string& path) {
   return path.substr(0, slash + 1);
 }
 
-// Windows reports a missing entry in an existing folder as 2 and a missing folder on the way
-// as 3; ENOENT covers both.
-std::int32_t RecordLookupError(int errnoValue, const std::string& path) {
-  if (errnoValue == ENOENT) {
-    const std::string parent = ParentFolderOf(path);
-    struct stat st {};
-    if (!parent.empty() && (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
-      SetLastFileError(win_error::kPathNotFound);
-      return win_error::kPathNotFound;
-    }
-  }
-  return RecordFileError(errnoValue);
-}
-
 // Refuses a path before it reaches the system; records and returns the code, or 0.
 std::int32_t RefuseUnsafePath(const std::string& path) {
   const std::int32_t code = CheckPathForSystem(path);
@@ -96,6 +82,20 @@ std::int32_t RecordFileError(int errnoValue) {
   const std::int32_t code = WindowsErrorFromErrno(errnoValue);
   SetLastFileError(code);
   return code;
+}
+
+std::int32_t RecordPathError(int errnoValue, const std::string& path) {
+  // Windows reports a missing entry in an existing folder as 2 and a missing folder on the way
+  // as 3; ENOENT covers both.
+  if (errnoValue == ENOENT) {
+    const std::string parent = ParentFolderOf(path);
+    struct stat st {};
+    if (!parent.empty() && (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+      SetLastFileError(win_error::kPathNotFound);
+      return win_error::kPathNotFound;
+    }
+  }
+  return RecordFileError(errnoValue);
 }
 
 std::int32_t CheckPathForSystem(const std::string& path) {
@@ -128,7 +128,7 @@ std::int32_t GetAttributes(const std::string& path) {
   if (RefuseUnsafePath(path) != 0) return kInvalidAttributes;
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    RecordLookupError(errno, path);
+    RecordPathError(errno, path);
     return kInvalidAttributes;
   }
   SetLastFileError(win_error::kSuccess);
@@ -142,7 +142,7 @@ std::int32_t SetAttributes(const std::string& path, std::int32_t attributes) {
     return win_error::kInvalidParameter;
   }
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return RecordLookupError(errno, path);
+  if (::stat(path.c_str(), &st) != 0) return RecordPathError(errno, path);
 
   const mode_t current = st.st_mode & 07777;
   const mode_t wanted = (attributes & kAttrReadOnly) != 0

@@ -80,6 +80,10 @@ std::int32_t WindowsErrorFromErrno(int errnoValue);
 // captured right after the failed call.
 std::int32_t RecordFileError(int errnoValue);
 
+// As RecordFileError for a failed call on `path`: a missing entry whose folder is missing too
+// is recorded as "path not found" (3) rather than "file not found" (2), as Windows tells them apart.
+std::int32_t RecordPathError(int errnoValue, const std::string& path);
+
 // Refuses paths the system cannot be given safely: 0 when `path` may be passed on, else the
 // code (206 too long, 123 embedded NUL). Does not touch LastFileError.
 std::int32_t CheckPathForSystem(const std::string& path);

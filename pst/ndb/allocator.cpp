@@ -17,22 +17,22 @@ bool bitAt(const std::array<std::uint8_t, 496>& b, std::uint32_t n) { return (b[
 
 }  // namespace
 
-void Allocator::addSection() {
+void Allocator::addSection(bool fresh) {
   const std::uint64_t index = bits_.size();
   bits_.push_back({});
   freeUnits_.push_back(kAMapBits);
   dirty_.push_back(true);
-  fresh_.push_back(true);
+  fresh_.push_back(fresh);
   setRun(index, 0, sectionMaps(index).pageCount() * kUnitsPerPage, true);
 }
 
-void Allocator::init(std::uint64_t sections) {
+void Allocator::init(std::uint64_t sections, bool newFile) {
   bits_.clear();
   freeUnits_.clear();
   dirty_.clear();
   fresh_.clear();
   firstWithRoom_ = 0;
-  for (std::uint64_t i = 0; i < sections; ++i) addSection();
+  for (std::uint64_t i = 0; i < sections; ++i) addSection(newFile);
 }
 
 void Allocator::load(const File& file, const Format& format, std::uint64_t sections) {

@@ -19,8 +19,10 @@ class File;
 
 class Allocator {
  public:
-  // Fresh maps for `sections` sections: only the map pages themselves are in use.
-  void init(std::uint64_t sections);
+  // Fresh maps for `sections` sections: only the map pages themselves are in use. `newFile`:
+  // the sections are new, so their PMap/FMap/FPMap pages are written too; otherwise (maps
+  // being rebuilt for an existing file) only the AMap pages are rewritten.
+  void init(std::uint64_t sections, bool newFile = true);
   // The maps as stored in the file (`sections` AMap pages). Throws when a page is damaged.
   void load(const File& file, const Format& format, std::uint64_t sections);
 
@@ -48,7 +50,7 @@ class Allocator {
   const std::array<std::uint8_t, 496>& sectionBits(std::uint64_t i) const { return bits_[i]; }
 
  private:
-  void addSection();
+  void addSection(bool fresh = true);
   bool runFree(const std::array<std::uint8_t, 496>& bits, std::uint32_t first, std::uint32_t count) const;
   void setRun(std::uint64_t section, std::uint32_t first, std::uint32_t count, bool used);
 

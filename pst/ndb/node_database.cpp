@@ -75,8 +75,11 @@ std::unique_ptr<Database> Database::openFile(const std::string& path, OpenMode m
     if (db->header_.amapsValid()) {
       db->allocator_.load(*db->file_, db->header_.format, sections);
     } else {
-      db->allocator_.init(sections);
+      // The maps cannot be trusted (a writer stopped before it finished them): rebuild them
+      // from the trees; the next commit or close writes them and marks them valid again.
+      db->allocator_.init(sections, false);
       db->rebuildMaps();
+      db->changed_ = true;
     }
     db->mapsLoaded_ = true;
     db->truncateToDurable();  // leftovers of a transaction that never committed

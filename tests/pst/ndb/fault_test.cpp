@@ -1,0 +1,165 @@
+// A failed write or flush at any point, or a process that never commits, leaves the store at
+// one of its commits: readable, and clean for the checker once a writer has opened it again.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "pst/ndb/file.h"
+#include "pst/ndb/ndb_check.h"
+#include "pst/ndb/node_database.h"
+#include "support/temp_dir.h"
+
+namespace mailfold::pst::ndb {
+namespace {
+
+using State = std::map<Nid, Bytes>;
+
+Bytes bytesOf(std::uint32_t seed, std::size_t size) {
+  Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>((seed * 31 + i * 7) >> 1);
+  return b;
+}
+
+State readState(const std::string& path) {
+  State s;
+  auto db = NodeDatabase::open(path);
+  for (const auto& n : db->nodes()) s[n.nid] = readAll(db->openNode(n.nid)->data());
+  return s;
+}
+
+// The first commit: 40 nodes. The second changes, deletes and adds nodes, with big data.
+State firstCommit(const std::string& path) {
+  State s;
+  auto db = NodeDatabase::create(path);
+  for (std::uint32_t i = 1; i <= 40; ++i) {
+    const Nid nid = makeNid(kNidTypeNormalMessage, 0x10000 + i);
+    s[nid] = bytesOf(i, 100 + i * 50);
+    db->createNode(nid, 0x122)->data().writeBlock(0, s[nid]);
+  }
+  db->close();
+  return s;
+}
+
+State secondCommit(NodeDatabase& db, State s) {
+  for (std::uint32_t i = 1; i <= 40; i += 4) {
+    const Nid nid = makeNid(kNidTypeNormalMessage, 0x10000 + i);
+    db.deleteNode(nid);
+    s.erase(nid);
+  }
+  for (std::uint32_t i = 2; i <= 40; i += 4) {
+    const Nid nid = makeNid(kNidTypeNormalMessage, 0x10000 + i);
+    s[nid] = bytesOf(i + 1000, 20000);
+    auto node = db.openNode(nid);
+    node->data().truncate(0);
+    for (std::uint32_t k = 0; k * kMaxBlockPayload < s[nid].size(); ++k) {
+      const std::size_t n = std::min<std::size_t>(kMaxBlockPayload, s[nid].size() - k * kMaxBlockPayload);
+      node->data().writeBlock(k, ByteView(s[nid]).subspan(k * kMaxBlockPayload, n));
+    }
+  }
+  for (std::uint32_t i = 41; i <= 400; ++i) {
+    const Nid nid = makeNid(kNidTypeNormalMessage, 0x10000 + i);
+    s[nid] = bytesOf(i, 3000);
+    db.createNode(nid, 0x122)->data().writeBlock(0, s[nid]);
+  }
+  db.commit();
+  return s;
+}
+
+void expectCleanAfterWriterOpens(const std::string& path) {
+  NodeDatabase::open(path, OpenMode::kReadWrite)->close();  // rebuilds maps left untrusted
+  for (const auto& v : checkNdb(path)) ADD_FAILURE() << v;
+}
+
+TEST(Faults, UncommittedChangesAreDiscarded) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/s.pst";
+  const State before = firstCommit(path);
+  {
+    auto db = NodeDatabase::open(path, OpenMode::kReadWrite);
+    for (std::uint32_t i = 41; i <= 400; ++i)
+      db->createNode(makeNid(kNidTypeNormalMessage, 0x10000 + i), 0x122)->data().writeBlock(0, bytesOf(i, 8000));
+    db->deleteNode(makeNid(kNidTypeNormalMessage, 0x10001));
+    // destroyed without commit, as if the process had been killed
+  }
+  EXPECT_EQ(readState(path), before);
+  for (const auto& v : checkNdb(path)) ADD_FAILURE() << v;
+}
+
+// Fails the n-th write (or flush) of the second transaction, for every n until the
+// transaction gets through. Each time the file must hold the first or the second state.
+void sweep(bool flushes) {
+  test::TempDir dir;
+  const std::string base = dir.str() + "/base.pst";
+  const State first = firstCommit(base);
+  State second;
+  std::uint64_t total = 0;
+  {
+    const std::string probe = dir.str() + "/probe.pst";
+    std::filesystem::copy_file(base, probe);
+    auto db = NodeDatabase::open(probe, OpenMode::kReadWrite);
+    second = secondCommit(*db, first);
+    total = flushes ? db->file().flushCount() : db->file().writeCount();
+  }
+  // Every point of the commit itself (the last writes), and a sample of the block writes
+  // that come before it.
+  std::vector<std::uint64_t> points;
+  for (std::uint64_t n = 1; n + 60 < total; n += 13) points.push_back(n);
+  for (std::uint64_t n = total > 60 ? total - 60 : 1; n <= total + 1; ++n) points.push_back(n);
+  int sawFirst = 0, sawSecond = 0;
+  for (std::uint64_t n : points) {
+    const std::string path = dir.str() + "/run.pst";
+    std::filesystem::remove(path);
+    std::filesystem::copy_file(base, path);
+    bool failed = false;
+    {
+      auto db = NodeDatabase::open(path, OpenMode::kReadWrite);
+      FaultPlan plan;
+      (flushes ? plan.failFlushAt : plan.failWriteAt) = n;
+      plan.error = n % 2 ? 28 : 5;  // ENOSPC, EIO
+      db->file().setFaultPlan(plan);
+      try {
+        secondCommit(*db, first);
+      } catch (const Error& e) {
+        failed = true;
+        EXPECT_NE(std::string(e.what()).find("failed"), std::string::npos) << e.what();
+        EXPECT_THROW(db->openNode(makeNid(kNidTypeNormalMessage, 0x10002)), Error);  // refuses further use
+      }
+    }
+    SCOPED_TRACE((flushes ? "flush " : "write ") + std::to_string(n));
+    const State now = readState(path);
+    if (now == first) ++sawFirst;
+    else if (now == second) ++sawSecond;
+    else ADD_FAILURE() << "store holds neither commit";
+    expectCleanAfterWriterOpens(path);
+    EXPECT_EQ(readState(path), now);
+    if (!failed) break;
+  }
+  EXPECT_GT(sawFirst, 0);
+  EXPECT_GT(sawSecond, 0);  // the final, unfailed run at least
+}
+
+TEST(Faults, FailedWriteAtAnyPointLeavesACommittedState) { sweep(false); }
+TEST(Faults, FailedFlushAtAnyPointLeavesACommittedState) { sweep(true); }
+
+TEST(Faults, TornHeaderIsDetected) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/s.pst";
+  firstCommit(path);
+  {
+    auto f = File::open(path, File::Mode::kReadWrite);
+    Bytes head = f->read(0, 564, "header");
+    for (std::size_t i = 300; i < 564; ++i) head[i] = 0;  // second half of the sector never landed
+    f->write(0, head);
+  }
+  try {
+    NodeDatabase::open(path);
+    ADD_FAILURE() << "a torn header opened";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("CRC"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(checkNdb(path).empty());
+}
+
+}  // namespace
+}  // namespace mailfold::pst::ndb

@@ -70,12 +70,20 @@ bool FileExists(const std::string& path) {
   if (attributes != kInvalidAttributes && (attributes & kAttrFolder) == 0) return true;
 
   // The entry may still show in its folder's listing when its own status cannot be read.
+  // "*" and "?" are ordinary name characters here, so the listing must show the name itself,
+  // not merely something the name matches as a pattern.
   bool found = false;
+  const std::string name = LastPathComponent(path);
   FindRecord record;
   if (FindFirstEntry(path, record) != kNoSearch) {
-    found = (record.attributes & kAttrFolder) == 0;
-    CloseSearch(record);
+    do {
+      if (record.name == name) {
+        found = (record.attributes & kAttrFolder) == 0;
+        break;
+      }
+    } while (FindNextEntry(record));
   }
+  CloseSearch(record);
   SetLastFileError(win_error::kSuccess);
   return found;
 }

@@ -135,7 +135,13 @@ class TreeScan {
 
 void ScanFolderTree(std::string& folderPath, const std::string& mask, std::int32_t& fileCounter,
                     std::int32_t& folderCounter, ScanScreen& screen) {
-  if (folderPath.empty() || folderPath.back() != kSeparator) folderPath += kSeparator;
+  // An empty path would read as the root and queue the whole file system.
+  const bool noFolderGiven = folderPath.empty();
+  if (noFolderGiven || folderPath.back() != kSeparator) folderPath += kSeparator;
+  if (noFolderGiven) {
+    SetLastFileError(win_error::kPathNotFound);
+    return;
+  }
   TreeScan(mask, fileCounter, folderCounter, screen).run(folderPath);
 }
 

@@ -43,7 +43,7 @@ class ScanScreen {
 // names match `mask` (wildcard.h; "*.*" matches every name). `fileCounter` is the number the
 // next queued file receives (key "K" + number), `folderCounter` the number of the next listed
 // sub-folder (key "Z" + number); both are advanced as entries are added. The scanned folder
-// itself is not listed.
+// itself is not listed. An empty path scans nothing (it is not taken as the root "/").
 void ScanFolderTree(std::string& folderPath, const std::string& mask, std::int32_t& fileCounter,
                     std::int32_t& folderCounter, ScanScreen& screen);
 

@@ -15,20 +15,11 @@ namespace {
 
 using mailfold::test::MakeFile;
 using mailfold::test::MakeFolder;
+using mailfold::test::ModeOf;
+using mailfold::test::EntryExists;
 using mailfold::test::MakeLink;
 using mailfold::test::RunUnprivileged;
 using mailfold::test::TempDir;
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-mode_t ModeOf(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-  return st.st_mode & 07777;
-}
 
 class Existence : public ::testing::Test {
  protected:
@@ -56,6 +47,10 @@ TEST_F(Existence, FileExistsForFilesOnly) {
   EXPECT_FALSE(FileExists(root_ + "missing.eml.meta"));
   EXPECT_EQ(LastFileError(), 0);
   EXPECT_FALSE(FileExists(""));
+  EXPECT_FALSE(FileExists(root_ + "*.eml"));  // a pattern is no file name, even when it matches
+  EXPECT_FALSE(FileExists(root_ + "msg.eml?"));
+  MakeFile(root_ + "odd*name?.eml");
+  EXPECT_TRUE(FileExists(root_ + "odd*name?.eml"));
 }
 
 TEST_F(Existence, FileExistsFindsAFileWhoseStatusCannotBeRead) {
@@ -110,11 +105,11 @@ TEST_F(Existence, DeleteFileForcedRemovesReadOnlyFiles) {
   SetLastFileError(9);
   EXPECT_EQ(DeleteFileForced(root_ + "locked.eml"), 0);
   EXPECT_EQ(LastFileError(), 0);
-  EXPECT_FALSE(Exists(root_ + "locked.eml"));
+  EXPECT_FALSE(EntryExists(root_ + "locked.eml"));
   // A path with its trailing separator takes the folder form, which deletes what it names.
   MakeFile(root_ + "plain");
   EXPECT_EQ(DeleteFileForced(root_ + "plain/"), 0);
-  EXPECT_FALSE(Exists(root_ + "plain"));
+  EXPECT_FALSE(EntryExists(root_ + "plain"));
 }
 
 TEST_F(Existence, DeleteFileForcedReportsMissingFiles) {
@@ -131,7 +126,7 @@ TEST_F(Existence, DeleteFileForcedNeverTouchesFolders) {
   EXPECT_EQ(DeleteFileForced(root_ + "keep"), 5);
   EXPECT_EQ(LastFileError(), 5);
   EXPECT_EQ(DeleteFileForced(root_ + "keep/"), 5);
-  EXPECT_TRUE(Exists(root_ + "keep"));
+  EXPECT_TRUE(EntryExists(root_ + "keep"));
   EXPECT_EQ(ModeOf(root_ + "keep"), 0555u);
 }
 
@@ -146,7 +141,7 @@ TEST_F(Existence, DeleteFileForcedOnALinkLeavesItsTargetAlone) {
   ::chmod((root_ + "target.eml").c_str(), 0444);
   MakeLink(root_ + "target.eml", root_ + "link.eml");
   EXPECT_EQ(DeleteFileForced(root_ + "link.eml"), 0);
-  EXPECT_FALSE(Exists(root_ + "link.eml"));
+  EXPECT_FALSE(EntryExists(root_ + "link.eml"));
   EXPECT_EQ(ModeOf(root_ + "target.eml"), 0444u);
 }
 
@@ -157,7 +152,7 @@ TEST_F(Existence, DeleteFileForcedLeavesProtectedFilesWhereTheyAre) {
     ::chmod((work + "/sealed").c_str(), 0555);
     const std::int32_t code = DeleteFileForced(work + "/sealed/msg.eml");
     return std::to_string(code) + " " + std::to_string(LastFileError()) + " " +
-           (Exists(work + "/sealed/msg.eml") ? "kept" : "gone");
+           (EntryExists(work + "/sealed/msg.eml") ? "kept" : "gone");
   });
   ASSERT_TRUE(answer.has_value());
   EXPECT_EQ(*answer, "5 5 kept");

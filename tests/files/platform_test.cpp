@@ -14,25 +14,9 @@ namespace {
 
 using mailfold::test::MakeFile;
 using mailfold::test::MakeFolder;
+using mailfold::test::ModeOf;
+using mailfold::test::EntryExists;
 using mailfold::test::TempDir;
-
-mode_t ModeOf(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-  return st.st_mode & 07777;
-}
-
-TEST(ErrnoTranslation, GivesTheWindowsCodesForTheSameSituation) {
-  EXPECT_EQ(WindowsErrorFromErrno(ENOENT), 2);
-  EXPECT_EQ(WindowsErrorFromErrno(ENOTDIR), 3);
-  EXPECT_EQ(WindowsErrorFromErrno(EACCES), 5);
-  EXPECT_EQ(WindowsErrorFromErrno(EPERM), 5);
-  EXPECT_EQ(WindowsErrorFromErrno(EISDIR), 5);
-  EXPECT_EQ(WindowsErrorFromErrno(ENOSPC), 112);
-  EXPECT_EQ(WindowsErrorFromErrno(ENAMETOOLONG), 206);
-  EXPECT_EQ(WindowsErrorFromErrno(ENOTEMPTY), 145);
-  EXPECT_EQ(WindowsErrorFromErrno(ELOOP), 1921);
-}
 
 TEST(ErrnoTranslation, KeepsUnmappedCodesAndMarksAMissingOne) {
   EXPECT_EQ(WindowsErrorFromErrno(EAGAIN), EAGAIN);

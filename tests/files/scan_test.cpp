@@ -105,6 +105,12 @@ TEST_F(FolderTreeScan, AnEmptyOrMissingFolderAddsNothing) {
   EXPECT_EQ(fileCounter_, 1);
   EXPECT_EQ(folderCounter_, 0);
 
+  std::string noFolder;
+  ScanFolderTree(noFolder, "*.eml", fileCounter_, folderCounter_, screen_);
+  EXPECT_EQ(noFolder, "/");
+  EXPECT_FALSE(colFiles().current());
+  EXPECT_FALSE(colFolders().current());
+
   scan(root_ + "missing", "*.eml");
   EXPECT_FALSE(colFiles().current());
   EXPECT_FALSE(colFolders().current());

@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/temp_dir.h"
+
 namespace mailfold::test {
 
 inline void MakeFolder(const std::string& path) {
@@ -28,6 +30,18 @@ inline void MakeFile(const std::string& path, const std::string& content = "x") 
   const bool written = ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
   ::close(fd);
   if (!written) throw std::runtime_error("write " + path);
+}
+
+// The permission bits of an entry (links followed), or kNoMode when it cannot be read.
+inline constexpr mode_t kNoMode = static_cast<mode_t>(-1);
+inline mode_t ModeOf(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : kNoMode;
+}
+
+inline bool EntryExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
 }
 
 inline void MakeLink(const std::string& target, const std::string& path) {
@@ -47,28 +61,15 @@ inline std::optional<std::string> RunUnprivileged(const std::function<std::strin
     ::close(channel[0]);
     int status = 1;
     if (::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0)) {
-      char pattern[] = "/tmp/mailfold-unprivileged-XXXXXX";
-      if (::mkdtemp(pattern) != nullptr) {
-        std::string result;
-        try {
-          result = body(pattern);
-          status = 0;
-        } catch (...) {
-        }
-        std::filesystem::path root(pattern);
-        std::error_code ec;
-        for (auto it = std::filesystem::recursive_directory_iterator(
-                 root, std::filesystem::directory_options::skip_permission_denied, ec);
-             !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-          std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                       std::filesystem::perm_options::add, ec);
-        }
-        // A second pass reaches what the first could not enter.
-        ::chmod(pattern, 0700);
-        std::filesystem::remove_all(root, ec);
-        if (status == 0 && ::write(channel[1], result.data(), result.size()) != static_cast<ssize_t>(result.size())) {
-          status = 1;
-        }
+      std::string result;
+      try {
+        const TempDir work;  // owned by the unprivileged user, removed before the child ends
+        result = body(work.str());
+        status = 0;
+      } catch (...) {
+      }
+      if (status == 0 && ::write(channel[1], result.data(), result.size()) != static_cast<ssize_t>(result.size())) {
+        status = 1;
       }
     }
     ::close(channel[1]);

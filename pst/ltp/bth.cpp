@@ -1,6 +1,7 @@
 #include "pst/ltp/bth.h"
 
 #include <cstdio>
+#include <unordered_set>
 
 namespace mailfold::pst::ltp {
 namespace {
@@ -8,6 +9,7 @@ namespace {
 constexpr std::uint8_t kBthType = 0xB5;
 constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kHidSize = 4;
+constexpr std::uint8_t kMaxLevels = 16;
 
 std::string hex(std::uint32_t v) {
   char buf[16];
@@ -50,6 +52,8 @@ Bth::Bth(Heap& heap, Hid header) : heap_(&heap), header_(header) {
   if (dataSize_ == 0 || dataSize_ > 32)
     throw Error("BTH header " + hex(header) + ": data size " + std::to_string(dataSize_) + " is not 1..32");
   if (root_ != 0 && !isHid(root_)) throw Error("BTH header " + hex(header) + ": root " + hex(root_) + " is not a heap item");
+  // A heap holds at most 65536 blocks of 3580-byte items: no real tree comes near this depth.
+  if (levels_ > kMaxLevels) throw Error("BTH header " + hex(header) + " claims " + std::to_string(levels_) + " index levels");
 }
 
 void Bth::writeHeader() {
@@ -125,10 +129,14 @@ std::optional<Bytes> Bth::find(ByteView key) {
 }
 
 void Bth::forEach(const std::function<bool(ByteView key, ByteView data)>& visit) {
-  if (root_ != 0) walk(root_, levels_, visit);
+  std::unordered_set<Hid> seen;
+  if (root_ != 0) walk(root_, levels_, visit, seen);
 }
 
-bool Bth::walk(Hid hid, unsigned level, const std::function<bool(ByteView, ByteView)>& visit) {
+bool Bth::walk(Hid hid, unsigned level, const std::function<bool(ByteView, ByteView)>& visit,
+               std::unordered_set<Hid>& seen) {
+  // A damaged tree may point back at an item already visited; walking on would never end.
+  if (!seen.insert(hid).second) throw Error("BTH item " + hex(hid) + " is reached twice: the tree is damaged");
   if (level == 0) {
     const std::size_t size = keySize_ + dataSize_;
     const Bytes records = readItem(hid, size);
@@ -140,7 +148,7 @@ bool Bth::walk(Hid hid, unsigned level, const std::function<bool(ByteView, ByteV
   const std::size_t size = keySize_ + kHidSize;
   const Bytes entries = readItem(hid, size);
   for (std::size_t at = 0; at < entries.size(); at += size) {
-    if (!walk(load<std::uint32_t>(entries.data() + at + keySize_), level - 1, visit)) return false;
+    if (!walk(load<std::uint32_t>(entries.data() + at + keySize_), level - 1, visit, seen)) return false;
   }
   return true;
 }
@@ -220,7 +228,7 @@ void Bth::put(ByteView key, ByteView data) {
   const std::uint8_t oldLevels = levels_;
   root_ = top.hid;
   if (top.split) {
-    if (levels_ == 255) throw Error("BTH cannot grow beyond 255 index levels");
+    if (levels_ == kMaxLevels) throw Error("BTH cannot grow beyond " + std::to_string(kMaxLevels) + " index levels");
     Bytes entries = top.firstKey;
     entries.resize(keySize_ + kHidSize);
     pst::store<std::uint32_t>(entries.data() + keySize_, top.hid);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <unordered_set>
 
 #include "pst/bytes.h"
 #include "pst/ltp/heap.h"
@@ -57,7 +58,7 @@ class Bth {
   std::size_t childFor(const Bytes& entries, ByteView key) const;
   Insert insertInto(Hid hid, unsigned level, ByteView key, ByteView data);
   Erase eraseFrom(Hid hid, unsigned level, ByteView key);
-  bool walk(Hid hid, unsigned level, const std::function<bool(ByteView, ByteView)>& visit);
+  bool walk(Hid hid, unsigned level, const std::function<bool(ByteView, ByteView)>& visit, std::unordered_set<Hid>& seen);
   Insert store(Hid hid, Bytes records, std::size_t recordSize, std::size_t maxRecords, std::size_t insertedAt);
   void writeHeader();
   void checkKey(ByteView key) const;

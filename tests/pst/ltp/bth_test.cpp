@@ -174,6 +174,17 @@ TEST(Bth, RejectsBadHeadersAndSizes) {
   store<std::uint32_t>(h.data() + 4, oddLeaf);
   Bth broken(heap, heap.allocate(h));
   EXPECT_THROW(broken.find(Bth::encodeInt(1, 4)), Error);
+  // An index item that lists itself: the walk must stop with an error instead of looping.
+  const Hid loop = heap.allocate(Bytes(8, 0));
+  Bytes self(8, 0);
+  store<std::uint32_t>(self.data() + 4, loop);
+  heap.reallocate(loop, self);
+  Bytes cyclic = {0xB5, 4, 4, 3, 0, 0, 0, 0};
+  store<std::uint32_t>(cyclic.data() + 4, loop);
+  Bth cycle(heap, heap.allocate(cyclic));
+  EXPECT_THROW(cycle.forEach([](ByteView, ByteView) { return true; }), Error);
+  const Hid deep = heap.allocate(Bytes{0xB5, 4, 4, 200, 0, 0, 0, 0});
+  EXPECT_THROW(Bth(heap, deep), Error);
   Bth good(heap, Bth::create(heap, 4, 4));
   EXPECT_THROW(good.put(Bytes(2), Bytes(4)), Error);
   EXPECT_THROW(good.put(Bytes(4), Bytes(3)), Error);

@@ -268,6 +268,14 @@ TEST(TableContext, DamagedTablesGiveErrorsNotCrashes) {
   tooMany[0x14 + 1] = 200;  // more columns than the header holds
   MemoryNode n3 = withBytes(tooMany);
   EXPECT_THROW(TableContext::open(n3), Error);
+  Bytes noRowSize = good;
+  store<std::uint16_t>(noRowSize.data() + 0x14 + 2 + 6, 0);  // a row size of 0 would divide by zero
+  MemoryNode n5 = withBytes(noRowSize);
+  EXPECT_THROW(TableContext::open(n5), Error);
+  Bytes hugeRow = good;
+  store<std::uint16_t>(hugeRow.data() + 0x14 + 2 + 6, 9000);  // rows larger than a block
+  MemoryNode n6 = withBytes(hugeRow);
+  EXPECT_THROW(TableContext::open(n6), Error);
   Bytes badIndex = good;
   store<std::uint32_t>(badIndex.data() + 0x92 + 4, 7);  // a row id pointing past the rows
   MemoryNode n4 = withBytes(badIndex);

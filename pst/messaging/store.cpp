@@ -9,6 +9,7 @@
 #include "pst/messaging/entry_id.h"
 #include "pst/messaging/initial_named_properties.h"
 #include "pst/messaging/message_properties.h"
+#include "pst/messaging/message_reader.h"
 #include "pst/messaging/message_writer.h"
 #include "pst/messaging/name_to_id_map.h"
 #include "pst/messaging/property_tags.h"
@@ -612,6 +613,16 @@ Folder Store::folderByPath(std::string_view path) {
   }
   return current;
 }
+
+MessageModel Store::readMessage(ndb::Nid nid) {
+  state_->requireOpen();
+  if (ndb::nidType(nid) != ndb::kNidTypeNormalMessage && ndb::nidType(nid) != ndb::kNidTypeAssocMessage)
+    throw Error("node " + hex(nid) + " is not a message");
+  auto node = state_->db->openNode(nid);
+  return pst::readMessage(*node, state_->names);
+}
+
+const NameToIdMap& Store::namedProperties() const { return state_->names; }
 
 void Store::commit() {
   state_->requireOpen();

@@ -85,6 +85,11 @@ class Store {
   // naming the first component that is missing.
   Folder folderByPath(std::string_view path);
   Folder folder(ndb::Nid nid);
+  // A stored message (top-level node) read back; attachment data stays in the store and is
+  // read on demand while the store is open.
+  MessageModel readMessage(ndb::Nid nid);
+  // The store's named-property map (for tools that show raw tags).
+  const class NameToIdMap& namedProperties() const;
 
   // Makes everything written so far durable; the file is a complete store afterwards.
   void commit();

@@ -15,9 +15,7 @@
 namespace mailfold::files {
 namespace {
 
-using mailfold::test::MakeFile;
-using mailfold::test::MakeFolder;
-using mailfold::test::TempDir;
+using namespace mailfold::test;  // tree builders and TempDir
 
 std::vector<std::string> ListNames(const std::string& spec) {
   std::vector<std::string> names;

@@ -13,13 +13,7 @@
 namespace mailfold::files {
 namespace {
 
-using mailfold::test::MakeFile;
-using mailfold::test::MakeFolder;
-using mailfold::test::ModeOf;
-using mailfold::test::EntryExists;
-using mailfold::test::MakeLink;
-using mailfold::test::RunUnprivileged;
-using mailfold::test::TempDir;
+using namespace mailfold::test;  // tree builders and TempDir
 
 class Existence : public ::testing::Test {
  protected:

@@ -12,11 +12,7 @@
 namespace mailfold::files {
 namespace {
 
-using mailfold::test::MakeFile;
-using mailfold::test::MakeFolder;
-using mailfold::test::ModeOf;
-using mailfold::test::EntryExists;
-using mailfold::test::TempDir;
+using namespace mailfold::test;  // tree builders and TempDir
 
 TEST(ErrnoTranslation, KeepsUnmappedCodesAndMarksAMissingOne) {
   EXPECT_EQ(WindowsErrorFromErrno(EAGAIN), EAGAIN);

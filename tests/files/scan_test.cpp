@@ -19,11 +19,7 @@
 namespace mailfold::files {
 namespace {
 
-using mailfold::test::MakeFile;
-using mailfold::test::MakeFolder;
-using mailfold::test::MakeLink;
-using mailfold::test::RunUnprivileged;
-using mailfold::test::TempDir;
+using namespace mailfold::test;  // tree builders and TempDir
 using Strings = std::vector<std::string>;
 
 class RecordingScreen : public ScanScreen {

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
-#include <limits>
 
 #include "files/platform.h"
 #include "files/wildcard.h"
@@ -36,10 +36,11 @@ bool IsRootFolder(DIR* dir) {
   return self.st_dev == parent.st_dev && self.st_ino == parent.st_ino;
 }
 
+// Handles only tell searches apart; they are never 0 or -1, which mean "ran out" and "none".
 std::int32_t NextHandle() {
-  static std::int32_t lastHandle = 0;
-  lastHandle = lastHandle == std::numeric_limits<std::int32_t>::max() ? 1 : lastHandle + 1;
-  return lastHandle;
+  static std::atomic<std::uint32_t> counter{0};
+  const std::uint32_t next = counter.fetch_add(1, std::memory_order_relaxed) % 0x7FFFFFFFu;
+  return static_cast<std::int32_t>(next) + 1;
 }
 
 // Reads the folder and keeps the names that match the pattern, sorted. Returns 0 or an errno.

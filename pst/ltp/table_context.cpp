@@ -145,6 +145,9 @@ void TableContext::loadInfo() {
     const std::uint8_t* d = info.data() + kInfoSize + kDescriptorSize * i;
     layout_.columns.push_back({load<std::uint32_t>(d), load<std::uint16_t>(d + 4), d[6], d[7]});
   }
+  // Outlook keeps the descriptors sorted by tag; a store that does not is still readable.
+  std::sort(layout_.columns.begin(), layout_.columns.end(),
+            [](const ColumnDescriptor& a, const ColumnDescriptor& b) { return a.tag < b.tag; });
   layout_.validate();
   index_ = std::make_unique<Bth>(*heap_, indexHid);
   if (index_->keySize() != 4 || (index_->dataSize() != 4 && index_->dataSize() != 2))
@@ -454,13 +457,24 @@ std::optional<RowValues> TableContext::findRow(std::uint32_t rowId) {
   return readRow(*index);
 }
 
+// Refuses a value that cannot go into its cell before anything is allocated for the row.
+void TableContext::checkValue(PropTag tag, const PropertyValue& value) {
+  if (const auto* src = std::get_if<std::shared_ptr<const ByteSource>>(&value)) {
+    if (tagType(tag) != kPtBinary || !*src) throw Error("a streamed value needs a binary column, not " + tagName(tag));
+    return;
+  }
+  (void)encodeValue(tagType(tag), value);
+}
+
 void TableContext::appendRow(std::uint32_t rowId, const RowValues& values) {
   try {
     if (index_->find(Bth::encodeInt(rowId, 4))) throw Error("row id " + hex(rowId) + " already exists");
+    if (index_->dataSize() < 4 && rowCount_ >= (1u << (8 * index_->dataSize())))
+      throw Error("the row index of this table cannot count beyond " + std::to_string(rowCount_) + " rows");
     for (const auto& [tag, value] : values) {
       if (!layout_.find(tag)) throw Error("no column " + tagName(tag));
       if (tag == kTagLtpRowId) continue;
-      if (!std::holds_alternative<std::shared_ptr<const ByteSource>>(value)) (void)encodeValue(tagType(tag), value);
+      checkValue(tag, value);
     }
     Bytes row(layout_.rowSize(), 0);
     store<std::uint32_t>(row.data(), rowId);
@@ -485,7 +499,7 @@ void TableContext::updateRow(std::uint32_t rowId, const RowValues& values) {
     for (const auto& [tag, value] : values) {
       if (!layout_.find(tag)) throw Error("no column " + tagName(tag));
       if (tag == kTagLtpRowId) throw Error("the row id cannot change");
-      if (!std::holds_alternative<std::shared_ptr<const ByteSource>>(value)) (void)encodeValue(tagType(tag), value);
+      checkValue(tag, value);
     }
     Bytes row = rowBytes(*index);
     for (const auto& [tag, value] : values) {

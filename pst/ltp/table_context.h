@@ -96,6 +96,7 @@ class TableContext {
   void writeRowBytes(std::uint32_t index, ByteView row);
   void appendRowBytes(ByteView row);
   void dropLastRow();
+  static void checkValue(PropTag tag, const PropertyValue& value);
   void setCell(Bytes& row, const ColumnDescriptor& column, const PropertyValue& value, bool existed);
   void releaseCell(const Bytes& row, const ColumnDescriptor& column);
   PropertyValue decodeCell(const Bytes& row, const ColumnDescriptor& column);

@@ -135,6 +135,11 @@ TEST(TableContext, RowsRoundTripWithEveryKindOfCell) {
     EXPECT_THROW(tc.appendRow(0x200064, {}), Error) << "duplicate row id";
     EXPECT_THROW(tc.appendRow(0x200084, {{makeTag(0x1234, kPtInt32), std::int32_t{1}}}), Error) << "no such column";
     EXPECT_THROW(tc.appendRow(0x200084, {{kSize, std::string("x")}}), Error) << "wrong type";
+    EXPECT_THROW(tc.appendRow(0x200084, {{kSubject, std::string(4000, 'a')},
+                                         {kSize, std::shared_ptr<const ByteSource>(std::make_shared<MemorySource>(Bytes(9)))}}),
+                 Error)
+        << "a stream for a number column";
+    EXPECT_TRUE(node.subnodeIds().size() == 1) << "nothing allocated for refused rows";
     EXPECT_EQ(tc.rowCount(), 3u) << "refused rows leave nothing behind";
   }
   TableContext tc = TableContext::open(node);

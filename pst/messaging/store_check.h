@@ -1,0 +1,23 @@
+// A strict checker of a store above the node database: every property and table context must
+// decode, the mandatory nodes and properties must be there, and the values that folders and
+// tables repeat must agree with the objects they describe (folder counts against contents
+// rows and message nodes, hierarchy rows against sub-folders, contents rows against messages,
+// attachment tables against attachment objects, message size against the attachment data).
+//
+// One line per violation; an empty result means the store passed. Outlook-made stores pass: a
+// rule that Outlook's own files break is no rule here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace mailfold::pst {
+
+struct StoreCheckOptions {
+  std::size_t maxViolations = 200;
+  bool checkNodeDatabase = true;  // run the node database checker first
+};
+
+std::vector<std::string> checkStore(const std::string& path, const StoreCheckOptions& options = {});
+
+}  // namespace mailfold::pst

@@ -1,0 +1,233 @@
+// mailfold-pst: look into a store file and check it.
+//
+//   mailfold-pst ls STORE [--json]          the folder tree with item and unread counts
+//   mailfold-pst check STORE                strict structural check; exit 1 on any violation
+//   mailfold-pst show STORE FOLDER-PATH     the messages of one folder
+//   mailfold-pst dump STORE --nid N         the raw properties (or table) of one node
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "pst/ltp/property_context.h"
+#include "pst/ltp/table_context.h"
+#include "pst/messaging/property_tags.h"
+#include "pst/messaging/store.h"
+#include "pst/messaging/store_check.h"
+#include "pst/ndb/node_database.h"
+
+using namespace mailfold::pst;
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: mailfold-pst ls STORE [--json]\n"
+    "       mailfold-pst check STORE\n"
+    "       mailfold-pst show STORE FOLDER-PATH\n"
+    "       mailfold-pst dump STORE --nid N\n"
+    "\n"
+    "  ls     the folder tree below the top of the store: path, items, unread items\n"
+    "  check  checks every structure of the store; prints one line per violation and\n"
+    "         exits with 1 when there is any, 0 when the store is clean\n"
+    "  show   the messages of a folder (path like \\Inbox\\Projects): subject, sender,\n"
+    "         dates, size, flags, attachment count\n"
+    "  dump   the raw properties of one node (a property or table context); N is decimal\n"
+    "         or 0x-prefixed hexadecimal\n";
+
+std::string jsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string hex(std::uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+std::string formatTime(FileTime t) {
+  if (t.ticks < 116444736000000000ULL) return "-";
+  const std::time_t secs = static_cast<std::time_t>((t.ticks - 116444736000000000ULL) / 10000000ULL);
+  std::tm tm{};
+  gmtime_r(&secs, &tm);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  return buf;
+}
+
+struct ValueFormatter {
+  std::uint16_t type;
+  std::string operator()(bool b) const { return b ? "true" : "false"; }
+  std::string operator()(std::int16_t i) const { return std::to_string(i); }
+  std::string operator()(std::int32_t i) const { return std::to_string(i) + " (" + hex(static_cast<std::uint32_t>(i)) + ")"; }
+  std::string operator()(std::int64_t i) const { return std::to_string(i); }
+  std::string operator()(double d) const { return std::to_string(d); }
+  std::string operator()(FileTime t) const { return formatTime(t) + " UTC"; }
+  std::string operator()(const std::string& s) const { return jsonString(s.size() > 200 ? s.substr(0, 200) + "..." : s); }
+  std::string operator()(const Bytes& b) const {
+    std::string out = std::to_string(b.size()) + " bytes:";
+    for (std::size_t i = 0; i < b.size() && i < 48; ++i) {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, " %02x", b[i]);
+      out += buf;
+    }
+    return out + (b.size() > 48 ? " ..." : "");
+  }
+  std::string operator()(const Guid& g) const { return (*this)(Bytes(g.bytes.begin(), g.bytes.end())); }
+  std::string operator()(const std::shared_ptr<const ByteSource>& s) const {
+    return std::to_string(s ? s->size() : 0) + " bytes (stream)";
+  }
+  template <class T>
+  std::string operator()(const std::vector<T>& list) const {
+    std::string out = "[" + std::to_string(list.size()) + "]";
+    for (std::size_t i = 0; i < list.size() && i < 8; ++i) out += " " + (*this)(list[i]);
+    return out;
+  }
+};
+
+std::string formatValue(std::uint16_t type, const PropertyValue& v) { return std::visit(ValueFormatter{type}, v); }
+
+void listFolders(Folder f, const std::string& path, bool json, bool& first) {
+  for (Folder child : f.children()) {
+    const std::string p = path + "\\" + child.name();
+    if (json) {
+      std::cout << (first ? "" : ",\n") << "  {\"path\": " << jsonString(p) << ", \"items\": " << child.contentCount()
+                << ", \"unread\": " << child.unreadCount() << "}";
+      first = false;
+    } else {
+      std::cout << p << "\t" << child.contentCount() << "\t" << child.unreadCount() << "\n";
+    }
+    listFolders(child, p, json, first);
+  }
+}
+
+int cmdLs(const std::string& path, bool json) {
+  auto store = Store::open(path, false);
+  bool first = true;
+  if (json) std::cout << "[\n";
+  listFolders(store->ipmRoot(), "", json, first);
+  if (json) std::cout << "\n]\n";
+  return 0;
+}
+
+int cmdCheck(const std::string& path) {
+  const auto violations = checkStore(path);
+  for (const auto& v : violations) std::cout << v << "\n";
+  if (violations.empty()) std::cerr << path << ": no violations\n";
+  return violations.empty() ? 0 : 1;
+}
+
+int cmdShow(const std::string& path, const std::string& folderPath) {
+  auto store = Store::open(path, false);
+  Folder f = store->folderByPath(folderPath);
+  std::cout << "folder " << jsonString(f.name()) << ": " << f.contentCount() << " items, " << f.unreadCount() << " unread\n";
+  for (ndb::Nid nid : f.messages()) {
+    const MessageModel m = store->readMessage(nid);
+    auto text = [&](PropTag tag) {
+      const std::string* s = m.props.getAs<std::string>(tag);
+      return s ? *s : std::string();
+    };
+    auto time = [&](PropTag tag) {
+      const FileTime* t = m.props.getAs<FileTime>(tag);
+      return t ? formatTime(*t) : std::string("-");
+    };
+    const std::int32_t* size = m.props.getAs<std::int32_t>(kPrMessageSize);
+    const std::int32_t* flags = m.props.getAs<std::int32_t>(kPrMessageFlags);
+    std::string sender = text(kPrSenderName);
+    if (!text(kPrSenderEmailAddress).empty()) sender += " <" + text(kPrSenderEmailAddress) + ">";
+    std::cout << hex(nid) << "\t" << jsonString(text(kPrSubject)) << "\n"
+              << "\tfrom " << sender << "\n"
+              << "\tsent " << time(kPrClientSubmitTime) << "  received " << time(kPrMessageDeliveryTime) << "\n"
+              << "\tsize " << (size ? *size : 0) << "  flags " << hex(flags ? static_cast<std::uint32_t>(*flags) : 0)
+              << ((flags && (*flags & kMsgFlagRead)) ? " read" : " unread")
+              << ((flags && (*flags & kMsgFlagUnsent)) ? " unsent" : "") << "  attachments " << m.attachments.size() << "\n";
+  }
+  return 0;
+}
+
+int cmdDump(const std::string& path, ndb::Nid nid) {
+  auto db = ndb::NodeDatabase::open(path, ndb::OpenMode::kReadOnly);
+  auto node = db->openNode(nid);
+  std::cout << "node " << hex(nid) << " parent " << hex(db->parentOf(nid)) << ", " << node->data().size() << " bytes, "
+            << node->subnodeIds().size() << " sub-nodes\n";
+  try {
+    ltp::PropertyContext pc = ltp::PropertyContext::open(*node);
+    for (PropTag tag : pc.tags()) {
+      std::cout << ltp::tagName(tag) << "\t";
+      const std::uint64_t size = pc.storedSize(tag);
+      if (size > 1024 * 1024) {
+        std::cout << size << " bytes (not shown)\n";
+        continue;
+      }
+      auto v = pc.get(tag);
+      std::cout << (v ? formatValue(tagType(tag), *v) : "(unreadable)") << "\n";
+    }
+    return 0;
+  } catch (const Error&) {
+  }
+  try {
+    ltp::TableContext tc = ltp::TableContext::open(*node);
+    std::cout << "table: " << tc.layout().columns.size() << " columns, " << tc.rowCount() << " rows\n";
+    for (const auto& c : tc.layout().columns)
+      std::cout << "  column " << ltp::tagName(c.tag) << " offset " << c.offset << " size " << int{c.size} << " bit "
+                << int{c.bit} << "\n";
+    for (std::uint32_t i = 0; i < tc.rowCount(); ++i) {
+      std::cout << "row " << i << "\n";
+      for (const auto& [tag, value] : tc.readRow(i)) std::cout << "  " << ltp::tagName(tag) << "\t" << formatValue(tagType(tag), value) << "\n";
+    }
+    return 0;
+  } catch (const Error& e) {
+    std::cout << "neither a property context nor a table context: " << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (const auto& a : args)
+    if (a == "--help" || a == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+  if (args.size() < 2) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  const std::string& cmd = args[0];
+  const std::string& store = args[1];
+  try {
+    if (cmd == "ls" && (args.size() == 2 || (args.size() == 3 && args[2] == "--json"))) return cmdLs(store, args.size() == 3);
+    if (cmd == "check" && args.size() == 2) return cmdCheck(store);
+    if (cmd == "show" && args.size() == 3) return cmdShow(store, args[2]);
+    if (cmd == "dump" && args.size() == 4 && args[2] == "--nid") {
+      std::size_t used = 0;
+      const unsigned long long n = std::stoull(args[3], &used, 0);
+      if (used != args[3].size() || n > 0xFFFFFFFFULL) throw std::invalid_argument("bad node id");
+      return cmdDump(store, static_cast<ndb::Nid>(n));
+    }
+  } catch (const Error& e) {
+    std::cerr << "mailfold-pst: " << e.what() << "\n";
+    return 2;
+  } catch (const std::invalid_argument&) {
+    std::cerr << "mailfold-pst: not a node id: " << args[3] << "\n";
+    return 2;
+  }
+  std::cerr << kUsage;
+  return 2;
+}

@@ -179,10 +179,15 @@ class StoreState {
     return (t == ndb::kNidTypeNormalFolder || t == ndb::kNidTypeSearchFolder) && db->hasNode(nid);
   }
 
+  // The folder a recorded entry id names. Ids carry the store's UID; some stores made by Outlook
+  // 2003 keep links recorded under an earlier UID of the same file, which still name the folder
+  // by its node id, so a well-formed store entry id naming one of our folders is taken as well.
+  // Ids of other providers (Exchange long-term ids, longer than 24 bytes) never match.
   std::optional<Nid> ownFolderId(const PropertyValue& v) {
     const Bytes* b = std::get_if<Bytes>(&v);
     if (!b) return std::nullopt;
-    auto nid = nidOfOwnEntryId(*b, uid);
+    std::optional<Nid> nid = nidOfOwnEntryId(*b, uid);
+    if (!nid && b->size() == kEntryIdSize && load<std::uint32_t>(b->data()) == 0) nid = load<std::uint32_t>(b->data() + 20);
     if (!nid || !isFolder(*nid)) return std::nullopt;
     return nid;
   }

@@ -1,0 +1,198 @@
+// A new store next to an empty store made by Outlook: the same internal nodes, the same table
+// layouts, and the default folders found through what each store records.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "pst/ltp/property_context.h"
+#include "pst/ltp/table_context.h"
+#include "pst/messaging/property_tags.h"
+#include "pst/messaging/store.h"
+#include "pst/messaging/store_tags.h"
+#include "pst/ndb/node_database.h"
+#include "support/paths.h"
+#include "support/temp_dir.h"
+
+namespace mailfold::pst {
+namespace {
+
+std::filesystem::path sample(const char* name) { return test::sharedDir() / "samples" / "pst" / name; }
+
+std::set<ndb::Nid> nodeIds(const std::string& path) {
+  auto db = ndb::NodeDatabase::open(path);
+  std::set<ndb::Nid> out;
+  for (const auto& n : db->nodes()) out.insert(n.nid);
+  return out;
+}
+
+TEST(StoreStructure, NewStoreHasOutlooksInternalNodes) {
+  MAILFOLD_REQUIRE_SHARED();
+  test::TempDir dir;
+  const std::string path = dir.str() + "/new.pst";
+  Store::create(path, "New")->close();
+  const std::set<ndb::Nid> ours = nodeIds(path);
+  const std::set<ndb::Nid> outlook = nodeIds(sample("outlook2010-nearly-empty.pst").string());
+  // Nodes of that Outlook store we do not write, each for a reason:
+  //  0x80C2 and its tables: that store's Inbox (ours makes default folders on request);
+  //  0x80023 family: Outlook's "ItemProcSearch" search folder, which its rule processing owns;
+  //  0x861, 0xC01, 0xE01, 0xE41, 0xE61, 0xE81, 0xEA1, 0xEC1: internal nodes with undocumented
+  //  content (they appear in stores of Outlook 2010 and later only).
+  const std::set<ndb::Nid> notWritten{0x80C2, 0x80CD, 0x80CE, 0x80CF, 0x80023, 0x80026, 0x80027, 0x80030,
+                                      0x861,  0xC01,  0xE01,  0xE41,  0xE61,  0xE81,  0xEA1,   0xEC1};
+  for (ndb::Nid nid : outlook)
+    if (!notWritten.count(nid)) {
+      EXPECT_TRUE(ours.count(nid)) << "missing node 0x" << std::hex << nid;
+    }
+  for (ndb::Nid nid : ours) EXPECT_TRUE(outlook.count(nid)) << "extra node 0x" << std::hex << nid;
+}
+
+TEST(StoreStructure, TemplateTablesHaveOutlooksLayouts) {
+  MAILFOLD_REQUIRE_SHARED();
+  test::TempDir dir;
+  const std::string path = dir.str() + "/new.pst";
+  Store::create(path, "New")->close();
+  auto ours = ndb::NodeDatabase::open(path);
+  for (const char* name : {"outlook2010-nearly-empty.pst", "outlook365-backup.pst", "pst2john-outlook2010-openwall-password.pst"}) {
+    SCOPED_TRACE(name);
+    auto outlook = ndb::NodeDatabase::open(sample(name).string());
+    for (ndb::Nid nid : {0x60Du, 0x60Eu, 0x60Fu, 0x610u, 0x671u, 0x692u}) {
+      SCOPED_TRACE(nid);
+      auto a = ours->openNode(nid);
+      auto b = outlook->openNode(nid);
+      const ltp::TableContext ta = ltp::TableContext::open(*a);
+      const ltp::TableContext tb = ltp::TableContext::open(*b);
+      EXPECT_EQ(ta.layout().columns, tb.layout().columns);
+      EXPECT_EQ(ta.layout().groupEnds, tb.layout().groupEnds);
+      EXPECT_EQ(ta.rowCount(), 0u);
+    }
+  }
+}
+
+TEST(StoreStructure, NewStoreRecordsItsSpecialFoldersUnderItsOwnUid) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/new.pst";
+  Guid uid;
+  {
+    auto store = Store::create(path, "Records");
+    uid = store->providerUid();
+    EXPECT_FALSE(store->findDefaultFolder(6).has_value());  // a new store has no Inbox yet
+    EXPECT_EQ(store->defaultFolder(3).name(), "Deleted Items");
+    store->validateIpmTree();
+    store->validateIpmTree();  // a second run finds everything and adds nothing
+    EXPECT_EQ(store->ipmRoot().children().size(), 11u);
+    store->close();
+  }
+  auto store = Store::open(path, false);
+  EXPECT_EQ(store->providerUid(), uid);
+  struct Expect {
+    int kind;
+    const char* name;
+    const char* cls;
+  };
+  for (const Expect& e : {Expect{6, "Inbox", "IPF.Note"}, Expect{5, "Sent Items", "IPF.Note"}, Expect{4, "Outbox", "IPF.Note"},
+                          Expect{3, "Deleted Items", ""}, Expect{9, "Calendar", "IPF.Appointment"},
+                          Expect{10, "Contacts", "IPF.Contact"}, Expect{11, "Journal", "IPF.Journal"},
+                          Expect{12, "Notes", "IPF.StickyNote"}, Expect{13, "Tasks", "IPF.Task"},
+                          Expect{16, "Drafts", "IPF.Note"}, Expect{23, "Junk E-mail", "IPF.Note"}}) {
+    SCOPED_TRACE(e.kind);
+    const Folder f = store->defaultFolder(e.kind);
+    EXPECT_EQ(f.name(), e.name);
+    EXPECT_EQ(f.containerClass(), e.cls);
+  }
+  EXPECT_THROW(store->defaultFolder(99), Error);
+  // Another store's UID is never taken for ours: entry ids carry the record key.
+  EXPECT_NE(Store::create(dir.str() + "/other.pst", "Other")->providerUid(), uid);
+}
+
+TEST(StoreStructure, DefaultFoldersAreFoundByRecordedIdInLocalisedStores) {
+  MAILFOLD_REQUIRE_SHARED();
+  {
+    auto store = Store::open(sample("japanese-outlook-simple.pst").string(), false);
+    EXPECT_EQ(store->defaultFolder(3).name(), "削除済みアイテム");
+    EXPECT_EQ(store->ipmRoot().name(), "Outlook データ ファイルのトップ");
+    EXPECT_FALSE(store->findDefaultFolder(6).has_value());  // this store has no Inbox
+  }
+  {
+    // An IMAP-style store: the Inbox is at a node that other stores use for other folders, and
+    // only the receive folder table says which one it is.
+    auto store = Store::open(sample("aranetic-flags-jane-doe.pst").string(), false);
+    EXPECT_EQ(store->defaultFolder(6).nid(), 0x8082u);
+    EXPECT_EQ(store->defaultFolder(6).contentCount(), 6);
+    EXPECT_EQ(store->defaultFolder(5).nid(), 0x80E2u);
+    EXPECT_EQ(store->defaultFolder(3).nid(), 0x80C2u);
+  }
+  {
+    auto store = Store::open(sample("pst2john-outlook2003-welcome.pst").string(), false);
+    EXPECT_EQ(store->defaultFolder(6).name(), "Inbox");
+    EXPECT_EQ(store->defaultFolder(3).nid(), 0x8042u);  // Outlook 2003 puts Deleted Items here
+    EXPECT_EQ(store->defaultFolder(9).name(), "Calendar");
+    EXPECT_EQ(store->defaultFolder(16).name(), "Drafts");
+  }
+}
+
+TEST(StoreStructure, ValidateIpmTreeCompletesALocalisedStore) {
+  MAILFOLD_REQUIRE_SHARED();
+  test::TempDir dir;
+  const std::string path = dir.str() + "/jp.pst";
+  std::filesystem::copy_file(sample("japanese-outlook-simple.pst"), path);
+  {
+    auto store = Store::open(path, true);
+    const std::size_t before = store->ipmRoot().children().size();
+    store->validateIpmTree();
+    // Deleted Items exists under its Japanese name and is not made again.
+    EXPECT_EQ(store->defaultFolder(3).name(), "削除済みアイテム");
+    EXPECT_EQ(store->ipmRoot().children().size(), before + 10);
+    store->close();
+  }
+  auto store = Store::open(path, false);
+  EXPECT_EQ(store->defaultFolder(6).name(), "Inbox");
+  EXPECT_EQ(store->defaultFolder(5).name(), "Sent Items");
+}
+
+TEST(StoreApi, RefusesWhatWouldLoseOrMixData) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/api.pst";
+  auto store = Store::create(path, "Api");
+  EXPECT_THROW(Store::create(path, "Again"), Error);  // never overwrite an existing file
+  Folder ipm = store->ipmRoot();
+  Folder a = ipm.addChild("Alpha");
+  EXPECT_THROW(ipm.addChild("alpha"), Error);
+  EXPECT_THROW(ipm.addChild(""), Error);
+  EXPECT_EQ(a.children().size(), 0u);
+  EXPECT_EQ(store->folderByPath("\\Alpha").nid(), a.nid());
+  EXPECT_EQ(store->folderByPath("\\Alpha\\").nid(), a.nid());
+  EXPECT_EQ(store->folderByPath("").nid(), ipm.nid());
+  try {
+    store->folderByPath("\\\\Not the store\\Alpha");
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "Folder \"Not the store\" does not exist");
+  }
+  store->close();
+  EXPECT_THROW(store->ipmRoot(), Error);
+  auto readOnly = Store::open(path, false);
+  EXPECT_THROW(readOnly->ipmRoot().addChild("Beta"), Error);
+  EXPECT_THROW(readOnly->ipmRoot().addMessage(MessageModel{}), Error);
+  EXPECT_THROW(Store::open(dir.str() + "/missing.pst", false), Error);
+  // openOrCreate opens what exists, with its own name.
+  EXPECT_EQ(Store::openOrCreate(path, "Other name")->displayName(), "Api");
+}
+
+TEST(StoreApi, UncommittedChangesAreNotInTheFile) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/tx.pst";
+  {
+    auto store = Store::create(path, "Tx");
+    store->ipmRoot().addChild("Committed");
+    store->commit();
+    store->ipmRoot().addChild("Dropped");
+    // destroyed without commit or close
+  }
+  auto store = Store::open(path, false);
+  EXPECT_TRUE(store->ipmRoot().child("Committed").has_value());
+  EXPECT_FALSE(store->ipmRoot().child("Dropped").has_value());
+}
+
+}  // namespace
+}  // namespace mailfold::pst

@@ -101,6 +101,7 @@ Heap Heap::create(ndb::NodeData& data, std::uint8_t clientSignature) {
   first.dirty = true;
   heap.cache_.emplace(0, std::move(first));
   heap.fillLevels_.push_back(0);
+  heap.blocksByLevel_[0].insert(0);
   heap.updateFillLevel(0);
   heap.flush();
   return heap;
@@ -125,6 +126,7 @@ Heap Heap::open(ndb::NodeData& data) {
   };
   readLevels(first, 0, 8, 8);
   for (std::uint32_t b = 8; b < blocks; b += 128) readLevels(heap.page(b), b, 2, 128);
+  for (std::uint32_t b = 0; b < blocks; ++b) heap.blocksByLevel_[heap.fillLevels_[b]].insert(b);
   heap.trimCache();
   return heap;
 }
@@ -198,11 +200,20 @@ Hid Heap::allocate(ByteView bytes) {
   const auto size = static_cast<std::uint32_t>(bytes.size());
   const std::uint32_t last = blockCount() - 1;
   if (fits(page(last), size)) return placeIn(last, bytes);
-  // The fill levels are lower bounds of each block's free space: only blocks that promise
-  // enough room are read, so a full heap costs no reads here.
-  for (std::uint32_t b = 0; b < last; ++b) {
-    if (guaranteedFree(fillLevels_[b]) < size + 3) continue;
-    if (fits(page(b), size)) return placeIn(b, bytes);
+  // The fill levels are lower bounds of each block's free space (a new slot and a padding
+  // byte included): only blocks that promise enough room are read. A level found wrong (in a
+  // store written elsewhere) is corrected, and the search goes on.
+  for (std::uint8_t level = 0; level < 16 && guaranteedFree(level) >= size + 3; ++level) {
+    std::vector<std::uint32_t> stale;
+    for (std::uint32_t b : blocksByLevel_[level]) {
+      if (b == last) continue;
+      if (fits(page(b), size)) {
+        for (std::uint32_t s : stale) updateFillLevel(s);
+        return placeIn(b, bytes);
+      }
+      stale.push_back(b);
+    }
+    for (std::uint32_t s : stale) updateFillLevel(s);
   }
   return placeIn(appendBlock(), bytes);
 }
@@ -269,6 +280,7 @@ std::uint32_t Heap::appendBlock() {
   fresh.dirty = true;
   cache_.emplace(block, std::move(fresh));
   fillLevels_.push_back(0);
+  blocksByLevel_[0].insert(block);
   updateFillLevel(block);
   return block;
 }
@@ -280,6 +292,8 @@ void Heap::updateFillLevel(std::uint32_t block) {
 }
 
 void Heap::storeFillLevel(std::uint32_t block, std::uint8_t level) {
+  blocksByLevel_[fillLevels_[block]].erase(block);
+  blocksByLevel_[level].insert(block);
   fillLevels_[block] = level;
   std::uint32_t headerBlock = 0;
   std::uint32_t at = 8 + block / 2;

@@ -23,6 +23,8 @@ void Allocator::addSection(bool fresh) {
   freeUnits_.push_back(kAMapBits);
   dirty_.push_back(true);
   fresh_.push_back(fresh);
+  noBlockRun_.push_back(kAMapBits + 1);
+  noPageRun_.push_back(kAMapBits + 1);
   setRun(index, 0, sectionMaps(index).pageCount() * kUnitsPerPage, true);
 }
 
@@ -31,6 +33,8 @@ void Allocator::init(std::uint64_t sections, bool newFile) {
   freeUnits_.clear();
   dirty_.clear();
   fresh_.clear();
+  noBlockRun_.clear();
+  noPageRun_.clear();
   firstWithRoom_ = 0;
   for (std::uint64_t i = 0; i < sections; ++i) addSection(newFile);
 }
@@ -50,6 +54,8 @@ void Allocator::load(const File& file, const Format& format, std::uint64_t secti
     freeUnits_.push_back(kAMapBits - used);
     dirty_.push_back(false);
     fresh_.push_back(false);
+    noBlockRun_.push_back(kAMapBits + 1);
+    noPageRun_.push_back(kAMapBits + 1);
   }
 }
 
@@ -59,7 +65,12 @@ void Allocator::setRun(std::uint64_t s, std::uint32_t first, std::uint32_t count
     const std::uint8_t mask = static_cast<std::uint8_t>(1u << (7 - n % 8));
     if (used) b[n / 8] |= mask; else b[n / 8] &= static_cast<std::uint8_t>(~mask);
   }
-  if (used) freeUnits_[s] -= count; else freeUnits_[s] += count;
+  if (used) {
+    freeUnits_[s] -= count;
+  } else {
+    freeUnits_[s] += count;
+    noBlockRun_[s] = noPageRun_[s] = kAMapBits + 1;
+  }
   dirty_[s] = true;
 }
 
@@ -108,6 +119,8 @@ std::uint64_t Allocator::allocate(std::uint64_t size, bool page) {
       if (s == firstWithRoom_ && freeUnits_[s] == 0) ++firstWithRoom_;
       continue;
     }
+    std::uint32_t& noRun = page ? noPageRun_[s] : noBlockRun_[s];
+    if (units >= noRun) continue;
     const auto& b = bits_[s];
     for (std::uint32_t n = 0; n + units <= kAMapBits;) {
       if (b[n / 8] == 0xFF && n % 8 == 0) {
@@ -124,6 +137,7 @@ std::uint64_t Allocator::allocate(std::uint64_t size, bool page) {
       n += used;
       n = (n + step - 1) / step * step;
     }
+    noRun = units;
   }
 }
 

@@ -57,7 +57,11 @@ class Allocator {
   std::vector<std::array<std::uint8_t, 496>> bits_;
   std::vector<std::uint32_t> freeUnits_;
   std::vector<bool> dirty_;
-  std::vector<bool> fresh_;  // created since the last writeMaps: PMap/FMap/FPMap still to write
+  std::vector<bool> fresh_;
+  // Per section, the smallest run (in 64-byte units) a search found no room for, for blocks and
+  // for aligned pages; reset when space in the section is freed. Spares rescanning sections
+  // whose free space is too fragmented for the request.
+  std::vector<std::uint32_t> noBlockRun_, noPageRun_;  // created since the last writeMaps: PMap/FMap/FPMap still to write
   std::uint64_t firstWithRoom_ = 0;
 };
 

@@ -30,10 +30,18 @@ struct Stream {
     std::uint32_t size = kUnknownSize;
   };
   static constexpr std::uint32_t kUnknownSize = 0xFFFFFFFF;
+  // An XBLOCK of the tree as loaded: reused as it is while none of its leaves change.
+  struct Chunk {
+    std::uint64_t xbid = 0;
+    std::size_t first = 0, count = 0;
+    std::uint32_t total = 0;
+  };
   bool loaded = false;
   bool dirty = false;
   std::vector<Leaf> leaves;
   std::uint64_t total = 0;
+  std::vector<Chunk> chunks;                     // of an XXBLOCK tree as loaded
+  std::size_t firstChanged = static_cast<std::size_t>(-1);  // lowest leaf changed since loading
 };
 
 // A node or sub-node: where its data and sub-node tree are (as its owner records them),
@@ -101,6 +109,7 @@ class Database final : public NodeDatabase, public PageIo {
   std::uint64_t buildDataTree(Stream& stream);
   std::uint64_t buildSubTree(NodeState& s);
   void settleReferences();
+  void applyDelta(std::uint64_t key, int delta);
   void writeHeader(std::uint8_t amapValid);
   void rebuildMaps();
   void truncateToDurable();

@@ -221,6 +221,7 @@ void Database::loadStream(NodeState& s, Nid topNid) {
           if (!bidIsInternal(xb)) throw Error(nodeText(topNid) + ": XXBLOCK " + hex(root) + " lists data block " + hex(xb));
           const DataTreeBlock x = decodeDataTree(header_.format, readBlockPayloadChecked(blockEntry(xb, topNid)), xb);
           if (x.level != 1) throw Error(nodeText(topNid) + ": XXBLOCK " + hex(root) + " lists a block of level " + std::to_string(x.level));
+          st.chunks.push_back({xb, st.leaves.size(), x.bids.size(), x.totalSize});
           for (auto b : x.bids) st.leaves.push_back({b, Stream::kUnknownSize});
         }
       }

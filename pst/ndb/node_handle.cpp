@@ -42,6 +42,7 @@ class DataView final : public NodeData {
     }
     s.total += size;
     s.dirty = true;
+    s.firstChanged = std::min<std::size_t>(s.firstChanged, index);
   }
 
   void truncate(std::uint32_t count) override {
@@ -51,6 +52,7 @@ class DataView final : public NodeData {
     for (std::size_t i = count; i < s.leaves.size(); ++i) s.total -= db_.leafSize(s.leaves[i]);
     s.leaves.resize(count);
     s.dirty = true;
+    s.firstChanged = std::min<std::size_t>(s.firstChanged, count);
   }
 
  private:

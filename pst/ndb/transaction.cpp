@@ -8,6 +8,8 @@
 // passes the loss on to the blocks it lists.
 #include "pst/ndb/database_impl.h"
 
+#include <optional>
+
 #include "pst/ndb/crypt.h"
 
 namespace mailfold::pst::ndb::detail {
@@ -63,30 +65,47 @@ std::uint64_t Database::buildDataTree(Stream& st) {
   if (n == 0) return 0;
   if (n == 1) return st.leaves[0].bid;
   if (st.total > kMaxStream) throw Error("node data of " + std::to_string(st.total) + " bytes exceeds the 4 GB a data tree can hold");
-  auto makeX = [&](std::size_t from, std::size_t to) {
+  // `total` is known for the whole stream; only XBLOCKs other than the last of several that
+  // are rewritten need their leaves' sizes looked up.
+  auto makeX = [&](std::size_t from, std::size_t to, std::optional<std::uint64_t> total) {
     DataTreeBlock x;
     x.level = 1;
-    std::uint64_t total = 0;
+    std::uint64_t sum = 0;
     for (std::size_t i = from; i < to; ++i) {
-      total += leafSize(st.leaves[i]);
+      if (!total) sum += leafSize(st.leaves[i]);
       x.bids.push_back(st.leaves[i].bid);
     }
-    x.totalSize = static_cast<std::uint32_t>(total);
+    x.totalSize = static_cast<std::uint32_t>(total ? *total : sum);
     const std::uint64_t bid = createBlock(encodeDataTree(x), true);
     for (auto b : x.bids) addRef(b);
-    return bid;
+    return std::pair{bid, x.totalSize};
   };
-  if (n <= kDataTreeCapacity) return makeX(0, n);
+  if (n <= kDataTreeCapacity) return makeX(0, n, st.total).first;
   const std::size_t chunks = (n + kDataTreeCapacity - 1) / kDataTreeCapacity;
   if (chunks > kDataTreeCapacity) throw Error("node data has too many blocks for a data tree");
   DataTreeBlock xx;
   xx.level = 2;
   xx.totalSize = static_cast<std::uint32_t>(st.total);
-  for (std::size_t c = 0; c < chunks; ++c)
-    xx.bids.push_back(makeX(c * kDataTreeCapacity, std::min(n, (c + 1) * kDataTreeCapacity)));
-  const std::uint64_t bid = createBlock(encodeDataTree(xx), true);
-  for (auto b : xx.bids) addRef(b);
-  return bid;
+  std::uint64_t before = 0;  // bytes in the XBLOCKs already placed
+  for (std::size_t c = 0; c < chunks; ++c) {
+    const std::size_t from = c * kDataTreeCapacity, to = std::min(n, from + kDataTreeCapacity);
+    const Stream::Chunk* same = nullptr;
+    if (to <= st.firstChanged)
+      for (const auto& old : st.chunks)
+        if (old.first == from && old.count == to - from) same = &old;
+    if (same) {
+      xx.bids.push_back(same->xbid);
+      addRef(same->xbid);
+      before += same->total;
+      continue;
+    }
+    const bool last = c + 1 == chunks;
+    auto [bid, total] = makeX(from, to, last ? std::optional<std::uint64_t>(st.total - before) : std::nullopt);
+    xx.bids.push_back(bid);
+    addRef(bid);
+    before += total;
+  }
+  return createBlock(encodeDataTree(xx), true);
 }
 
 std::uint64_t Database::buildSubTree(NodeState& s) {
@@ -137,40 +156,59 @@ std::pair<std::uint64_t, std::uint64_t> Database::materialize(NodeState& s) {
 }
 
 void Database::settleReferences() {
-  while (!refDelta_.empty()) {
-    const auto [key, delta] = *refDelta_.begin();
-    refDelta_.erase(refDelta_.begin());
-    auto e = bbt_->findBlock(key);
-    if (!e) {
-      if (delta == 0) continue;
-      throw Error("block " + hex(key) + " is referenced but missing from the block B-tree");
+  // Losses first: freeing an internal block only ever takes references away from the blocks
+  // it lists, so once no block is left with a loss, the gains that remain are final. (Taking
+  // them in any order would update, and copy, the BBT entries of every block an unchanged
+  // data tree lists, only to set them back when the old tree's loss arrives.)
+  for (bool again = true; again;) {
+    again = false;
+    std::vector<std::uint64_t> losing;
+    for (const auto& [key, delta] : refDelta_)
+      if (delta <= 0) losing.push_back(key);
+    for (std::uint64_t key : losing) {
+      auto it = refDelta_.find(key);
+      if (it == refDelta_.end() || it->second > 0) continue;
+      const int delta = it->second;
+      refDelta_.erase(it);
+      applyDelta(key, delta);
+      again = true;
     }
-    const int refs = static_cast<int>(e->cRef) + delta;
-    if (refs > kRefBase) {
-      if (delta == 0) continue;
-      if (refs > 0xFFFF) throw Error("block " + hex(key) + " has more references than can be counted");
-      e->cRef = static_cast<std::uint16_t>(refs);
-      bbt_->put(*e);
-      continue;
-    }
-    // Nobody refers to the block any more.
-    bbt_->erase(key);
-    blockCache_.erase(key);
-    if (bidIsInternal(e->ref.bid)) {
-      const Bytes payload = readBlockPayloadChecked(*e);
-      if (!payload.empty() && payload[0] == kBlockTypeDataTree) {
-        for (auto b : decodeDataTree(header_.format, payload, e->ref.bid).bids) release(b);
-      } else {
-        const SubnodeBlock sb = decodeSubnodeBlock(header_.format, payload, e->ref.bid);
-        for (const auto& l : sb.leaves) {
-          release(l.bidData);
-          release(l.bidSub);
-        }
-        for (const auto& i : sb.index) release(i.bid);
-      }
-    }
-    freeSpace(e->ref.ib, blockAllocSize(header_.format, e->cb));
   }
+  for (const auto& [key, delta] : refDelta_) applyDelta(key, delta);
+  refDelta_.clear();
+}
+
+void Database::applyDelta(std::uint64_t key, int delta) {
+  auto e = bbt_->findBlock(key);
+  if (!e) {
+    if (delta == 0) return;
+    throw Error("block " + hex(key) + " is referenced but missing from the block B-tree");
+  }
+  const int refs = static_cast<int>(e->cRef) + delta;
+  if (refs > kRefBase) {
+    if (delta == 0) return;
+    if (refs > 0xFFFF) throw Error("block " + hex(key) + " has more references than can be counted");
+    e->cRef = static_cast<std::uint16_t>(refs);
+    bbt_->put(*e);
+    return;
+  }
+  // Nobody refers to the block any more.
+  bbt_->erase(key);
+  blockCache_.erase(key);
+  if (bidIsInternal(e->ref.bid)) {
+    const Bytes payload = readBlockPayloadChecked(*e);
+    if (!payload.empty() && payload[0] == kBlockTypeDataTree) {
+      for (auto b : decodeDataTree(header_.format, payload, e->ref.bid).bids) release(b);
+    } else {
+      const SubnodeBlock sb = decodeSubnodeBlock(header_.format, payload, e->ref.bid);
+      for (const auto& l : sb.leaves) {
+        release(l.bidData);
+        release(l.bidSub);
+      }
+      for (const auto& i : sb.index) release(i.bid);
+    }
+  }
+  freeSpace(e->ref.ib, blockAllocSize(header_.format, e->cb));
 }
 
 void Database::writeHeader(std::uint8_t amapValid) {
@@ -230,7 +268,6 @@ void Database::commit() {
     throw;
   }
   open_.clear();
-  pageCache_.clear();
   changed_ = false;
 }
 

@@ -114,6 +114,42 @@ TEST(Write, DataOverOneBlockGoesThroughXblockAndXxblock) {
   EXPECT_EQ((std::filesystem::file_size(path) - 0x4400) % 253952, 0u);
 }
 
+// Changes at the end of a two-level tree keep the XBLOCKs before them; a change at the start
+// rebuilds them. Both must leave correct totals (the checker adds them up) and bytes.
+TEST(Write, ChangingALargeTreeKeepsOrRebuildsItsXblocks) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/xx.pst";
+  Bytes data = pattern(1500 * kMaxBlockPayload + 77, 5);
+  const Nid nid = makeNid(kNidTypeNormalMessage, 0x10001);
+  auto db = NodeDatabase::create(path, {CryptMethod::kNone});
+  writeAll(db->createNode(nid, 0x122)->data(), data);
+  db->commit();
+
+  const std::uint64_t before = db->file().bytesWritten();
+  auto node = db->openNode(nid);
+  const Bytes tail = pattern(kMaxBlockPayload, 6), extra = pattern(99, 7);
+  node->data().writeBlock(1500, tail);  // the partial last block becomes full
+  node->data().writeBlock(1501, extra);
+  db->commit();
+  EXPECT_LT(db->file().bytesWritten() - before, 64u * 1024);  // not 12 MB
+  data.resize(1500 * kMaxBlockPayload);
+  data.insert(data.end(), tail.begin(), tail.end());
+  data.insert(data.end(), extra.begin(), extra.end());
+
+  node = db->openNode(nid);
+  const Bytes head = pattern(kMaxBlockPayload, 8);
+  node->data().writeBlock(3, head);
+  std::copy(head.begin(), head.end(), data.begin() + 3 * kMaxBlockPayload);
+  node->data().truncate(1400);
+  data.resize(1400 * kMaxBlockPayload);
+  EXPECT_EQ(node->data().size(), data.size());
+  db->close();
+
+  expectClean(path, true);
+  auto again = NodeDatabase::open(path);
+  EXPECT_EQ(readAll(again->openNode(nid)->data()), data);
+}
+
 TEST(Write, SubnodeTreesNestAndSpillIntoIndexBlocks) {
   test::TempDir dir;
   const std::string path = dir.str() + "/subs.pst";

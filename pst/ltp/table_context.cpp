@@ -191,7 +191,7 @@ ndb::Node& TableContext::matrixNode() {
   return *matrix_;
 }
 
-Bytes TableContext::readMatrixBlock(std::uint32_t block) {
+const Bytes& TableContext::readMatrixBlock(std::uint32_t block) {
   if (cachedIndex_ != block) {
     cachedBlock_ = matrixNode().data().readBlock(block);
     cachedIndex_ = block;
@@ -223,7 +223,7 @@ Bytes TableContext::rowBytes(std::uint32_t index) {
   }
   const std::uint32_t block = index / rowsPerBlock();
   const std::uint32_t at = (index % rowsPerBlock()) * size;
-  const Bytes bytes = readMatrixBlock(block);
+  const Bytes& bytes = readMatrixBlock(block);
   if (at + size > bytes.size())
     throw Error("row matrix block " + std::to_string(block) + " of " + std::to_string(bytes.size()) + " bytes ends before row " +
                 std::to_string(index));

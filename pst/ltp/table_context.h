@@ -102,7 +102,7 @@ class TableContext {
   PropertyValue decodeCell(const Bytes& row, const ColumnDescriptor& column);
   bool cellExists(const Bytes& row, const ColumnDescriptor& column) const;
   ndb::Node& matrixNode();
-  Bytes readMatrixBlock(std::uint32_t block);
+  const Bytes& readMatrixBlock(std::uint32_t block);  // the cached copy of one block
   void writeMatrixBlock(std::uint32_t block, Bytes bytes);
   ndb::Nid newSubnodeId();
 

@@ -117,6 +117,26 @@ TEST(Heap, GrowsBlockByBlockWithPageHeadersBitmapsAndFullBlocks) {
   EXPECT_EQ(hidBlock(reused), hidBlock(items[20].first));
 }
 
+TEST(Heap, WrongFillLevelsFromElsewhereAreCorrectedNotTrusted) {
+  MemoryNodeData data;
+  {
+    Heap heap = Heap::create(data, kClientBth);
+    for (int i = 0; i < 8; ++i) heap.allocate(filled(3500, 1));  // two a block: blocks 0..3, all nearly full
+    heap.allocate(filled(3500, 2));                               // block 4 is the last, one item
+    heap.flush();
+  }
+  ASSERT_EQ(data.blockCount(), 5u);
+  data.blocks[0][8] = 0x00;  // claim blocks 0 and 1 are empty
+  Heap heap = Heap::open(data);
+  heap.allocate(filled(3500, 3));  // fills the last block
+  const Hid big = heap.allocate(filled(3500, 4));
+  heap.flush();
+  EXPECT_EQ(hidBlock(big), 5u) << "no room in blocks 0 and 1, whatever their levels said";
+  EXPECT_EQ(heap.read(big), filled(3500, 4));
+  EXPECT_NE(data.blocks[0][8] & 0x0F, 0) << "the level of block 0 is corrected";
+  EXPECT_NE(data.blocks[0][8] >> 4, 0) << "the level of block 1 is corrected";
+}
+
 TEST(Heap, ChangeWritesOnlyTheBlocksItTouches) {
   MemoryNodeData data;
   Heap heap = Heap::create(data, kClientBth);

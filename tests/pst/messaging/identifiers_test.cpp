@@ -8,6 +8,8 @@
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/utf16.h"
 #include "pst/ndb/crc.h"
+#include "pst/messaging/store.h"
+#include "support/paths.h"
 
 namespace mailfold::pst {
 namespace {
@@ -156,6 +158,19 @@ TEST(NameToIdMap, RejectsStreamsThatPointOutside) {
   Bytes ascii = fromHex("03000000616263");  // an 8-bit name, as some add-ons stored them
   EXPECT_EQ(NameToIdMap::decode(guids, entries, ascii, 251).nameOf(0x8000)->name,
             (std::variant<std::uint32_t, std::string>{std::string("abc")}));
+}
+
+TEST(NameToIdMap, ReadsOutlooksMapAndKeepsItsIds) {
+  MAILFOLD_REQUIRE_SHARED();
+  // 195 names in 14 property sets, string and numeric ones, as Outlook 2010 left them.
+  auto store = Store::open((test::sharedDir() / "samples/pst/aranetic-flags-jane-doe.pst").string(), false);
+  NameToIdMap map = store->namedProperties();
+  EXPECT_EQ(map.size(), 195u);
+  const auto contentClass = map.find(named(kPsInternetHeaders, "content-class"));
+  ASSERT_TRUE(contentClass.has_value());
+  EXPECT_EQ(map.nameOf(*contentClass), named(kPsInternetHeaders, "content-class"));
+  EXPECT_EQ(map.add(named(kPsInternetHeaders, "content-class")), *contentClass);
+  EXPECT_EQ(map.add(named(kPsInternetHeaders, "x-new-header")), 0x8000 + 195);
 }
 
 }  // namespace

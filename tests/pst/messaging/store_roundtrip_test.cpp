@@ -8,6 +8,7 @@
 
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store.h"
+#include "pst/messaging/store_check.h"
 #include "sample_mail.h"
 #include "support/paths.h"
 #include "support/temp_dir.h"
@@ -192,6 +193,12 @@ TEST_F(StoreRoundTrip, MessagesReadBackWithEveryPart) {
     }
   }
   EXPECT_EQ(checked, kMessages);
+}
+
+TEST_F(StoreRoundTrip, CheckerFindsNothing) {
+  std::string lines;
+  for (const auto& v : checkStore(path_)) lines += v + "\n";
+  EXPECT_EQ(lines, "");
 }
 
 TEST_F(StoreRoundTrip, LibpffReadsEverything) {

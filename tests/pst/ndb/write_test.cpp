@@ -7,7 +7,9 @@
 #include <map>
 #include <random>
 
+#include "pst/ndb/crc.h"
 #include "pst/ndb/file.h"
+#include "support/paths.h"
 #include "pst/ndb/ndb_check.h"
 #include "pst/ndb/node_database.h"
 #include "support/temp_dir.h"
@@ -276,6 +278,48 @@ TEST(Write, ReopenedStoreContinuesItsCountersAndKeepsOldData) {
   EXPECT_EQ(db->parentOf(first), 0x8022u);
   EXPECT_EQ(db->openNode(first)->data().readBlock(0), pattern(100, 1));
   EXPECT_EQ(db->openNode(second)->data().readBlock(0), pattern(200, 2));
+}
+
+TEST(Write, ViewsStayValidAcrossCommits) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/views.pst";
+  auto db = NodeDatabase::create(path);
+  auto node = db->createNode(0x200024, 0x122);
+  auto sub = node->createSubnode(0x1F);
+  node->data().writeBlock(0, pattern(10, 1));
+  sub->data().writeBlock(0, pattern(20, 2));
+  db->commit();
+  node->data().writeBlock(1, pattern(30, 3));  // the same views, after the commit
+  sub->data().writeBlock(0, pattern(40, 4));
+  EXPECT_EQ(node->data().size(), 40u);
+  db->commit();
+  EXPECT_EQ(sub->data().readBlock(0), pattern(40, 4));
+  db->close();
+  expectClean(path);
+}
+
+// A store left with its maps marked untrusted (a writer died between the commit point and
+// the map update) gets them rebuilt from the trees by the next writer.
+TEST(Write, UntrustedMapsOfAnOutlookStoreAreRebuilt) {
+  MAILFOLD_REQUIRE_SHARED();
+  test::TempDir dir;
+  for (const char* name : {"outlook2010-nearly-empty.pst", "pst2john-2003-unicode-no-encryption-b.pst"}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.str() + "/" + name;
+    std::filesystem::copy_file(test::sharedDir() / "samples/pst" / name, path);
+    {
+      auto f = File::open(path, File::Mode::kReadWrite);
+      Bytes head = f->read(0, 564, "header");
+      head[180 + 4 + 64] = 0;  // fAMapValid
+      // Scramble the first AMap too: the rebuild must not trust any of it.
+      f->write(0x4400 + 40, Bytes(100, 0xFF));
+      store<std::uint32_t>(&head[4], crc32(ByteView(head).subspan(8, 471)));
+      store<std::uint32_t>(&head[524], crc32(ByteView(head).subspan(8, 516)));
+      f->write(0, head);
+    }
+    NodeDatabase::open(path, OpenMode::kReadWrite)->close();
+    expectClean(path);
+  }
 }
 
 TEST(Write, PermuteEncodingHidesThePlainBytes) {

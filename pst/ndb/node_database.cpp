@@ -117,6 +117,20 @@ void Database::rebuildMaps() {
   };
   walk(header_.root.nbt, PageType::kNbt, -1);
   walk(header_.root.bbt, PageType::kBbt, -1);
+  // Older Outlook versions reserve pages eight at a time and list the unused ones as free in
+  // the PMap; they would hand those out again, so they stay allocated in the AMap too.
+  for (std::uint64_t s = 0; s < allocator_.sections(); s += kPMapEvery) {
+    const std::uint64_t pmap = amapOffset(s) + kPageSize;
+    if (pmap + kPageSize > file_->size()) break;
+    Bytes raw = file_->read(pmap, kPageSize, "page map");
+    if (!checkPage(header_.format, raw, PageType::kPMap, pmap, pmap).empty()) continue;
+    const std::uint8_t* bits = raw.data() + mapDataOffset(header_.format);
+    for (std::uint32_t n = 0; n < kAMapBits; ++n) {
+      const std::uint64_t page = amapOffset(s) + std::uint64_t{n} * kPageSize;
+      if ((bits[n / 8] >> (7 - n % 8)) & 1 || page + kPageSize > header_.root.fileEof) continue;
+      if (allocator_.isFree(page, kPageSize)) allocator_.markUsed(page, kPageSize);
+    }
+  }
 }
 
 FormatInfo Database::format() const {

@@ -548,4 +548,132 @@ bool TableContext::deleteRow(std::uint32_t rowId) {
   return true;
 }
 
+void TableContext::addColumns(std::span<const PropTag> tags) {
+  try {
+    std::vector<PropTag> added;
+    for (PropTag tag : tags)
+      if (!layout_.find(tag) && std::find(added.begin(), added.end(), tag) == added.end()) added.push_back(tag);
+    if (added.empty()) return;
+    const std::size_t total = layout_.columns.size() + added.size();
+    if (total > 255) throw Error("a table holds at most 255 columns, not " + std::to_string(total));
+
+    TableLayout wider = layout_;
+    std::uint32_t nextBit = 0;
+    for (const ColumnDescriptor& c : layout_.columns) nextBit = std::max<std::uint32_t>(nextBit, c.bit + 1u);
+    std::array<std::uint32_t, 3> grown{};  // bytes added to the 8/4-, 2- and 1-byte groups
+    static constexpr std::uint8_t kWidths[] = {8, 4, 2, 1};
+    std::vector<ColumnDescriptor> fresh;
+    for (std::uint8_t width : kWidths) {
+      const std::size_t group = width >= 4 ? 0 : width == 2 ? 1 : 2;
+      for (PropTag tag : added) {
+        if (cellWidth(tag) != width) continue;
+        // Offsets are fixed below, once every group's growth is known.
+        fresh.push_back({tag, static_cast<std::uint16_t>(grown[group]), width, 0});
+        grown[group] += width;
+      }
+    }
+    if (nextBit + added.size() > 255 + 1u) throw Error("no existence bits left for new columns");
+    const std::uint32_t shift2 = grown[0];
+    const std::uint32_t shift1 = grown[0] + grown[1];
+    for (ColumnDescriptor& c : wider.columns) {
+      if (c.offset >= layout_.groupEnds[1] && c.offset < layout_.groupEnds[2])
+        c.offset = static_cast<std::uint16_t>(c.offset + shift1);
+      else if (c.offset >= layout_.groupEnds[0] && c.offset < layout_.groupEnds[1])
+        c.offset = static_cast<std::uint16_t>(c.offset + shift2);
+    }
+    for (ColumnDescriptor& c : fresh) {
+      const std::uint32_t base = c.size >= 4 ? layout_.groupEnds[0] : c.size == 2 ? layout_.groupEnds[1] + shift2
+                                                                                   : layout_.groupEnds[2] + shift1;
+      c.offset = static_cast<std::uint16_t>(base + c.offset);
+    }
+    // New columns take existence bits in the order given.
+    for (PropTag tag : added)
+      for (ColumnDescriptor& c : fresh)
+        if (c.tag == tag) c.bit = static_cast<std::uint8_t>(nextBit++);
+    wider.columns.insert(wider.columns.end(), fresh.begin(), fresh.end());
+    std::sort(wider.columns.begin(), wider.columns.end(),
+              [](const ColumnDescriptor& a, const ColumnDescriptor& b) { return a.tag < b.tag; });
+    wider.groupEnds[0] = static_cast<std::uint16_t>(layout_.groupEnds[0] + grown[0]);
+    wider.groupEnds[1] = static_cast<std::uint16_t>(layout_.groupEnds[1] + shift1);
+    wider.groupEnds[2] = static_cast<std::uint16_t>(layout_.groupEnds[2] + shift1 + grown[2]);
+    const std::uint32_t oldBitmap = layout_.groupEnds[3] - layout_.groupEnds[2];
+    const std::uint32_t bitmap = std::max<std::uint32_t>(oldBitmap, (nextBit + 7) / 8);
+    const std::uint32_t rowSize = wider.groupEnds[2] + bitmap;
+    if (rowSize > kBlockSize) throw Error("a row of " + std::to_string(rowSize) + " bytes does not fit a block");
+    wider.groupEnds[3] = static_cast<std::uint16_t>(rowSize);
+    wider.validate();
+    rewriteRows(wider);
+    layout_ = std::move(wider);
+    writeInfo();
+    heap_->flush();
+  } catch (const Error& e) {
+    throw Error("adding columns to table " + hex(node_->nid()) + ": " + e.what());
+  }
+}
+
+// Writes every row again in the wider layout: each group moves to its new start, the bitmap
+// keeps its bits, new cells are zero. The new matrix replaces the old one when complete.
+void TableContext::rewriteRows(const TableLayout& wider) {
+  const TableLayout& old = layout_;
+  const std::uint32_t newSize = wider.rowSize();
+  // Where each old group starts in the wider row.
+  const std::uint32_t to2 = wider.groupEnds[0];
+  const std::uint32_t to1 = wider.groupEnds[1];
+  auto widen = [&old, &wider, newSize, to2, to1](const Bytes& row) {
+    Bytes out(newSize, 0);
+    auto move = [&](std::uint32_t from, std::uint32_t to, std::uint32_t at) {
+      std::copy(row.begin() + from, row.begin() + to, out.begin() + at);
+    };
+    move(0, old.groupEnds[0], 0);
+    move(old.groupEnds[0], old.groupEnds[1], to2);
+    move(old.groupEnds[1], old.groupEnds[2], to1);
+    move(old.groupEnds[2], old.groupEnds[3], wider.groupEnds[2]);
+    return out;
+  };
+  if (rowCount_ == 0) return;
+  const std::uint32_t count = rowCount_;
+  const std::uint32_t perBlock = kBlockSize / newSize;
+  if (std::uint64_t{count} * newSize <= kMaxHeapItem) {
+    Bytes matrix;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const Bytes row = widen(rowBytes(i));
+      matrix.insert(matrix.end(), row.begin(), row.end());
+    }
+    const std::uint32_t oldRows = rows_;
+    if (isHid(oldRows)) {
+      rows_ = heap_->reallocate(oldRows, matrix);
+    } else {
+      rows_ = heap_->allocate(matrix);
+      matrix_.reset();
+      cachedIndex_.reset();
+      node_->deleteSubnode(oldRows);
+    }
+    return;
+  }
+  const ndb::Nid nid = newSubnodeId();
+  auto target = node_->createSubnode(nid);
+  Bytes block;
+  std::uint32_t written = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const Bytes row = widen(rowBytes(i));
+    block.insert(block.end(), row.begin(), row.end());
+    if ((i + 1) % perBlock == 0 && i + 1 < count) {
+      block.resize(kBlockSize, 0);
+      target->data().writeBlock(written++, block);
+      block.clear();
+    }
+  }
+  target->data().writeBlock(written, block);
+  const std::uint32_t oldRows = rows_;
+  if (isHid(oldRows)) {
+    heap_->free(oldRows);
+  } else {
+    matrix_.reset();
+    node_->deleteSubnode(oldRows);
+  }
+  rows_ = nid;
+  matrix_ = std::move(target);
+  cachedIndex_.reset();
+}
+
 }  // namespace mailfold::pst::ltp

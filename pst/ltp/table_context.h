@@ -87,6 +87,12 @@ class TableContext {
   // Removes a row (the last row takes its place); false when the id is absent.
   bool deleteRow(std::uint32_t rowId);
 
+  // Adds columns (absent in every existing row). The 8- and 4-byte cells already there keep
+  // their offsets and existence bits, as Outlook expects of a table made from its template;
+  // new wide cells go after them, and the 2-byte, 1-byte and bitmap groups move up. Every row
+  // is rewritten once, block by block. Tags already present are skipped.
+  void addColumns(std::span<const PropTag> tags);
+
  private:
   TableContext(ndb::Node& node, Heap heap);
   void loadInfo();
@@ -105,6 +111,7 @@ class TableContext {
   const Bytes& readMatrixBlock(std::uint32_t block);  // the cached copy of one block
   void writeMatrixBlock(std::uint32_t block, Bytes bytes);
   ndb::Nid newSubnodeId();
+  void rewriteRows(const TableLayout& wider);
 
   ndb::Node* node_;
   std::unique_ptr<Heap> heap_;

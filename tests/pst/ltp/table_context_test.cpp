@@ -217,6 +217,68 @@ TEST(TableContext, RowMatrixMovesToASubnodeOfWholeRowsInFullBlocks) {
   for (const auto& [id, index] : third.rowIds()) ASSERT_EQ(third.rowIdAt(index), id);
 }
 
+TEST(TableContext, AddedColumnsKeepTheWideCellsInPlaceAndEveryValue) {
+  for (const std::uint32_t rows : {0u, 10u, 700u}) {  // no matrix, a heap matrix, a sub-node matrix
+    SCOPED_TRACE(rows);
+    MemoryNode node(0x60E);
+    TableContext tc = TableContext::create(node, messageColumns());
+    for (std::uint32_t i = 0; i < rows; ++i) tc.appendRow(i + 1, messageRow(i));
+    const TableLayout before = tc.layout();
+    constexpr PropTag kFlagStatus = makeTag(0x1090, kPtInt32);
+    constexpr PropTag kReplTime = makeTag(0x0E33, kPtInt64);
+    constexpr PropTag kPriority16 = makeTag(0x0026, kPtInt16);
+    constexpr PropTag kRead = makeTag(0x0E69, kPtBoolean);
+    const std::vector<PropTag> added = {kFlagStatus, kReplTime, kPriority16, kRead, kSubject};
+    tc.addColumns(added);
+    EXPECT_EQ(tc.layout().columns.size(), before.columns.size() + 4);
+    for (const ColumnDescriptor& c : before.columns) {
+      const ColumnDescriptor& now = column(tc, c.tag);
+      EXPECT_EQ(now.bit, c.bit);
+      if (c.size >= 4) {
+        EXPECT_EQ(now.offset, c.offset) << tagName(c.tag) << " moved";
+      }
+    }
+    EXPECT_NO_THROW(tc.layout().validate());
+    const std::uint32_t newRow = rows + 1;
+    tc.appendRow(newRow, {{kFlagStatus, std::int32_t{2}}, {kReplTime, std::int64_t{77}}, {kPriority16, std::int16_t{-1}},
+                          {kRead, true}, {kFlags16, std::int16_t{9}}, {kHasAttach, true}});
+
+    TableContext again = TableContext::open(node);
+    ASSERT_EQ(again.rowCount(), rows + 1);
+    for (std::uint32_t i = 0; i < rows; ++i) {
+      const RowValues row = *again.findRow(i + 1);
+      ASSERT_EQ(std::get<std::string>(row.at(kSubject)), "Subject " + std::to_string(i));
+      ASSERT_EQ(std::get<std::int32_t>(row.at(kSize)), static_cast<std::int32_t>(1000 + i));
+      ASSERT_EQ(std::get<bool>(row.at(kHasAttach)), i % 2 == 0);
+      ASSERT_EQ(row.count(kFlagStatus), 0u) << "new cells do not exist in old rows";
+    }
+    const RowValues last = *again.findRow(newRow);
+    EXPECT_EQ(std::get<std::int32_t>(last.at(kFlagStatus)), 2);
+    EXPECT_EQ(std::get<std::int64_t>(last.at(kReplTime)), 77);
+    EXPECT_EQ(std::get<std::int16_t>(last.at(kPriority16)), -1);
+    EXPECT_EQ(std::get<bool>(last.at(kRead)), true);
+    EXPECT_EQ(std::get<std::int16_t>(last.at(kFlags16)), 9);
+    EXPECT_EQ(std::get<bool>(last.at(kHasAttach)), true);
+    for (ndb::Nid sub : node.subnodeIds()) EXPECT_TRUE(static_cast<MemoryNode&>(*node.openSubnode(sub)).data().blocksFull());
+    EXPECT_LE(node.subnodeIds().size(), 1u) << "the old matrix is gone";
+  }
+}
+
+TEST(TableContext, AddedColumnsGrowOutlooksBitmap) {
+  MemoryNode node = outlookHierarchy();
+  const std::vector<PropTag> added = {makeTag(0x3604, kPtInt32), makeTag(0x3605, kPtInt32), makeTag(0x3606, kPtInt16),
+                                      makeTag(0x3607, kPtBoolean)};
+  TableContext::open(node).addColumns(added);
+  TableContext tc = TableContext::open(node);
+  EXPECT_EQ(tc.layout().columns.size(), 17u);
+  EXPECT_EQ(tc.layout().groupEnds[3] - tc.layout().groupEnds[2], 3) << "17 existence bits need 3 bytes";
+  EXPECT_EQ(column(tc, makeTag(0x3604, kPtInt32)).offset, 52) << "after Outlook's last 4-byte cell";
+  EXPECT_EQ(column(tc, kSubfolders).offset, 52 + 8 + 2) << "the 1-byte cells move up";
+  EXPECT_EQ(std::get<std::string>(tc.findRow(0x2223)->at(kDisplayName)), "SPAM Search Folder 2");
+  EXPECT_EQ(std::get<bool>(tc.findRow(0x8022)->at(kSubfolders)), true);
+  EXPECT_EQ(tc.findRow(0x8022)->count(makeTag(0x3607, kPtBoolean)), 0u);
+}
+
 TEST(TableContext, AppendingCostsTheSameAtTwentyThousandRows) {
   MemoryNode node(0x60E);
   TableContext tc = TableContext::create(node, messageColumns());

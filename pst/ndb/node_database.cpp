@@ -1,5 +1,7 @@
 #include "pst/ndb/node_database.h"
 
+#include <algorithm>
+
 #include "pst/ndb/database_impl.h"
 
 namespace mailfold::pst::ndb {
@@ -293,11 +295,17 @@ NodeState& Database::resolve(const std::vector<Nid>& path) {
     it = open_.emplace(path[0], std::move(s)).first;
   }
   NodeState* s = it->second.get();
+  std::vector<std::uint64_t> above;  // sub-node trees of the nodes on the way down
   for (std::size_t i = 1; i < path.size(); ++i) {
     loadSubs(*s, path[0]);
+    above.push_back(s->subRoot);
     auto c = s->subs.find(path[i]);
     if (c == s->subs.end()) throw Error("sub-node " + hex(path[i]) + " of " + nodeText(path[0]) + " does not exist");
     s = c->second.get();
+    // A damaged file can make a sub-node list the sub-nodes of a node above it; a caller
+    // walking the tree would never stop.
+    if (s->subRoot != 0 && std::find(above.begin(), above.end(), s->subRoot) != above.end())
+      throw Error(nodeText(path[0]) + ": sub-node " + hex(path[i]) + " lists the sub-nodes of a node above it (damaged file)");
   }
   return *s;
 }

@@ -224,5 +224,34 @@ TEST(Damage, CheckerNamesAWrongReferenceCount) {
   EXPECT_TRUE(mentions(v, "reference count 7")) << (v.empty() ? "no violation" : v[0]);
 }
 
+// A sub-node whose own sub-node tree is its parent's: walking it must end with an Error.
+TEST(Damage, SubnodeTreeThatListsItselfIsRefused) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/loop.pst";
+  {
+    auto db = NodeDatabase::create(path, {CryptMethod::kNone});
+    auto node = db->createNode(0x200024, 0x122);
+    node->data().writeBlock(0, Bytes(10, 1));
+    node->createSubnode(0x1F)->data().writeBlock(0, Bytes(10, 2));
+    db->close();
+  }
+  const Bid sl = NodeDatabase::open(path)->nodes()[0].subnodeBid;
+  Bytes file = slurp(path);
+  bool patched = false;
+  for (std::size_t off = 0x4400; off + 64 <= file.size(); off += 64) {
+    if (load<std::uint64_t>(&file[off + 56]) != sl || load<std::uint16_t>(&file[off + 48]) != 32) continue;
+    store<std::uint64_t>(&file[off + 8 + 16], sl);  // the entry's bidSub: the block itself
+    store<std::uint32_t>(&file[off + 52], crc32(ByteView(file).subspan(off, 32)));
+    patched = true;
+  }
+  ASSERT_TRUE(patched);
+  spit(path, file);
+  auto db = NodeDatabase::open(path);
+  auto node = db->openNode(0x200024);
+  ASSERT_EQ(node->subnodeIds(), std::vector<Nid>{0x1F});
+  EXPECT_THROW(node->openSubnode(0x1F)->subnodeIds(), Error);
+  EXPECT_TRUE(mentions(checkNdb(path), "reference count"));
+}
+
 }  // namespace
 }  // namespace mailfold::pst::ndb

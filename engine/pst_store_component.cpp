@@ -178,6 +178,8 @@ class PstMessageStore : public MessageStore {
   void ValidateIPMTree() override {
     try {
       open_->Require().validateIpmTree();
+      // A new store is complete on disk with its default folders before the first message.
+      open_->Commit(0);
     } catch (const std::exception& error) {
       throw StoreError("The default folders of " + open_->path + " could not be created: " + error.what());
     }

@@ -1,0 +1,60 @@
+#include "tools/convert/folder_selection.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <stdexcept>
+#include <system_error>
+
+namespace mailfold::convert {
+
+namespace fs = std::filesystem;
+
+std::string NormalizeFolderPath(const std::string& path) {
+  std::error_code error;
+  std::string absolute = fs::absolute(fs::path(path), error).lexically_normal().string();
+  if (error || absolute.empty()) absolute = path;
+  while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+  return absolute;
+}
+
+CommandLineSelection CommandLineSelection::Single(std::string sourcePath) {
+  CommandLineSelection selection;
+  selection.mode_ = engine::ConversionMode::SingleFolder;
+  selection.source_ = NormalizeFolderPath(sourcePath);
+  return selection;
+}
+
+CommandLineSelection CommandLineSelection::Multiple(const std::string& root, const std::vector<std::string>& names,
+                                                    std::string outputFolder) {
+  CommandLineSelection selection;
+  selection.mode_ = engine::ConversionMode::MultipleFolders;
+  selection.source_ = NormalizeFolderPath(root);
+  selection.outputFolder_ = std::move(outputFolder);
+
+  std::vector<std::string> folders;
+  std::error_code error;
+  fs::directory_iterator entries(selection.source_, error);
+  if (error) throw std::runtime_error("cannot list the folder " + selection.source_ + ": " + error.message());
+  for (const auto& entry : entries) {
+    std::error_code kindError;
+    if (entry.is_directory(kindError)) folders.push_back(entry.path().filename().string());
+  }
+  std::sort(folders.begin(), folders.end());
+
+  std::set<std::string> wanted;
+  for (std::string name : names) {
+    while (name.size() > 1 && name.back() == '/') name.pop_back();  // as a shell completes it
+    wanted.insert(name);
+  }
+  for (const auto& name : wanted) {
+    if (!std::binary_search(folders.begin(), folders.end(), name))
+      throw std::runtime_error("\"" + name + "\" is not a sub-folder of " + selection.source_);
+  }
+  const std::string prefix = selection.source_ == "/" ? "/" : selection.source_ + "/";
+  for (const auto& name : folders)
+    selection.rows_.push_back({wanted.empty() || wanted.count(name) > 0, name, prefix + name});
+  return selection;
+}
+
+}  // namespace mailfold::convert

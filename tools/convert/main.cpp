@@ -1,0 +1,126 @@
+// mailfold-convert: Mailfold's conversion from a terminal, a script or CI, with the same run
+// driver, engine and logs as the desktop screens.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "engine/pst_store_component.h"
+#include "run/run_driver.h"
+#include "tools/convert/console_screen.h"
+#include "tools/convert/folder_selection.h"
+#include "tools/convert/options.h"
+#include "tools/convert/run_report.h"
+#include "tools/convert/stop_signal.h"
+
+namespace {
+
+using namespace mailfold;
+
+int UsageError(const std::string& text) {
+  std::cerr << "mailfold-convert: " << text << "\nTry 'mailfold-convert --help' for more information.\n";
+  return convert::kExitUsage;
+}
+
+bool IsFolder(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(path, error);
+}
+
+std::string CurrentFolder() {
+  std::error_code error;
+  const auto path = std::filesystem::current_path(error);
+  return error ? std::string() : path.string();
+}
+
+bool DrawsOnTerminal() {
+  const char* term = std::getenv("TERM");
+  return ::isatty(STDERR_FILENO) == 1 && !(term && std::string(term) == "dumb");
+}
+
+// CR LF of the closing message becomes one line break.
+std::string PlainLines(const std::string& text) {
+  std::string plain;
+  for (char c : text)
+    if (c != '\r') plain.push_back(c);
+  return plain;
+}
+
+int Run(const convert::Options& options) {
+  if (!IsFolder(options.source))
+    return UsageError((options.multiple ? "ROOT " : "SOURCE ") + options.source + " is not a folder");
+
+  convert::CommandLineSelection selection = convert::CommandLineSelection::Single(options.source);
+  if (options.multiple) {
+    try {
+      selection = convert::CommandLineSelection::Multiple(options.source, options.names, options.outDir.value_or(""));
+    } catch (const std::exception& error) {
+      return UsageError(error.what());
+    }
+  }
+
+  convert::InstallStopHandlers();
+  convert::ConsoleScreen::Settings settings;
+  settings.terminal = !options.quiet && DrawsOnTerminal();
+  settings.quiet = options.quiet;
+  settings.storePath = options.output;
+  settings.currentFolder = CurrentFolder();
+  settings.stopSignal = convert::StopSignal;
+  convert::ConsoleScreen screen(settings);
+
+  engine::PstStoreSessionFactory stores;
+  run::RunDriver driver(screen, selection, stores);
+  const auto started = std::chrono::steady_clock::now();
+  driver.Load();
+  run::RunSummary summary = driver.Start();
+  for (auto& folder : summary.folders) stores.Reconcile(folder);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  screen.ClearLine();
+
+  const int exitCode = convert::ExitCodeOf(summary, convert::StopSignal());
+  if (options.json) {
+    std::cout << convert::SummaryJson(summary, seconds, exitCode) << "\n";
+  } else if (!options.quiet) {
+    for (const auto& folder : summary.folders) std::cout << convert::StoreLine(folder) << "\n";
+    std::cout << PlainLines(run::ClosingText(summary)) << "\n";
+  }
+  if (options.quiet || options.json) {
+    // What went wrong still reaches the user.
+    for (const auto& error : summary.scanErrors) std::cerr << "mailfold-convert: " << error << "\n";
+    for (const auto& folder : summary.folders) {
+      if (!folder.error.empty() && folder.ending != engine::FolderEnding::StoreFailed)
+        std::cerr << "mailfold-convert: " << folder.error << "\n";
+      if (folder.failed > 0 && folder.ending != engine::FolderEnding::StoreFailed)
+        std::cerr << "mailfold-convert: " << convert::StoreLine(folder) << "\n";
+    }
+  }
+  return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const auto parsed = convert::ParseOptions(arguments);
+  if (!parsed.error.empty()) return UsageError(parsed.error);
+  if (parsed.options.help) {
+    std::cout << convert::UsageText();
+    return 0;
+  }
+  if (parsed.options.version) {
+    std::cout << "mailfold-convert " << MAILFOLD_VERSION << "\n";
+    return 0;
+  }
+  try {
+    return Run(parsed.options);
+  } catch (const std::exception& error) {
+    std::cerr << "mailfold-convert: the conversion ended unexpectedly: " << error.what() << "\n";
+    return convert::kExitSomeFailed;
+  }
+}

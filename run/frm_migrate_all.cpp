@@ -28,9 +28,8 @@ struct TwipRect {
 
 constexpr int kClientWidth = 7200;   // 480 px
 constexpr int kClientHeight = 3930;  // 262 px
-// The "X" is as narrow as the native button allows (GTK pads a button to about 34 pixels).
-constexpr TwipRect kStatusLine{120, 120, 6330, 375};
-constexpr TwipRect kSkipButton{6570, 120, 510, 375};
+constexpr TwipRect kStatusLine{120, 120, 6480, 375};
+constexpr TwipRect kSkipButton{6660, 120, 420, 375};
 constexpr TwipRect kProgressText{120, 600, 6960, 300};
 constexpr TwipRect kProgressBar{120, 930, 6960, 300};
 constexpr TwipRect kDetailsFrame{120, 1380, 6960, 1440};
@@ -78,8 +77,9 @@ void FrmMigateAll::CreateControls() {
   lblCount1_->SetFont(Tahoma(9.75, true));
   lblCount1_->SetBackgroundColour(*wxWHITE);
 
-  cmdSkip_ = new wxButton(this, wxID_ANY, "X", kSkipButton.Position(), kSkipButton.Size(), 0, wxDefaultValidator,
-                          "CmdSkip");
+  // Exact fit: the native padding would leave no room for the "X" in a button this small.
+  cmdSkip_ = new wxButton(this, wxID_ANY, "X", kSkipButton.Position(), kSkipButton.Size(), wxBU_EXACTFIT,
+                          wxDefaultValidator, "CmdSkip");
   cmdSkip_->SetFont(Tahoma(9.75, true));
   cmdSkip_->SetToolTip("Cancel Conversion of Current Folder");
 

@@ -141,7 +141,8 @@ class GuiTest : public ConversionTest {
   // the screen with its close box once the run's closing message has been answered (unless the
   // run closed it). `afterRun` sees the screen between the end of the run and that close. Returns
   // the modal result; fails the test instead of hanging when the screen never closes.
-  int RunModal(std::function<void()> afterRun = {}) {
+  // `beforeStart` sees the screen shown and not yet started.
+  int RunModal(std::function<void()> afterRun = {}, std::function<void()> beforeStart = {}) {
     dialogs.onMessage = [this, afterRun, previous = dialogs.onMessage](const AskedMessage& message) {
       if (previous) previous(message);
       if (message.title != run::kApplicationTitle) return;
@@ -151,7 +152,10 @@ class GuiTest : public ConversionTest {
         if (frm->IsModal()) ClickCloseBox();
       });
     };
-    frm->CallAfter([this] { Click(frm->CmdStartConversion()); });
+    frm->CallAfter([this, beforeStart] {
+      if (beforeStart) beforeStart();
+      Click(frm->CmdStartConversion());
+    });
     wxTimer watchdog;
     bool timedOut = false;
     watchdog.Bind(wxEVT_TIMER, [this, &timedOut](wxTimerEvent&) {

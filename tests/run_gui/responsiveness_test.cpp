@@ -1,5 +1,7 @@
 // How long the window goes without handling its events during a large run: the longest gap
 // between two yields while the real screen converts 10,000 message files.
+#include <wx/utils.h>
+
 #include <algorithm>
 #include <iostream>
 
@@ -53,6 +55,29 @@ TEST_F(GuiTest, TenThousandMessagesKeepTheWindowResponsive) {
   RecordProperty("longest_gap_ms", std::to_string(longest.milliseconds));
   // A user notices a window that does not react for a quarter of a second.
   EXPECT_LT(longest.milliseconds, 250.0);
+}
+
+}  // namespace
+}  // namespace mailfold::test
+
+namespace mailfold::test {
+namespace {
+
+TEST_F(GuiTest, TheWindowRepaintsInsideTheYieldsOfARun) {
+  for (int m = 0; m < 30; ++m) Write("m" + std::to_string(m) + ".eml");
+  int paints = 0;
+  frm->Bind(wxEVT_PAINT, [&paints](wxPaintEvent& event) {
+    ++paints;
+    event.Skip();
+  });
+  int paintsBeforeImport = -1, paintsAtEnd = -1;
+  // Slow the run down to a few display frames per file, as a real store's work would.
+  onYield = [] { wxMilliSleep(1); };
+  At("/m0.eml", [&] { paintsBeforeImport = paints; });
+  At("/m29.eml", [&] { paintsAtEnd = paints; });
+  RunModal();
+  ASSERT_GE(paintsBeforeImport, 0);
+  EXPECT_GT(paintsAtEnd, paintsBeforeImport) << "the window was not repainted while the run worked";
 }
 
 }  // namespace

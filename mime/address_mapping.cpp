@@ -1,0 +1,142 @@
+#include "mime/address_mapping.h"
+
+#include <gmime/gmime.h>
+
+#include <cctype>
+
+#include "mime/gmime_ptr.h"
+#include "mime/text_decoding.h"
+#include "pst/messaging/property_tags.h"
+
+namespace mailfold::mime {
+namespace {
+
+constexpr const char* kSmtp = "SMTP";
+constexpr std::size_t kMaxGroupDepth = 8;
+
+// GMime hands back UTF-8 for decoded names, but an undeclared 8-bit name may still slip through.
+std::string validUtf8(const char* s) {
+  if (!s) return {};
+  std::string_view v(s);
+  return isValidUtf8(v) ? std::string(v) : windows1252ToUtf8(v);
+}
+
+void appendUtf16z(pst::Bytes& out, const std::string& utf8) {
+  glong written = 0;
+  detail::GCharPtr wide(reinterpret_cast<char*>(
+      g_utf8_to_utf16(utf8.c_str(), static_cast<glong>(utf8.size()), nullptr, &written, nullptr)));
+  if (wide) {
+    const auto* units = reinterpret_cast<const gunichar2*>(wide.get());
+    for (glong i = 0; i < written; ++i) {
+      out.push_back(static_cast<std::uint8_t>(units[i] & 0xFF));
+      out.push_back(static_cast<std::uint8_t>(units[i] >> 8));
+    }
+  }
+  out.push_back(0);
+  out.push_back(0);
+}
+
+void flattenInto(InternetAddressList* list, std::vector<MailAddress>& out, std::size_t depth) {
+  if (!list || depth > kMaxGroupDepth) return;
+  const int count = internet_address_list_length(list);
+  for (int i = 0; i < count; ++i) {
+    InternetAddress* ia = internet_address_list_get_address(list, i);
+    if (INTERNET_ADDRESS_IS_GROUP(ia)) {
+      flattenInto(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia)), out, depth + 1);
+    } else if (INTERNET_ADDRESS_IS_MAILBOX(ia)) {
+      MailAddress a;
+      a.name = validUtf8(internet_address_get_name(ia));
+      a.address = validUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia)));
+      if (a.name.empty() && a.address.empty()) continue;
+      // An encoded word is never an address: it is what is left of a phrase the parser could
+      // not place.
+      if (a.address.find("=?") != std::string::npos && a.address.find('@') == std::string::npos) continue;
+      out.push_back(std::move(a));
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<MailAddress> flattenAddressList(InternetAddressList* list) {
+  std::vector<MailAddress> out;
+  flattenInto(list, out, 0);
+  return out;
+}
+
+pst::Bytes oneOffEntryId(const std::string& displayName, const std::string& addressType, const std::string& address) {
+  pst::Bytes id(4, 0);  // flags
+  id.insert(id.end(), std::begin(pst::kOneOffProviderUid), std::end(pst::kOneOffProviderUid));
+  // Version 0, then the flag word: Unicode strings (0x8000), no rich info (0x0001).
+  const std::uint8_t versionAndFlags[4] = {0x00, 0x00, 0x01, 0x80};
+  id.insert(id.end(), std::begin(versionAndFlags), std::end(versionAndFlags));
+  appendUtf16z(id, displayName);
+  appendUtf16z(id, addressType);
+  appendUtf16z(id, address);
+  return id;
+}
+
+pst::Bytes addressSearchKey(const std::string& addressType, const std::string& address) {
+  pst::Bytes key;
+  key.reserve(addressType.size() + address.size() + 2);
+  for (char c : addressType + ":" + address) key.push_back(static_cast<std::uint8_t>(std::toupper(static_cast<unsigned char>(c))));
+  key.push_back(0);
+  return key;
+}
+
+pst::Bytes flatEntryList(const std::vector<pst::Bytes>& entryIds) {
+  pst::Bytes entries;
+  for (const pst::Bytes& id : entryIds) {
+    const auto size = static_cast<std::uint32_t>(id.size());
+    std::uint8_t sizeBytes[4];
+    pst::store(sizeBytes, size);
+    entries.insert(entries.end(), sizeBytes, sizeBytes + 4);
+    entries.insert(entries.end(), id.begin(), id.end());
+    while (entries.size() % 4 != 0) entries.push_back(0);
+  }
+  pst::Bytes out(8);
+  pst::store(out.data(), static_cast<std::uint32_t>(entryIds.size()));
+  pst::store(out.data() + 4, static_cast<std::uint32_t>(entries.size()));
+  out.insert(out.end(), entries.begin(), entries.end());
+  return out;
+}
+
+pst::Recipient makeRecipient(const MailAddress& who, std::int32_t recipientType) {
+  using namespace pst;
+  Recipient r;
+  const std::string& name = who.shownName();
+  r.props.set(kPrRecipientType, recipientType);
+  r.props.set(kPrDisplayName, name);
+  r.props.set(kPrTransmittableDisplayName, name);
+  r.props.set(kPrRecipientDisplayName, name);
+  r.props.set(kPrAddrType, std::string(kSmtp));
+  r.props.set(kPrEmailAddress, who.address);
+  r.props.set(kPrSmtpAddress, who.address);
+  Bytes entryId = oneOffEntryId(name, kSmtp, who.address);
+  r.props.set(kPrRecipientEntryId, entryId);
+  r.props.set(kPrEntryId, std::move(entryId));
+  Bytes key = addressSearchKey(kSmtp, who.address);
+  r.props.set(kPrRecordKey, key);
+  r.props.set(kPrSearchKey, std::move(key));
+  r.props.set(kPrObjectType, kObjectTypeMailUser);
+  r.props.set(kPrDisplayType, std::int32_t{0});
+  r.props.set(kPrResponsibility, true);
+  r.props.set(kPrSendRichInfo, false);
+  r.props.set(kPrRecipientFlags, kRecipientFlagSendable);
+  r.props.set(kPrRecipientTrackStatus, std::int32_t{0});
+  return r;
+}
+
+void setAddressGroup(pst::PropertyBag& props, AddressGroup group, const MailAddress& who) {
+  using namespace pst;
+  const bool sender = group == AddressGroup::kSender;
+  const std::string& name = who.shownName();
+  props.set(sender ? kPrSenderName : kPrSentRepresentingName, name);
+  props.set(sender ? kPrSenderAddrType : kPrSentRepresentingAddrType, std::string(kSmtp));
+  props.set(sender ? kPrSenderEmailAddress : kPrSentRepresentingEmailAddress, who.address);
+  props.set(sender ? kPrSenderSmtpAddress : kPrSentRepresentingSmtpAddress, who.address);
+  props.set(sender ? kPrSenderEntryId : kPrSentRepresentingEntryId, oneOffEntryId(name, kSmtp, who.address));
+  props.set(sender ? kPrSenderSearchKey : kPrSentRepresentingSearchKey, addressSearchKey(kSmtp, who.address));
+}
+
+}  // namespace mailfold::mime

@@ -1,0 +1,41 @@
+// Internet addresses become MAPI address properties: recipient rows, the sender and
+// sent-representing groups, Reply-To entries. Every address is an SMTP one-off address.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "pst/messaging/message_model.h"
+
+typedef struct _InternetAddressList InternetAddressList;
+
+namespace mailfold::mime {
+
+struct MailAddress {
+  std::string name;     // display name, UTF-8; may be empty
+  std::string address;  // addr-spec; may be empty for a malformed mailbox
+  // The name a list shows: the display name, or the address when there is none.
+  const std::string& shownName() const { return name.empty() ? address : name; }
+};
+
+// Every mailbox of the list in order, group members included (a group's name itself is not an
+// address). Null or empty lists give an empty result.
+std::vector<MailAddress> flattenAddressList(InternetAddressList* list);
+
+// One-off entry identifier (Unicode, no rich info) for an SMTP recipient.
+pst::Bytes oneOffEntryId(const std::string& displayName, const std::string& addressType, const std::string& address);
+
+// "TYPE:ADDRESS" upper-cased, with a terminating zero byte.
+pst::Bytes addressSearchKey(const std::string& addressType, const std::string& address);
+
+// A FlatEntryList holding the given entry identifiers (each padded to 4 bytes).
+pst::Bytes flatEntryList(const std::vector<pst::Bytes>& entryIds);
+
+// A recipient row of the given type (1 To, 2 Cc, 3 Bcc).
+pst::Recipient makeRecipient(const MailAddress& who, std::int32_t recipientType);
+
+enum class AddressGroup { kSender, kSentRepresenting };
+// Sets the name, address type, e-mail and SMTP address, entry id and search key of one group.
+void setAddressGroup(pst::PropertyBag& props, AddressGroup group, const MailAddress& who);
+
+}  // namespace mailfold::mime

@@ -1,0 +1,53 @@
+// The message importer: one RFC 822/MIME message file becomes one mail item model.
+//
+//   pst::MessageModel m = mime::importMessageFile("a.eml", {});
+//
+// The model carries everything the store writer needs: envelope, recipients, bodies,
+// attachments (large ones as pst::ByteSource backed by a temporary file) and embedded messages.
+// PR_MESSAGE_FLAGS holds the has-attachments bit only when the message has an attachment a user
+// sees (inline images of an HTML body do not count) and the unsent bit only for X-Unsent: 1.
+// The caller ORs in the read bit (kMsgFlagRead) rather than overwriting the flags.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "mime/import_error.h"
+#include "pst/messaging/message_model.h"
+
+namespace mailfold::mime {
+
+struct ImportOptions {
+  // Creation and modification time of the new item, and the client submit time of a message
+  // that has neither a Date nor a Received header. Unset: the time of the import.
+  std::optional<pst::FileTime> importTime;
+  // Attachments whose encoded content exceeds this go to an unlinked temporary file.
+  std::uint64_t inMemoryAttachmentLimit = 4u << 20;
+  // Folder for those files; empty for the system's temporary folder.
+  std::string tempDirectory;
+  // Deeper message/rfc822 nesting is kept as a plain .eml attachment instead of being mapped.
+  int maxEmbeddingDepth = 16;
+  // PR_TRANSPORT_MESSAGE_HEADERS keeps at most this many bytes of the header block.
+  std::size_t maxTransportHeaderBytes = 1u << 20;
+  // uuencoded blocks in a plain-text body become attachments.
+  bool extractUuencoded = true;
+};
+
+// Imports a message file. Throws ImportError when the file cannot be read or is not a message
+// at all (empty, or without a header at its start); a damaged message is imported with what can
+// be parsed.
+pst::MessageModel importMessageFile(const std::string& path, const ImportOptions& options = {});
+
+// The same for a message held in memory; `sourceName` only names it in error messages.
+pst::MessageModel importMessage(std::span<const std::uint8_t> bytes, const ImportOptions& options = {},
+                                const std::string& sourceName = "message");
+pst::MessageModel importMessage(std::string_view bytes, const ImportOptions& options = {},
+                                const std::string& sourceName = "message");
+
+// True when the model has an attachment that is not hidden (what the paperclip shows).
+bool hasVisibleAttachments(const pst::MessageModel& message);
+
+}  // namespace mailfold::mime

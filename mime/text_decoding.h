@@ -1,0 +1,32 @@
+// Text from a message becomes UTF-8: declared charsets converted, undeclared 8-bit text read as
+// UTF-8 when it is valid and as windows-1252 otherwise, format=flowed undone.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace mailfold::mime {
+
+bool isValidUtf8(std::string_view bytes);
+
+// windows-1252 to UTF-8; the five bytes the code page leaves undefined map to the C1 controls
+// of the same value, so that nothing is dropped.
+std::string windows1252ToUtf8(std::string_view bytes);
+
+// Converts text in `charset` (a MIME charset name, may be empty or unknown) to UTF-8. Bytes that
+// are invalid in the charset become U+FFFD; an unknown or missing charset falls back to UTF-8
+// when the bytes are valid UTF-8, else windows-1252. Never fails.
+std::string decodeToUtf8(std::string_view bytes, std::string_view charset);
+
+// The Windows code page for a MIME charset name, 0 when there is none we know of.
+std::int32_t codePageForCharset(std::string_view charset);
+
+// Undoes format=flowed (soft line breaks are a trailing space; space-stuffing removed; with
+// DelSp=yes the trailing space is removed too). Lines are joined with CRLF in the result.
+std::string unflowText(std::string_view text, bool delSp);
+
+// Line ends normalised to CRLF, as the Windows mail clients store a plain body.
+std::string toCrlf(std::string_view text);
+
+}  // namespace mailfold::mime

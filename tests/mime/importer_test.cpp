@@ -1,0 +1,500 @@
+// What a message becomes: envelope, recipients, bodies, attachments, flags, bad input.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "mime/importer.h"
+#include "model_json.h"
+#include "pst/messaging/property_tags.h"
+
+using namespace mailfold;
+using namespace mailfold::pst;
+
+namespace {
+
+MessageModel import(const std::string& text) {
+  mime::ImportOptions options;
+  options.importTime = FileTime{133000000000000000ull};
+  return mime::importMessage(std::string_view(text), options, "test message");
+}
+
+std::string str(const PropertyBag& bag, PropTag tag) {
+  const std::string* s = bag.getAs<std::string>(tag);
+  return s ? *s : std::string("<unset>");
+}
+
+std::int32_t i32(const PropertyBag& bag, PropTag tag) {
+  const std::int32_t* v = bag.getAs<std::int32_t>(tag);
+  return v ? *v : -12345;
+}
+
+std::vector<std::string> recipients(const MessageModel& m, std::int32_t type) {
+  std::vector<std::string> out;
+  for (const Recipient& r : m.recipients) {
+    if (i32(r.props, kPrRecipientType) == type) out.push_back(str(r.props, kPrDisplayName) + " <" + str(r.props, kPrEmailAddress) + ">");
+  }
+  return out;
+}
+
+std::string dataOf(const Attachment& a) {
+  const auto* src = a.props.getAs<std::shared_ptr<const ByteSource>>(kPrAttachDataBin);
+  if (!src || !*src) return "<no data>";
+  std::string out((*src)->size(), '\0');
+  (*src)->read(0, std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(out.data()), out.size()));
+  return out;
+}
+
+std::int32_t flags(const MessageModel& m) { return i32(m.props, kPrMessageFlags); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Envelope
+
+TEST(ImportEnvelope, EncodedWordsAcrossFoldsAndCharsetsDecode) {
+  const auto m = import(
+      "From: =?ISO-8859-1?Q?Andr=E9?= =?UTF-8?B?IEfDvG50ZXI=?= <andre@example.org>\r\n"
+      "Subject: =?UTF-8?B?w6TDtsO8?=\r\n =?ISO-8859-15?Q?_=A4uro?=\r\n and =?KOI8-R?B?8NLJ18XU?=\r\n"
+      "\r\nbody\r\n");
+  EXPECT_EQ(str(m.props, kPrSubject), "äöü €uro and Привет");
+  EXPECT_EQ(str(m.props, kPrSentRepresentingName), "André Günter");
+}
+
+TEST(ImportEnvelope, Base64PaddingInsideARunOfEncodedWordsLosesNothing) {
+  // Each word is padded on its own; joining the payloads before decoding would cut the text.
+  const auto m = import(
+      "From: =?UTF-8?B?TXlTdXJ2ZXk=?= =?UTF-8?B?LmNvbQ==?= <survey@example.com>\r\n"
+      "Subject: =?UTF-8?B?TXlTdXJ2ZXk=?=\r\n =?UTF-8?B?LmNvbTogIFk=?=\r\n =?UTF-8?B?b3UgaGF2ZSA=?=\r\n\r\nx\r\n");
+  EXPECT_EQ(str(m.props, kPrSubject), "MySurvey.com:  You have");  // trailing blanks trimmed
+  EXPECT_EQ(str(m.props, kPrSentRepresentingName), "MySurvey.com");
+}
+
+TEST(ImportEnvelope, MultiByteCharacterSplitAcrossTwoWordsSurvives) {
+  // "é" (C3 A9) with its two bytes in two Q words.
+  const auto m = import("Subject: =?UTF-8?Q?caf=C3?= =?UTF-8?Q?=A9?=\r\n\r\nx\r\n");
+  EXPECT_EQ(str(m.props, kPrSubject), "café");
+}
+
+TEST(ImportEnvelope, UndeclaredEightBitHeadersReadAsUtf8ElseWindows1252) {
+  const auto utf8 = import("Subject: Gr\xC3\xBC\xC3\x9F" "e\r\nFrom: J\xC3\xB6rg <j@example.de>\r\n\r\nx\r\n");
+  EXPECT_EQ(str(utf8.props, kPrSubject), "Grüße");
+  EXPECT_EQ(str(utf8.props, kPrSentRepresentingName), "Jörg");
+  const auto latin = import("Subject: Forma\xE7\xE3o \x80 5\r\n\r\nx\r\n");
+  EXPECT_EQ(str(latin.props, kPrSubject), "Formação € 5");
+}
+
+TEST(ImportEnvelope, SubjectPrefixAndNormalizedSubject) {
+  struct Case {
+    const char* subject;
+    const char* prefix;
+    const char* normalized;
+  };
+  for (const Case& c : {Case{"RE: Lunch", "RE: ", "Lunch"}, Case{"Fwd:Lunch", "Fwd:", "Lunch"},
+                        Case{"AW:   Termin", "AW:   ", "Termin"}, Case{"Meeting: 10:00", "", "Meeting: 10:00"},
+                        Case{"Re 5: x", "", "Re 5: x"}, Case{"Lunch", "", "Lunch"}, Case{"", "", ""}}) {
+    const auto m = import(std::string("Subject: ") + c.subject + "\r\n\r\nx\r\n");
+    EXPECT_EQ(str(m.props, kPrSubject), c.subject);
+    EXPECT_EQ(str(m.props, kPrSubjectPrefix), c.prefix) << c.subject;
+    EXPECT_EQ(str(m.props, kPrNormalizedSubject), c.normalized) << c.subject;
+    EXPECT_EQ(str(m.props, kPrSubjectPrefix) + str(m.props, kPrNormalizedSubject), c.subject);
+  }
+}
+
+TEST(ImportEnvelope, FromSenderAndRecipientRows) {
+  const auto m = import(
+      "From: \"Doe, Jane\" <jane@example.com>\r\n"
+      "Sender: Assistant <assist@example.com>\r\n"
+      "To: Bob <bob@example.com>, carol@example.com\r\n"
+      "Cc: Dave <DAVE@Example.com>\r\nBcc: eve@example.com\r\n"
+      "Reply-To: Lists <list@example.com>\r\n\r\nx\r\n");
+  EXPECT_EQ(str(m.props, kPrSentRepresentingName), "Doe, Jane");
+  EXPECT_EQ(str(m.props, kPrSentRepresentingEmailAddress), "jane@example.com");
+  EXPECT_EQ(str(m.props, kPrSenderName), "Assistant");
+  EXPECT_EQ(str(m.props, kPrSenderSmtpAddress), "assist@example.com");
+  EXPECT_EQ(recipients(m, kRecipientTo), (std::vector<std::string>{"Bob <bob@example.com>", "carol@example.com <carol@example.com>"}));
+  EXPECT_EQ(recipients(m, kRecipientCc), std::vector<std::string>{"Dave <DAVE@Example.com>"});
+  EXPECT_EQ(recipients(m, kRecipientBcc), std::vector<std::string>{"eve@example.com <eve@example.com>"});
+  EXPECT_EQ(str(m.props, kPrDisplayTo), "Bob; carol@example.com");
+  EXPECT_EQ(str(m.props, kPrDisplayBcc), "eve@example.com");
+  EXPECT_EQ(str(m.props, kPrReplyRecipientNames), "Lists");
+  // Search key: "SMTP:" + address upper-cased, zero-terminated.
+  const Bytes* key = m.recipients[2].props.getAs<Bytes>(kPrSearchKey);
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(std::string(key->begin(), key->end()), std::string("SMTP:DAVE@EXAMPLE.COM") + '\0');
+  // One-off entry id: provider UID, Unicode flag, then UTF-16 name, type and address.
+  const Bytes* id = m.recipients[0].props.getAs<Bytes>(kPrEntryId);
+  ASSERT_NE(id, nullptr);
+  ASSERT_GT(id->size(), 24u);
+  EXPECT_TRUE(std::equal(std::begin(kOneOffProviderUid), std::end(kOneOffProviderUid), id->begin() + 4));
+  EXPECT_EQ((*id)[23] & 0x80, 0x80);
+  EXPECT_EQ((*id)[24], 'B');
+  EXPECT_EQ((*id)[25], 0);
+  // Reply-To as a FlatEntryList of one entry.
+  const Bytes* reply = m.props.getAs<Bytes>(kPrReplyRecipientEntries);
+  ASSERT_NE(reply, nullptr);
+  EXPECT_EQ(load<std::uint32_t>(reply->data()), 1u);
+  EXPECT_EQ(load<std::uint32_t>(reply->data() + 4) + 8, reply->size());
+}
+
+TEST(ImportEnvelope, NoSenderHeaderMeansTheAuthorIsTheSender) {
+  const auto m = import("From: Ann <ann@example.com>\r\n\r\nx\r\n");
+  EXPECT_EQ(str(m.props, kPrSenderName), "Ann");
+  EXPECT_EQ(str(m.props, kPrSenderEmailAddress), "ann@example.com");
+}
+
+TEST(ImportEnvelope, GroupsAndEmptyAddressLists) {
+  const auto m = import(
+      "From: a@example.com\r\n"
+      "To: Team: x@example.com, \"Y\" <y@example.com>;, z@example.com\r\n"
+      "Cc: undisclosed-recipients:;\r\nBcc:\r\n\r\nx\r\n");
+  EXPECT_EQ(recipients(m, kRecipientTo),
+            (std::vector<std::string>{"x@example.com <x@example.com>", "Y <y@example.com>", "z@example.com <z@example.com>"}));
+  EXPECT_TRUE(recipients(m, kRecipientCc).empty());
+  EXPECT_TRUE(recipients(m, kRecipientBcc).empty());
+  EXPECT_EQ(str(m.props, kPrDisplayCc), "");
+}
+
+TEST(ImportEnvelope, UnparsableAuthorKeepsWhatIsThere) {
+  const auto noBrackets = import("From: Big Bug bb@bug.com\r\n\r\nx\r\n");
+  EXPECT_EQ(str(noBrackets.props, kPrSentRepresentingEmailAddress), "bb@bug.com");
+  EXPECT_EQ(str(noBrackets.props, kPrSentRepresentingName), "Big Bug");
+  const auto nullPath = import("From: MAILER DAEMON <>\r\n\r\nx\r\n");
+  EXPECT_EQ(str(nullPath.props, kPrSentRepresentingName), "MAILER DAEMON");
+}
+
+TEST(ImportEnvelope, DatesSubmitDeliveryAndFallbacks) {
+  const auto both = import(
+      "Received: from b by c; Tue, 02 Jan 2024 10:00:05 +0000\r\n"
+      "Received: from a by b; Tue, 02 Jan 2024 09:59:00 +0000\r\n"
+      "Date: Tue, 2 Jan 2024 11:58:00 +0200\r\n\r\nx\r\n");
+  EXPECT_EQ(test::isoTime(*both.props.getAs<FileTime>(kPrClientSubmitTime)), "2024-01-02T09:58:00");
+  EXPECT_EQ(test::isoTime(*both.props.getAs<FileTime>(kPrMessageDeliveryTime)), "2024-01-02T10:00:05");
+
+  // Missing Date: the newest Received hop stands in; with neither, the import time.
+  const auto noDate = import("Received: from a by b; Wed, 03 Jan 2024 08:00:00 -0500\r\nSubject: x\r\n\r\nx\r\n");
+  EXPECT_EQ(test::isoTime(*noDate.props.getAs<FileTime>(kPrClientSubmitTime)), "2024-01-03T13:00:00");
+  const auto nothing = import("Subject: x\r\n\r\nx\r\n");
+  EXPECT_EQ(nothing.props.getAs<FileTime>(kPrClientSubmitTime)->ticks, 133000000000000000ull);
+  EXPECT_EQ(nothing.props.getAs<FileTime>(kPrMessageDeliveryTime)->ticks, 133000000000000000ull);
+  EXPECT_EQ(nothing.props.getAs<FileTime>(kPrCreationTime)->ticks, 133000000000000000ull);
+
+  // Zones old mailers write: lower-case names and three-digit offsets.
+  const auto cst = import("Date: Tue, 28 May 1996 12:24:23 cst\r\n\r\nx\r\n");
+  EXPECT_EQ(test::isoTime(*cst.props.getAs<FileTime>(kPrClientSubmitTime)), "1996-05-28T18:24:23");
+  const auto short_ = import("Date: Mon, 21 Aug 95 13:30:57 -600\r\n\r\nx\r\n");
+  EXPECT_EQ(test::isoTime(*short_.props.getAs<FileTime>(kPrClientSubmitTime)), "1995-08-21T19:30:57");
+}
+
+TEST(ImportEnvelope, IdentityImportanceSensitivityAndHeaders) {
+  const auto m = import(
+      "Message-ID: <abc@example.com>\r\nIn-Reply-To: <parent@example.com>\r\n"
+      "References: <root@example.com>\r\n <parent@example.com>\r\n"
+      "X-Priority: 1 (Highest)\r\nSensitivity: Company-Confidential\r\n"
+      "Thread-Topic: The topic\r\nThread-Index: AQHZ1234567890abcdefghijklmnopqrstuv\r\n"
+      "X-MS-Exchange-Organization-AuthAs: Internal\r\n\tcontinued\r\nSubject: RE: x\r\n\r\nbody\r\n");
+  EXPECT_EQ(str(m.props, kPrInternetMessageId), "<abc@example.com>");
+  EXPECT_EQ(str(m.props, kPrInReplyToId), "<parent@example.com>");
+  EXPECT_EQ(str(m.props, kPrInternetReferences), "<root@example.com> <parent@example.com>");
+  EXPECT_EQ(i32(m.props, kPrImportance), kImportanceHigh);
+  EXPECT_EQ(i32(m.props, kPrSensitivity), 3);
+  EXPECT_EQ(str(m.props, kPrConversationTopic), "The topic");
+  EXPECT_TRUE(m.props.has(kPrConversationIndex));
+  const std::string headers = str(m.props, kPrTransportMessageHeaders);
+  EXPECT_NE(headers.find("Message-ID: <abc@example.com>\r\n"), std::string::npos);
+  EXPECT_EQ(headers.find("X-MS-Exchange-Organization"), std::string::npos);
+  EXPECT_EQ(headers.find("continued"), std::string::npos);
+  EXPECT_EQ(headers.find("body"), std::string::npos);
+  EXPECT_EQ(str(m.props, kPrMessageClass), "IPM.Note");
+
+  const auto low = import("Importance: low\r\nX-Priority: 1\r\n\r\nx\r\n");  // Importance wins
+  EXPECT_EQ(i32(low.props, kPrImportance), kImportanceLow);
+  const auto plain = import("Subject: x\r\n\r\nx\r\n");
+  EXPECT_EQ(i32(plain.props, kPrImportance), kImportanceNormal);
+  EXPECT_EQ(i32(plain.props, kPrSensitivity), 0);
+  EXPECT_EQ(str(plain.props, kPrConversationTopic), "x");
+}
+
+TEST(ImportEnvelope, FirstSubjectWinsWhenThereAreSeveral) {
+  const auto m = import("Subject: Testing outlook\r\nSubject: Another PDF\r\n\r\nx\r\n");
+  EXPECT_EQ(str(m.props, kPrSubject), "Testing outlook");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bodies
+
+TEST(ImportBody, PlainTextConvertedFromItsCharsetWithCrlf) {
+  const auto m = import(
+      "Content-Type: text/plain; charset=iso-8859-2\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+      "Za=BF=F3=B3=E6 g=EA=B6l=B1 ja=BC=F1\nline two\n");
+  EXPECT_EQ(str(m.props, kPrBody), "Zażółć gęślą jaźń\r\nline two\r\n");
+  EXPECT_EQ(i32(m.props, kPrInternetCodepage), 28592);
+  EXPECT_EQ(i32(m.props, kPrNativeBody), kNativeBodyPlain);
+  EXPECT_FALSE(m.props.has(kPrHtml));
+}
+
+TEST(ImportBody, UndeclaredEightBitBodyAndMislabelledAscii) {
+  const auto utf8 = import("Subject: x\r\n\r\nna\xC3\xAFve\r\n");
+  EXPECT_EQ(str(utf8.props, kPrBody), "naïve\r\n");
+  const auto cp1252 = import("Content-Type: text/plain; charset=us-ascii\r\n\r\n\x93quoted\x94 \xE9t\xE9\r\n");
+  EXPECT_EQ(str(cp1252.props, kPrBody), "“quoted” été\r\n");
+  const auto unknown = import("Content-Type: text/plain; charset=x-no-such-charset\r\n\r\nplain\r\n");
+  EXPECT_EQ(str(unknown.props, kPrBody), "plain\r\n");
+}
+
+TEST(ImportBody, FormatFlowedIsUndone) {
+  const auto m = import(
+      "Content-Type: text/plain; charset=utf-8; format=flowed\r\n\r\n"
+      "This is a long \r\nparagraph.\r\n> quoted \r\n> more\r\n-- \r\nsig\r\n");
+  EXPECT_EQ(str(m.props, kPrBody), "This is a long paragraph.\r\n> quoted more\r\n-- \r\nsig\r\n");
+  const auto delsp = import("Content-Type: text/plain; format=flowed; delsp=yes\r\n\r\nsplit wo \r\nrd\r\n");
+  EXPECT_EQ(str(delsp.props, kPrBody), "split word\r\n");
+}
+
+TEST(ImportBody, AlternativeGivesPlainAndHtml) {
+  const auto m = import(
+      "Content-Type: multipart/alternative; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
+      "--b\r\nContent-Type: text/html; charset=windows-1252\r\n\r\n<p>caf\xE9</p>\r\n--b--\r\n");
+  EXPECT_EQ(str(m.props, kPrBody), "plain");
+  const Bytes* html = m.props.getAs<Bytes>(kPrHtml);
+  ASSERT_NE(html, nullptr);
+  EXPECT_EQ(std::string(html->begin(), html->end()), "<p>caf\xE9</p>");  // its own bytes ...
+  EXPECT_EQ(i32(m.props, kPrInternetCodepage), 1252);                  // ... and their code page
+  EXPECT_EQ(i32(m.props, kPrNativeBody), kNativeBodyHtml);
+  EXPECT_TRUE(m.attachments.empty());
+  EXPECT_EQ(flags(m) & kMsgFlagHasAttach, 0);
+}
+
+TEST(ImportBody, HtmlOnlyMessageGetsADerivedPlainBody) {
+  const auto m = import(
+      "Content-Type: text/html\r\n\r\n<html><head><title>t</title><style>p{}</style></head>"
+      "<body><p>Hello&nbsp;<b>world</b> &amp; all</p><p>Second&#32;line &#x263A;</p>"
+      "<script>var x=1;</script></body></html>\r\n");
+  EXPECT_EQ(str(m.props, kPrBody), "Hello\u00a0world & all\r\n\r\nSecond line \u263A");
+  ASSERT_TRUE(m.props.has(kPrHtml));
+  EXPECT_EQ(i32(m.props, kPrInternetCodepage), 65001);  // no charset: stored as UTF-8
+}
+
+TEST(ImportBody, RelatedRootIsTheBodyAndItsImagesAreHiddenInline) {
+  const auto m = import(
+      "Content-Type: multipart/related; boundary=r\r\n\r\n"
+      "--r\r\nContent-Type: text/html\r\n\r\n<img src=\"cid:logo@x\"><p>hi</p>\r\n"
+      "--r\r\nContent-Type: image/png\r\nContent-ID: <logo@x>\r\nContent-Transfer-Encoding: base64\r\n\r\niVBORw0KGgo=\r\n"
+      "--r--\r\n");
+  ASSERT_EQ(m.attachments.size(), 1u);
+  const auto& a = m.attachments[0].props;
+  EXPECT_EQ(str(a, kPrAttachContentId), "logo@x");
+  EXPECT_EQ(*a.getAs<bool>(kPrAttachmentHidden), true);
+  EXPECT_EQ(i32(a, kPrAttachFlags), kAttachFlagRenderedInBody);
+  EXPECT_EQ(dataOf(m.attachments[0]), "\x89PNG\r\n\x1a\n");
+  // Only an inline image: no paperclip.
+  EXPECT_EQ(flags(m) & kMsgFlagHasAttach, 0);
+  EXPECT_FALSE(*m.props.getAs<bool>(kPrHasAttach));
+  EXPECT_FALSE(mime::hasVisibleAttachments(m));
+}
+
+TEST(ImportBody, BareLfLineEndsParseLikeCrlf) {
+  const auto m = import(
+      "From: a@example.com\nSubject: bare\nContent-Type: multipart/mixed; boundary=x\n\n"
+      "--x\nContent-Type: text/plain\n\nline 1\nline 2\n--x\nContent-Type: application/octet-stream\n"
+      "Content-Disposition: attachment; filename=a.bin\nContent-Transfer-Encoding: base64\n\nAAEC\n--x--\n");
+  EXPECT_EQ(str(m.props, kPrSubject), "bare");
+  EXPECT_EQ(str(m.props, kPrBody), "line 1\r\nline 2");
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(dataOf(m.attachments[0]), std::string("\x00\x01\x02", 3));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Attachments and flags
+
+TEST(ImportAttachments, Rfc2231AndRfc2047NamesDecode) {
+  const auto m = import(
+      "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\nsee\r\n"
+      "--m\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment;\r\n"
+      " filename*0*=UTF-8''%E6%97%A5%E6%9C%AC%E8%AA%9E;\r\n filename*1*=%20report.pdf\r\n\r\nPDF\r\n"
+      "--m\r\nContent-Type: text/plain; name=\"=?UTF-8?Q?Gr=C3=BC=C3=9Fe?= long name.txt\"\r\n"
+      "Content-Disposition: attachment\r\n\r\nhi\r\n--m--\r\n");
+  ASSERT_EQ(m.attachments.size(), 2u);
+  const auto& pdf = m.attachments[0].props;
+  EXPECT_EQ(str(pdf, kPrAttachLongFilename), "日本語 report.pdf");
+  EXPECT_EQ(str(pdf, kPrAttachExtension), ".pdf");
+  EXPECT_EQ(str(pdf, kPrAttachFilename), "REPORT.PDF");
+  EXPECT_EQ(str(pdf, kPrAttachMimeTag), "application/pdf");
+  EXPECT_EQ(i32(pdf, kPrAttachMethod), kAttachByValue);
+  EXPECT_EQ(i32(pdf, kPrAttachSize), 3);
+  EXPECT_EQ(i32(pdf, kPrRenderingPosition), -1);
+  EXPECT_EQ(str(m.attachments[1].props, kPrAttachLongFilename), "Grüße long name.txt");
+  EXPECT_NE(flags(m) & kMsgFlagHasAttach, 0);
+  EXPECT_TRUE(*m.props.getAs<bool>(kPrHasAttach));
+}
+
+TEST(ImportAttachments, MessageWithOnlyAnAttachment) {
+  const auto m = import(
+      "Subject: scan\r\nContent-Type: application/pdf; name=scan.pdf\r\nContent-Disposition: attachment\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\nJVBERi0=\r\n");
+  EXPECT_FALSE(m.props.has(kPrBody));
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(str(m.attachments[0].props, kPrAttachLongFilename), "scan.pdf");
+  EXPECT_EQ(dataOf(m.attachments[0]), "%PDF-");
+  EXPECT_TRUE(mime::hasVisibleAttachments(m));
+}
+
+TEST(ImportAttachments, PlainMessageHasNoPaperclip) {
+  const auto m = import("Subject: x\r\n\r\nbody\r\n");
+  EXPECT_EQ(flags(m), 0);  // neither has-attachments nor unsent; the import loop adds read
+  EXPECT_FALSE(*m.props.getAs<bool>(kPrHasAttach));
+  const auto draft = import("X-Unsent: 1\r\n\r\nbody\r\n");
+  EXPECT_EQ(flags(draft), kMsgFlagUnsent);
+}
+
+TEST(ImportAttachments, UnnamedPartsGetAMadeUpDisplayNameOnly) {
+  const auto m = import(
+      "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
+      "--m\r\nContent-Type: text/plain\r\n\r\nfooter\r\n--m--\r\n");
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(str(m.attachments[0].props, kPrDisplayName), "ATT00001.txt");
+  EXPECT_FALSE(m.attachments[0].props.has(kPrAttachLongFilename));
+  EXPECT_EQ(dataOf(m.attachments[0]), "footer");
+}
+
+TEST(ImportAttachments, NestedMessagesBecomeEmbeddedItemsRecursively) {
+  const auto m = import(
+      "Subject: outer\r\nContent-Type: multipart/mixed; boundary=o\r\n\r\n--o\r\nContent-Type: text/plain\r\n\r\nouter body\r\n"
+      "--o\r\nContent-Type: message/rfc822\r\n\r\n"
+      "Subject: middle\r\nFrom: m@example.com\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n"
+      "--i\r\nContent-Type: text/plain\r\n\r\nmiddle body\r\n"
+      "--i\r\nContent-Type: message/rfc822\r\n\r\nSubject: inner\r\n\r\ninner body\r\n--i--\r\n"
+      "--o--\r\n");
+  ASSERT_EQ(m.attachments.size(), 1u);
+  const Attachment& a = m.attachments[0];
+  ASSERT_TRUE(a.embedded);
+  EXPECT_EQ(i32(a.props, kPrAttachMethod), kAttachEmbeddedMessage);
+  EXPECT_EQ(str(a.props, kPrDisplayName), "middle");
+  EXPECT_EQ(str(a.embedded->props, kPrBody), "middle body");
+  EXPECT_EQ(str(a.embedded->props, kPrSentRepresentingEmailAddress), "m@example.com");
+  ASSERT_EQ(a.embedded->attachments.size(), 1u);
+  ASSERT_TRUE(a.embedded->attachments[0].embedded);
+  EXPECT_EQ(str(a.embedded->attachments[0].embedded->props, kPrSubject), "inner");
+  EXPECT_EQ(str(a.embedded->attachments[0].embedded->props, kPrBody), "inner body");
+  EXPECT_TRUE(mime::hasVisibleAttachments(m));
+}
+
+TEST(ImportAttachments, EmbeddingBeyondTheDepthLimitIsKeptAsAFile) {
+  std::string text = "Subject: level 0\r\nContent-Type: message/rfc822\r\n\r\n";
+  for (int i = 1; i < 6; ++i) text += "Subject: level " + std::to_string(i) + "\r\nContent-Type: message/rfc822\r\n\r\n";
+  text += "Subject: last\r\n\r\nbottom\r\n";
+  mime::ImportOptions options;
+  options.maxEmbeddingDepth = 2;
+  const auto m = mime::importMessage(std::string_view(text), options);
+  const MessageModel* level = &m;
+  for (int depth = 0; depth < 2; ++depth) {
+    ASSERT_EQ(level->attachments.size(), 1u);
+    ASSERT_TRUE(level->attachments[0].embedded) << depth;
+    level = level->attachments[0].embedded.get();
+  }
+  ASSERT_EQ(level->attachments.size(), 1u);
+  EXPECT_FALSE(level->attachments[0].embedded);
+  EXPECT_EQ(str(level->attachments[0].props, kPrAttachMimeTag), "message/rfc822");
+  EXPECT_NE(dataOf(level->attachments[0]).find("bottom"), std::string::npos);  // nothing lost
+}
+
+TEST(ImportAttachments, UuencodedBlocksLeaveTheBodyAsAttachments) {
+  const auto m = import(
+      "Subject: uu\r\n\r\nHere it is:\r\nbegin 644 hello.txt\r\n&:&5L;&\\*\r\n`\r\nend\r\nBye\r\n"
+      "begin 644 unterminated.bin\r\nstays\r\n");
+  EXPECT_EQ(str(m.props, kPrBody), "Here it is:\r\nBye\r\nbegin 644 unterminated.bin\r\nstays\r\n");
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(str(m.attachments[0].props, kPrAttachLongFilename), "hello.txt");
+  EXPECT_EQ(dataOf(m.attachments[0]), "hello\n");
+  EXPECT_TRUE(mime::hasVisibleAttachments(m));
+}
+
+TEST(ImportAttachments, WinmailDatStaysAnAttachment) {
+  const auto m = import(
+      "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\nb\r\n"
+      "--m\r\nContent-Type: application/ms-tnef; name=winmail.dat\r\nContent-Transfer-Encoding: base64\r\n\r\neJ8+IgA=\r\n--m--\r\n");
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(str(m.attachments[0].props, kPrAttachLongFilename), "winmail.dat");
+  EXPECT_EQ(dataOf(m.attachments[0]), std::string("\x78\x9f\x3e\x22\x00", 5));
+}
+
+TEST(ImportAttachments, SignedAndEncryptedMessagesKeepTheirSmimeContent) {
+  const std::string signedText =
+      "Subject: signed\r\nContent-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; micalg=sha-256; boundary=s\r\n\r\n"
+      "--s\r\nContent-Type: multipart/mixed; boundary=c\r\n\r\n--c\r\nContent-Type: text/plain\r\n\r\nsigned text\r\n"
+      "--c\r\nContent-Type: application/pdf; name=a.pdf\r\nContent-Disposition: attachment\r\n\r\nPDF\r\n--c--\r\n"
+      "\r\n--s\r\nContent-Type: application/pkcs7-signature; name=smime.p7s\r\nContent-Transfer-Encoding: base64\r\n\r\nMIIB\r\n--s--\r\n";
+  const auto s = import(signedText);
+  EXPECT_EQ(str(s.props, kPrMessageClass), "IPM.Note.SMIME.MultipartSigned");
+  EXPECT_EQ(str(s.props, kPrBody), "signed text");
+  ASSERT_EQ(s.attachments.size(), 1u);
+  EXPECT_EQ(str(s.attachments[0].props, kPrAttachLongFilename), "smime.p7m");
+  EXPECT_EQ(str(s.attachments[0].props, kPrAttachMimeTag), "multipart/signed");
+  const std::string entity = dataOf(s.attachments[0]);
+  EXPECT_EQ(entity.rfind("Content-Type: multipart/signed", 0), 0u) << entity.substr(0, 80);
+  EXPECT_NE(entity.find("signed text\r\n"), std::string::npos);
+  EXPECT_NE(entity.find("MIIB"), std::string::npos);
+  EXPECT_TRUE(mime::hasVisibleAttachments(s));  // the signed content holds a.pdf
+
+  const auto e = import(
+      "Subject: secret\r\nContent-Type: application/pkcs7-mime; smime-type=enveloped-data; name=smime.p7m\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\nMIAGCSqGSIb3DQEHA6CAMIACAQA=\r\n");
+  EXPECT_EQ(str(e.props, kPrMessageClass), "IPM.Note.SMIME");
+  EXPECT_FALSE(e.props.has(kPrBody));
+  ASSERT_EQ(e.attachments.size(), 1u);
+  EXPECT_EQ(str(e.attachments[0].props, kPrAttachLongFilename), "smime.p7m");
+  EXPECT_EQ(dataOf(e.attachments[0]).size(), 20u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bad input
+
+TEST(ImportBadInput, NotAMessageAtAllFails) {
+  EXPECT_THROW(import(""), mime::ImportError);
+  EXPECT_THROW(import(std::string("\x00\x01\x02\x03PK\x03\x04", 8)), mime::ImportError);
+  EXPECT_THROW(import("\r\n\r\njust text, no header\r\n"), mime::ImportError);
+  EXPECT_THROW(import("Send mailing list submissions to\r\n\tlist@example.org\r\n"), mime::ImportError);
+  try {
+    import("%PDF-1.4 binary");
+    FAIL() << "expected ImportError";
+  } catch (const mime::ImportError& e) {
+    EXPECT_NE(std::string(e.what()).find("test message: not a mail message"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(mime::importMessageFile("/nonexistent/dir/x.eml"), mime::ImportError);
+}
+
+TEST(ImportBadInput, DamagedMessagesImportWhatIsThere) {
+  // Truncated in the middle of a multipart, boundary never closed, base64 cut short.
+  const auto m = import(
+      "Subject: cut\r\nContent-Type: multipart/mixed; boundary=zz\r\n\r\n--zz\r\nContent-Type: text/plain\r\n\r\nstill here\r\n"
+      "--zz\r\nContent-Type: image/png; name=a.png\r\nContent-Transfer-Encoding: base64\r\n\r\niVBORw0K");
+  EXPECT_EQ(str(m.props, kPrSubject), "cut");
+  EXPECT_EQ(str(m.props, kPrBody), "still here");
+  ASSERT_EQ(m.attachments.size(), 1u);
+  EXPECT_EQ(dataOf(m.attachments[0]).substr(0, 4), "\x89PNG");
+
+  // A BOM, an mbox envelope line and blank-filled lines before the header are skipped.
+  const auto lead = import("\xEF\xBB\xBF" "From someone Mon Jan  1 00:00:00 2024\r\n      \r\nSubject: ok\r\n\r\nx\r\n");
+  EXPECT_EQ(str(lead.props, kPrSubject), "ok");
+
+  // Invalid Content-Type without a subtype is text/plain.
+  const auto noSubtype = import("Content-Type: text; charset=us-ascii\r\n\r\nbody text\r\n");
+  EXPECT_EQ(str(noSubtype.props, kPrBody), "body text\r\n");
+}
+
+TEST(ImportBadInput, ResourceBoundsHold) {
+  // Deep multipart nesting, a huge number of headers and a very long header line.
+  std::string deep = "Subject: deep\r\n";
+  for (int i = 0; i < 2000; ++i) deep += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\r\n\r\n--b" + std::to_string(i) + "\r\n";
+  deep += "Content-Type: text/plain\r\n\r\nbottom\r\n";
+  EXPECT_NO_THROW(import(deep));
+
+  std::string many = "Subject: many\r\n";
+  for (int i = 0; i < 200000; ++i) many += "X-H" + std::to_string(i) + ": v\r\n";
+  many += "\r\nbody\r\n";
+  const auto m = import(many);
+  EXPECT_LE(str(m.props, kPrTransportMessageHeaders).size(), mime::ImportOptions{}.maxTransportHeaderBytes);
+  EXPECT_EQ(str(m.props, kPrBody), "body\r\n");
+
+  const auto longLine = import("Subject: " + std::string(4 << 20, 'a') + "\r\n\r\nx\r\n");
+  EXPECT_EQ(str(longLine.props, kPrSubject).size(), std::size_t{4} << 20);
+}

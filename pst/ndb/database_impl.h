@@ -26,8 +26,11 @@ inline constexpr std::uint16_t kRefBase = 1;
 // The data stream of a node as a list of data blocks, loaded when first used.
 struct Stream {
   struct Leaf {
-    std::uint64_t bid = 0;
+    std::uint64_t bid = 0;  // 0 while the block is still pending
     std::uint32_t size = kUnknownSize;
+    // A block written in this transaction but not yet to the file: replacing it again (the
+    // last block of a growing table, row after row) then costs no file write at all.
+    std::shared_ptr<const Bytes> pending;
   };
   static constexpr std::uint32_t kUnknownSize = 0xFFFFFFFF;
   // An XBLOCK of the tree as loaded: reused as it is while none of its leaves change.
@@ -93,6 +96,10 @@ class Database final : public NodeDatabase, public PageIo {
   std::uint32_t leafSize(Stream::Leaf& leaf);
   Bytes readDataBlock(std::uint64_t bid, Nid topNid);
   std::uint64_t writeDataBlock(ByteView payload);
+  // Pending blocks: counted, and written out when they hold too much memory or at commit.
+  void addPending(std::int64_t bytes);
+  void writePending(Stream& stream);
+  void writeAllPending();
   void beginChange();  // checks that the store is writable and usable; marks the transaction changed
   void dropClean();    // keeps memory bounded: forgets loaded nodes that carry no changes
 
@@ -129,6 +136,7 @@ class Database final : public NodeDatabase, public PageIo {
   bool failed_ = false;
   bool closed_ = false;
   std::uint64_t durableEof_ = 0;
+  std::int64_t pendingBytes_ = 0;
 
   // Bounded caches of committed pages and decoded data blocks.
   std::unordered_map<std::uint64_t, std::shared_ptr<const BtPage>> pageCache_;

@@ -224,21 +224,21 @@ void Database::loadStream(NodeState& s, Nid topNid) {
   const std::uint64_t root = s.dataRoot;
   if (root != 0) {
     if (!bidIsInternal(root)) {
-      st.leaves.push_back({root, Stream::kUnknownSize});
+      st.leaves.push_back({root, Stream::kUnknownSize, nullptr});
       st.total = leafSize(st.leaves.back());
     } else {
       const BbtEntry e = blockEntry(root, topNid);
       const DataTreeBlock top = decodeDataTree(header_.format, readBlockPayloadChecked(e), root);
       st.total = top.totalSize;
       if (top.level == 1) {
-        for (auto b : top.bids) st.leaves.push_back({b, Stream::kUnknownSize});
+        for (auto b : top.bids) st.leaves.push_back({b, Stream::kUnknownSize, nullptr});
       } else {
         for (auto xb : top.bids) {
           if (!bidIsInternal(xb)) throw Error(nodeText(topNid) + ": XXBLOCK " + hex(root) + " lists data block " + hex(xb));
           const DataTreeBlock x = decodeDataTree(header_.format, readBlockPayloadChecked(blockEntry(xb, topNid)), xb);
           if (x.level != 1) throw Error(nodeText(topNid) + ": XXBLOCK " + hex(root) + " lists a block of level " + std::to_string(x.level));
           st.chunks.push_back({xb, st.leaves.size(), x.bids.size(), x.totalSize});
-          for (auto b : x.bids) st.leaves.push_back({b, Stream::kUnknownSize});
+          for (auto b : x.bids) st.leaves.push_back({b, Stream::kUnknownSize, nullptr});
         }
       }
       for (const auto& l : st.leaves)

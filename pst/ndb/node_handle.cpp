@@ -19,6 +19,7 @@ class DataView final : public NodeData {
     if (index >= s.leaves.size())
       throw Error(where() + ": block " + std::to_string(index) + " requested, the data has " +
                   std::to_string(s.leaves.size()));
+    if (s.leaves[index].pending) return *s.leaves[index].pending;
     return db_.readDataBlock(s.leaves[index].bid, path_[0]);
   }
 
@@ -32,24 +33,31 @@ class DataView final : public NodeData {
       throw Error(where() + ": block of " + std::to_string(payload.size()) + " bytes exceeds " +
                   std::to_string(kMaxBlockPayload));
     if (payload.empty()) throw Error(where() + ": data blocks cannot be empty");
-    const std::uint64_t bid = db_.writeDataBlock(payload);
     const auto size = static_cast<std::uint32_t>(payload.size());
+    Stream::Leaf leaf{0, size, std::make_shared<const Bytes>(payload.begin(), payload.end())};
     if (index == s.leaves.size()) {
-      s.leaves.push_back({bid, size});
+      s.leaves.push_back(std::move(leaf));
     } else {
-      s.total -= db_.leafSize(s.leaves[index]);
-      s.leaves[index] = {bid, size};
+      const std::uint32_t old = db_.leafSize(s.leaves[index]);
+      if (s.leaves[index].pending) db_.addPending(-static_cast<std::int64_t>(old));
+      s.total -= old;
+      s.leaves[index] = std::move(leaf);
     }
     s.total += size;
     s.dirty = true;
     s.firstChanged = std::min<std::size_t>(s.firstChanged, index);
+    db_.addPending(size);  // may write every pending block out, this one included
   }
 
   void truncate(std::uint32_t count) override {
     db_.beginChange();
     Stream& s = stream();
     if (count >= s.leaves.size()) return;
-    for (std::size_t i = count; i < s.leaves.size(); ++i) s.total -= db_.leafSize(s.leaves[i]);
+    for (std::size_t i = count; i < s.leaves.size(); ++i) {
+      const std::uint32_t old = db_.leafSize(s.leaves[i]);
+      if (s.leaves[i].pending) db_.addPending(-static_cast<std::int64_t>(old));
+      s.total -= old;
+    }
     s.leaves.resize(count);
     s.dirty = true;
     s.firstChanged = std::min<std::size_t>(s.firstChanged, count);

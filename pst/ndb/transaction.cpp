@@ -8,6 +8,7 @@
 // passes the loss on to the blocks it lists.
 #include "pst/ndb/database_impl.h"
 
+#include <functional>
 #include <optional>
 
 #include "pst/ndb/crypt.h"
@@ -16,6 +17,7 @@ namespace mailfold::pst::ndb::detail {
 namespace {
 
 constexpr std::uint64_t kMaxStream = 0xFFFFFFFFull;  // a data tree records its size in 32 bits
+constexpr std::int64_t kPendingLimit = 8 << 20;       // bytes of blocks held back in memory
 
 }  // namespace
 
@@ -60,7 +62,30 @@ void Database::release(std::uint64_t bid) {
   if (bid != 0) refDelta_[bidKey(bid)] -= 1;
 }
 
+void Database::addPending(std::int64_t bytes) {
+  pendingBytes_ += bytes;
+  if (pendingBytes_ > kPendingLimit) writeAllPending();
+}
+
+void Database::writePending(Stream& st) {
+  for (auto& leaf : st.leaves) {
+    if (!leaf.pending) continue;
+    leaf.bid = writeDataBlock(*leaf.pending);
+    leaf.pending.reset();
+  }
+}
+
+void Database::writeAllPending() {
+  std::function<void(NodeState&)> visit = [&](NodeState& s) {
+    if (s.data.dirty) writePending(s.data);
+    for (auto& [nid, c] : s.subs) visit(*c);
+  };
+  for (auto& [nid, s] : open_) visit(*s);
+  pendingBytes_ = 0;
+}
+
 std::uint64_t Database::buildDataTree(Stream& st) {
+  writePending(st);
   const std::size_t n = st.leaves.size();
   if (n == 0) return 0;
   if (n == 1) return st.leaves[0].bid;
@@ -237,6 +262,7 @@ void Database::commit() {
       e->bidSub = sub;
       nbt_->put(*e);
     }
+    pendingBytes_ = 0;
     settleReferences();
     auto write = [&](const Bref& ref, const Bytes& page) { file_->write(ref.ib, page); };
     nbt_->writeDirty(write);

@@ -12,6 +12,12 @@
 // readable. Destroying the object without commit() discards the open transaction. After a
 // failed write or flush the object refuses further use (reopen the file).
 //
+// Costs: a changed block is held in memory until commit (up to 8 MB in all, then written
+// out), so replacing the last block of a growing table row after row writes it once. A
+// commit writes the changed B-tree pages and index blocks (O(log n) each), the maps it
+// touched and the header twice, with four flushes: commit in groups (every few hundred
+// changes), not after each one. Memory is bounded by the open transaction and fixed caches.
+//
 // Stores read: Unicode (64-bit) and ANSI (32-bit), blocks encoded none / permute / cyclic.
 // Stores written: Unicode only. Not thread-safe: one thread per NodeDatabase.
 #pragma once
@@ -80,6 +86,7 @@ class NodeDatabase {
   virtual void setParent(Nid nid, Nid parent) = 0;
   virtual bool hasChanges() const = 0;
   // Makes the open transaction part of the file (header written last, flushed before and after).
+  // Views (Node, NodeData) stay usable across commits.
   virtual void commit() = 0;
   // Commits what is pending and closes the file; the object is of no further use.
   virtual void close() = 0;

@@ -8,6 +8,7 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/frame.h>
+#include <wx/stattext.h>
 #include <wx/generic/stattextg.h>
 #include <wx/listctrl.h>
 #include <wx/textctrl.h>
@@ -33,7 +34,7 @@ class FrmMultiple : public wxFrame, private MultipleModelObserver {
   wxButton* CmdBack() const { return cmdBack_; }
   wxButton* CmdNext() const { return cmdNext_; }
   wxGenericStaticText* LblSelectRootFolder() const { return lblSelectRootFolder_; }
-  wxGenericStaticText* LblListStatus() const { return lblListStatus_; }
+  wxStaticText* LblListStatus() const { return lblListStatus_; }
 
   // The row the run has taken up: dark green, bold.
   void MarkRowTakenUp(int index);
@@ -66,7 +67,7 @@ class FrmMultiple : public wxFrame, private MultipleModelObserver {
   wxButton* cmdBack_ = nullptr;
   wxButton* cmdNext_ = nullptr;
   wxGenericStaticText* lblSelectRootFolder_ = nullptr;
-  wxGenericStaticText* lblListStatus_ = nullptr;
+  wxStaticText* lblListStatus_ = nullptr;
   // Set while the window itself changes check marks, so that the list's events are not taken
   // for the user's.
   bool settingChecks_ = false;

@@ -4,6 +4,7 @@
 
 #include <wx/button.h>
 #include <wx/dialog.h>
+#include <wx/stattext.h>
 #include <wx/generic/stattextg.h>
 #include <wx/textctrl.h>
 

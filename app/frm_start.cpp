@@ -1,5 +1,7 @@
 #include "app/frm_start.h"
 
+#include <algorithm>
+
 #include <wx/panel.h>
 #include <wx/statbox.h>
 
@@ -92,7 +94,9 @@ void FrmStart::ShowModeFonts() {
   optMultiple_->SetFont(Tahoma(8.25, model_.MultipleBold()));
   // The captions change width with their weight; the help links stay just right of them.
   for (auto [option, link] : {std::pair{optSingle_, lblSingleHelp_}, std::pair{optMultiple_, lblMultipleHelp_}}) {
-    option->SetSize(option->GetBestSize());
+    // Box and spacing beside the caption, then the caption in its present weight.
+    const wxSize caption = TextSize(option->GetLabel(), option->GetFont());
+    option->SetSize(caption.x + 28, std::max(caption.y, option->GetSize().y));
     const wxRect box = option->GetRect();
     link->Move(box.GetRight() + 4, box.y + (box.height - link->GetSize().y) / 2);
   }

@@ -4,6 +4,7 @@
 
 #include <wx/button.h>
 #include <wx/frame.h>
+#include <wx/stattext.h>
 #include <wx/generic/stattextg.h>
 #include <wx/radiobut.h>
 

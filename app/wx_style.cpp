@@ -1,6 +1,7 @@
 #include "app/wx_style.h"
 
 #include <wx/cursor.h>
+#include <wx/dcmemory.h>
 #include <wx/tooltip.h>
 
 namespace mailfold::app {
@@ -14,26 +15,40 @@ wxFont Tahoma(double points, bool bold) {
 
 wxFont Verdana(double points) { return wxFont(wxFontInfo(points).FaceName("Verdana")); }
 
+wxSize TextSize(const wxString& text, const wxFont& font) {
+  // Measured here rather than asked of the label: some toolkits apply a new font to a label only
+  // when it is next drawn, and report the old size until then.
+  wxBitmap canvas(1, 1);
+  wxMemoryDC dc(canvas);
+  dc.SetFont(font);
+  const wxSize extent = dc.GetMultiLineTextExtent(text);
+  return {extent.x + 2, extent.y + 2};
+}
+
 wxPanel* Band(wxWindow* parent, const wxColour& colour, int x, int y, int width, int height) {
   auto* band = new wxPanel(parent, wxID_ANY, wxPoint(x, y), wxSize(width, height), wxBORDER_NONE);
   band->SetBackgroundColour(colour);
   return band;
 }
 
-wxGenericStaticText* Label(wxWindow* parent, const std::string& name, const std::string& text, int x, int y,
-                           const wxFont& font, const wxColour& foreground, int wrapWidth) {
-  auto* label = new wxGenericStaticText(parent, wxID_ANY, ToWx(text), wxPoint(x, y), wxDefaultSize, 0, ToWx(name));
+wxStaticText* Label(wxWindow* parent, const std::string& name, const std::string& text, int x, int y,
+                    const wxFont& font, const wxColour& foreground, int wrapWidth) {
+  auto* label = new wxStaticText(parent, wxID_ANY, ToWx(text), wxPoint(x, y), wxDefaultSize, 0, ToWx(name));
   label->SetFont(font);
   if (foreground.IsOk()) label->SetForegroundColour(foreground);
-  label->SetBackgroundColour(parent->GetBackgroundColour());
   if (wrapWidth > 0) label->Wrap(wrapWidth);
-  label->SetSize(label->GetBestSize());
+  label->SetSize(TextSize(label->GetLabel(), font));
   return label;
 }
 
 wxGenericStaticText* HelpLink(wxWindow* parent, const std::string& name, int x, int y,
                               std::function<void()> onClick) {
-  auto* link = Label(parent, name, kHelpLinkText, x, y, Tahoma(8.25), kLinkBlue);
+  auto* link = new wxGenericStaticText(parent, wxID_ANY, kHelpLinkText, wxPoint(x, y), wxDefaultSize, 0, ToWx(name));
+  link->SetFont(Tahoma(8.25));
+  link->SetForegroundColour(kLinkBlue);
+  // On a coloured band the link takes the band's colour; elsewhere it keeps the theme's.
+  if (parent->UseBgCol()) link->SetBackgroundColour(parent->GetBackgroundColour());
+  link->SetSize(TextSize(link->GetLabel(), link->GetFont()));
   link->SetCursor(wxCursor(wxCURSOR_HAND));
   link->SetToolTip(kHelpLinkTip);
   link->Bind(wxEVT_LEFT_UP, [onClick = std::move(onClick)](wxMouseEvent& event) {

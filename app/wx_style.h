@@ -7,6 +7,7 @@
 
 #include <wx/colour.h>
 #include <wx/font.h>
+#include <wx/stattext.h>
 #include <wx/generic/stattextg.h>
 #include <wx/panel.h>
 
@@ -28,15 +29,17 @@ inline constexpr const char* kHelpLinkTip = "Click to Know More...";
 wxFont Tahoma(double points, bool bold = false);
 wxFont Verdana(double points);
 
+// The size `text` takes in `font`, lines included.
+wxSize TextSize(const wxString& text, const wxFont& font);
+
 // A panel with the given background, placed at (x, y) with the given size on `parent`.
 wxPanel* Band(wxWindow* parent, const wxColour& colour, int x, int y, int width, int height);
 
-// A label that is a window of its own (so that it receives clicks on every platform), coloured
-// and with the given font.
-wxGenericStaticText* Label(wxWindow* parent, const std::string& name, const std::string& text, int x, int y,
+// A label with the given font and colour, wrapped at `wrapWidth` when it is positive.
+wxStaticText* Label(wxWindow* parent, const std::string& name, const std::string& text, int x, int y,
                            const wxFont& font, const wxColour& foreground = wxNullColour, int wrapWidth = -1);
 
-// A help link: blue " [ ? ]", Tahoma 8.25 pt, hand pointer, tool tip; `onClick` runs on a click.
+// A help link, a window of its own so that it receives clicks on every platform: blue " [ ? ]", Tahoma 8.25 pt, hand pointer, tool tip; `onClick` runs on a click.
 wxGenericStaticText* HelpLink(wxWindow* parent, const std::string& name, int x, int y,
                               std::function<void()> onClick);
 

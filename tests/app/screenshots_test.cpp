@@ -2,34 +2,45 @@
 // names the folder to write them to (docs/screenshots in the source tree):
 //   MAILFOLD_SCREENSHOT_DIR=$PWD/docs/screenshots xvfb-run -a build/bin/test_app --gtest_filter='Screenshots*'
 #include <wx/dcmemory.h>
-#include <wx/dcscreen.h>
 #include <wx/image.h>
 
 #include <cstdlib>
 
 #include "app/image_list.h"
+#include "run_gui/screen_capture.h"
 #include "wizard_fixture.h"
 
 namespace mailfold::test {
 namespace {
 
-// The window as it shows on the display, frame included, after every pending paint.
+// The client area as the display shows it, under a plain title bar with the window's caption:
+// the virtual display has no window manager to draw frames.
 void Capture(wxTopLevelWindow* window, const std::string& file) {
+  constexpr int kTitleBarHeight = 26;
   window->Raise();
   window->Refresh();
   window->Update();
-  for (int i = 0; i < 20; ++i) {
+  // GTK paints on its frame clock: give it a few frames to bring the display up to date.
+  for (int frame = 0; frame < 20; ++frame) {
     wxTheApp->Yield(true);
-    wxMilliSleep(20);
+    wxMilliSleep(16);
   }
-  const wxRect rect = window->GetScreenRect();
-  wxBitmap bitmap(rect.width, rect.height, 24);
+  const wxSize client = window->GetClientSize();
+  const wxImage shown = CaptureScreenArea(wxRect(window->ClientToScreen(wxPoint(0, 0)), client));
+  ASSERT_TRUE(shown.IsOk());
+  wxBitmap picture(client.GetWidth(), client.GetHeight() + kTitleBarHeight, 24);
   {
-    wxMemoryDC memory(bitmap);
-    wxScreenDC screen;
-    memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
+    wxMemoryDC out(picture);
+    out.DrawBitmap(wxBitmap(shown), 0, kTitleBarHeight);
+    out.SetBrush(wxBrush(wxColour(48, 48, 48)));
+    out.SetPen(*wxTRANSPARENT_PEN);
+    out.DrawRectangle(0, 0, client.GetWidth(), kTitleBarHeight);
+    out.SetTextForeground(*wxWHITE);
+    out.SetFont(window->GetFont().Bold());
+    const wxString title = window->GetTitle();
+    out.DrawText(title, 10, (kTitleBarHeight - out.GetTextExtent(title).GetHeight()) / 2);
   }
-  ASSERT_TRUE(bitmap.ConvertToImage().SaveFile(file, wxBITMAP_TYPE_PNG)) << file;
+  ASSERT_TRUE(picture.ConvertToImage().SaveFile(file, wxBITMAP_TYPE_PNG)) << file;
 }
 
 class Screenshots : public WizardTest {

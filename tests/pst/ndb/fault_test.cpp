@@ -2,8 +2,15 @@
 // one of its commits: readable, and clean for the checker once a writer has opened it again.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <random>
+#include <thread>
 
 #include "pst/ndb/file.h"
 #include "pst/ndb/ndb_check.h"
@@ -159,6 +166,59 @@ TEST(Faults, TornHeaderIsDetected) {
     EXPECT_NE(std::string(e.what()).find("CRC"), std::string::npos) << e.what();
   }
   EXPECT_FALSE(checkNdb(path).empty());
+}
+
+// A writer killed (SIGKILL) at a random moment: the store holds exactly the batches it had
+// committed, every one of them whole.
+TEST(Faults, KilledWriterLeavesItsLastCommit) {
+  test::TempDir dir;
+  std::mt19937 rng(3);
+  std::uint32_t committedBatches = 0;
+  for (int round = 0; round < 8; ++round) {
+    SCOPED_TRACE(round);
+    const std::string path = dir.str() + "/killed.pst";
+    std::filesystem::remove(path);
+    NodeDatabase::create(path)->close();
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      try {
+        auto db = NodeDatabase::open(path, OpenMode::kReadWrite);
+        for (std::uint32_t batch = 0;; ++batch) {
+          for (std::uint32_t i = 0; i < 10; ++i) {
+            const std::uint32_t k = batch * 10 + i;
+            auto node = db->createNode(makeNid(kNidTypeNormalMessage, 0x10000 + k), 0x122);
+            const Bytes b = bytesOf(k, k % 7 == 0 ? 30000 : 500);
+            for (std::uint32_t off = 0, blk = 0; off < b.size(); off += kMaxBlockPayload, ++blk)
+              node->data().writeBlock(blk, ByteView(b).subspan(off, std::min<std::size_t>(kMaxBlockPayload, b.size() - off)));
+          }
+          if (batch > 0) db->deleteNode(makeNid(kNidTypeNormalMessage, 0x10000 + (batch - 1) * 10));  // and frees
+          db->commit();
+        }
+      } catch (...) {
+      }
+      _exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50 + rng() % 700));
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself";
+    const State s = readState(path);
+    // Batch b adds nodes 10b..10b+9 and deletes node 10(b-1): a whole number of batches.
+    std::uint32_t batches = 0;
+    while (s.count(makeNid(kNidTypeNormalMessage, 0x10000 + batches * 10 + 1))) ++batches;
+    committedBatches += batches;
+    std::size_t expected = batches == 0 ? 0 : batches * 10 - (batches - 1);
+    EXPECT_EQ(s.size(), expected);
+    for (const auto& [nid, bytes] : s) {
+      const std::uint32_t k = nidIndex(nid) - 0x10000;
+      EXPECT_EQ(bytes, bytesOf(k, k % 7 == 0 ? 30000 : 500)) << "node " << nid;
+    }
+    expectCleanAfterWriterOpens(path);
+  }
+  EXPECT_GT(committedBatches, 8u);  // the writer got somewhere before the kills
+  std::cout << committedBatches << " batches committed over 8 kills\n";
 }
 
 }  // namespace

@@ -248,9 +248,4 @@ void BTree::writeDirty(const std::function<void(const Bref&, const Bytes&)>& wri
   dirty_.clear();
 }
 
-void BTree::reset(Bref root) {
-  dirty_.clear();
-  root_ = root;
-}
-
 }  // namespace mailfold::pst::ndb

@@ -46,8 +46,6 @@ class BTree {
   // Encodes and hands over every page changed in this transaction; they count as committed
   // afterwards.
   void writeDirty(const std::function<void(const Bref&, const Bytes&)>& write);
-  // Forgets the changes of an abandoned transaction and returns to `root`.
-  void reset(Bref root);
 
   // Makes a new empty tree (one empty leaf page).
   void initEmpty();

@@ -104,7 +104,6 @@ class Database final : public NodeDatabase, public PageIo {
   void dropClean();    // keeps memory bounded: forgets loaded nodes that carry no changes
 
  private:
-  friend class TransactionWriter;
   void guardUsable() const;
   BbtEntry blockEntry(std::uint64_t bid, Nid topNid);
   Bytes readBlockPayloadChecked(const BbtEntry& e);
@@ -126,7 +125,6 @@ class Database final : public NodeDatabase, public PageIo {
   std::unique_ptr<BTree> nbt_;
   std::unique_ptr<BTree> bbt_;
   Allocator allocator_;
-  bool mapsLoaded_ = false;
 
   std::map<Nid, std::unique_ptr<NodeState>> open_;  // top-level nodes loaded or changed
   std::unordered_map<std::uint64_t, int> refDelta_;  // by block id: references gained/lost

@@ -83,7 +83,6 @@ std::unique_ptr<Database> Database::openFile(const std::string& path, OpenMode m
       db->rebuildMaps();
       db->changed_ = true;
     }
-    db->mapsLoaded_ = true;
     db->truncateToDurable();  // leftovers of a transaction that never committed
   }
   return db;
@@ -96,7 +95,6 @@ std::unique_ptr<Database> Database::createFile(const std::string& path, const Cr
   auto file = File::open(path, File::Mode::kCreate);
   auto db = std::make_unique<Database>(std::move(file), newUnicodeHeader(options.crypt));
   db->allocator_.init(1);
-  db->mapsLoaded_ = true;
   db->durableEof_ = 0;
   db->changed_ = true;
   db->nbt_->initEmpty();

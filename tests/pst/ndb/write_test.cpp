@@ -152,6 +152,26 @@ TEST(Write, ChangingALargeTreeKeepsOrRebuildsItsXblocks) {
   EXPECT_EQ(readAll(again->openNode(nid)->data()), data);
 }
 
+// Past 128 sections (about 32 MB) the file gets its first FMap page: allocation must go
+// around it, and the checker finds it (and the AMap bits) where they belong.
+TEST(Write, StoreGrowsPastTheFirstFreeMapPage) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/grow.pst";
+  const Nid nid = makeNid(kNidTypeNormalMessage, 0x10001);
+  {
+    auto db = NodeDatabase::create(path, {CryptMethod::kNone});
+    auto node = db->createNode(nid, 0x122);
+    for (std::uint32_t i = 0; i < 4400; ++i) node->data().writeBlock(i, pattern(kMaxBlockPayload, i % 50));
+    db->close();
+  }
+  EXPECT_GT(std::filesystem::file_size(path), 0x4400u + 129u * 253952u);
+  expectClean(path, true);
+  auto db = NodeDatabase::open(path);
+  auto node = db->openNode(nid);
+  ASSERT_EQ(node->data().blockCount(), 4400u);
+  for (std::uint32_t i = 0; i < 4400; i += 97) EXPECT_EQ(node->data().readBlock(i), pattern(kMaxBlockPayload, i % 50));
+}
+
 TEST(Write, SubnodeTreesNestAndSpillIntoIndexBlocks) {
   test::TempDir dir;
   const std::string path = dir.str() + "/subs.pst";

@@ -128,13 +128,13 @@ void BM_ImportSamples(benchmark::State& state) {
   static const std::vector<std::string> samples = loadSamples();
   importAll(state, samples);
 }
-BENCHMARK(BM_ImportSamples)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ImportSamples)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 void BM_ImportGenerated(benchmark::State& state) {
   static const std::vector<std::string> corpus = generatedCorpus(static_cast<std::size_t>(state.range(0)));
   importAll(state, corpus);
 }
-BENCHMARK(BM_ImportGenerated)->Arg(2000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ImportGenerated)->Arg(2000)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 }  // namespace
 

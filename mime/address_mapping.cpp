@@ -65,11 +65,12 @@ std::vector<MailAddress> flattenAddressList(InternetAddressList* list) {
 }
 
 pst::Bytes oneOffEntryId(const std::string& displayName, const std::string& addressType, const std::string& address) {
-  pst::Bytes id(4, 0);  // flags
-  id.insert(id.end(), std::begin(pst::kOneOffProviderUid), std::end(pst::kOneOffProviderUid));
+  pst::Bytes id;
+  id.reserve(24 + 2 * (displayName.size() + addressType.size() + address.size() + 3));
+  for (int i = 0; i < 4; ++i) id.push_back(0);  // flags
+  for (std::uint8_t b : pst::kOneOffProviderUid) id.push_back(b);
   // Version 0, then the flag word: Unicode strings (0x8000), no rich info (0x0001).
-  const std::uint8_t versionAndFlags[4] = {0x00, 0x00, 0x01, 0x80};
-  id.insert(id.end(), std::begin(versionAndFlags), std::end(versionAndFlags));
+  for (std::uint8_t b : {0x00, 0x00, 0x01, 0x80}) id.push_back(b);
   appendUtf16z(id, displayName);
   appendUtf16z(id, addressType);
   appendUtf16z(id, address);
@@ -85,19 +86,19 @@ pst::Bytes addressSearchKey(const std::string& addressType, const std::string& a
 }
 
 pst::Bytes flatEntryList(const std::vector<pst::Bytes>& entryIds) {
+  auto putU32 = [](pst::Bytes& out, std::uint32_t v) {
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+  };
   pst::Bytes entries;
   for (const pst::Bytes& id : entryIds) {
-    const auto size = static_cast<std::uint32_t>(id.size());
-    std::uint8_t sizeBytes[4];
-    pst::store(sizeBytes, size);
-    entries.insert(entries.end(), sizeBytes, sizeBytes + 4);
-    entries.insert(entries.end(), id.begin(), id.end());
+    putU32(entries, static_cast<std::uint32_t>(id.size()));
+    for (std::uint8_t b : id) entries.push_back(b);
     while (entries.size() % 4 != 0) entries.push_back(0);
   }
-  pst::Bytes out(8);
-  pst::store(out.data(), static_cast<std::uint32_t>(entryIds.size()));
-  pst::store(out.data() + 4, static_cast<std::uint32_t>(entries.size()));
-  out.insert(out.end(), entries.begin(), entries.end());
+  pst::Bytes out;
+  putU32(out, static_cast<std::uint32_t>(entryIds.size()));
+  putU32(out, static_cast<std::uint32_t>(entries.size()));
+  for (std::uint8_t b : entries) out.push_back(b);
   return out;
 }
 

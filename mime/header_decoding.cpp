@@ -161,7 +161,7 @@ std::string normalizeDateText(std::string_view text) {
   std::string zone = s.substr(space + 1);
   if (zone.size() == 4 && (zone[0] == '+' || zone[0] == '-') && std::isdigit(static_cast<unsigned char>(zone[1])) &&
       std::isdigit(static_cast<unsigned char>(zone[2])) && std::isdigit(static_cast<unsigned char>(zone[3]))) {
-    zone.insert(1, "0");
+    zone = std::string(1, zone[0]) + "0" + zone.substr(1);
   } else {
     bool alpha = !zone.empty();
     for (char& c : zone) {

@@ -37,5 +37,9 @@ export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
 # GLib's type system and GMime's one-time tables are process lifetime, not leaks.
 printf 'leak:g_type_register\nleak:g_mime_init\nleak:g_type_class_ref\nleak:g_quark\n' > "$out/lsan.supp"
 export LSAN_OPTIONS=suppressions=$PWD/$out/lsan.supp
-"$out/fuzz_importer" "$out/corpus" -artifact_prefix="$out/findings/" -max_total_time="$seconds" \
-  -max_len=262144 -timeout=10 -rss_limit_mb=2048 -jobs="$jobs" -workers="$jobs" -print_final_stats=1
+parallel=()
+# With several jobs libFuzzer writes fuzz-N.log files into the current folder: keep them in $out.
+[ "$jobs" -gt 1 ] && parallel=(-jobs="$jobs" -workers="$jobs")
+cd "$out"
+./fuzz_importer corpus -artifact_prefix=findings/ -max_total_time="$seconds" \
+  -max_len=262144 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "${parallel[@]}"

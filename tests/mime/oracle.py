@@ -87,7 +87,13 @@ def _safe(fn, default=None):
 def _defective(msg, name):
     """True when Python reports a defect in any header of that name: its reading of such a
     header is a guess, so the field is not judged for this message (and counted as such)."""
-    return any(getattr(v, "defects", ()) for v in _safe(lambda: msg.get_all(name) or [], []))
+    return any(type(d).__name__ not in BENIGN_HEADER_DEFECTS
+               for v in _safe(lambda: msg.get_all(name) or [], []) for d in getattr(v, "defects", ()))
+
+
+# Defects after which Python's reading is still the intended one: obsolete but valid syntax, and
+# undeclared 8-bit text (read by the rule for it, see undeclared_8bit).
+BENIGN_HEADER_DEFECTS = {"ObsoleteHeaderDefect", "UndecodableBytesDefect", "NonASCIILocalPartDefect"}
 
 
 def _addresses(msg, name):

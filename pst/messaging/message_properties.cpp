@@ -100,7 +100,10 @@ void completeMessage(MessageModel& m, FileTime now, std::optional<std::int32_t> 
     if (!a.props.has(kPrRenderingPosition)) a.props.set(kPrRenderingPosition, kRenderingPositionHidden);
     if (a.embedded) {
       a.props.erase(kPrAttachDataBin);
-      completeMessage(*a.embedded, now, std::nullopt);
+      // The caller may still hold the embedded model: complete a copy, never the caller's.
+      auto own = std::make_shared<MessageModel>(*a.embedded);
+      completeMessage(*own, now, std::nullopt);
+      a.embedded = std::move(own);
     }
   }
   // Attachment sizes follow what is stored for them.

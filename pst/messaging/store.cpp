@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "pst/ltp/property_context.h"
@@ -221,22 +222,32 @@ class StoreState {
   void setReceiveFolder(Nid folder) {
     auto node = db->openNode(kNidReceiveFolderTable);
     ltp::TableContext table = ltp::TableContext::open(*node);
-    bool found = false;
     for (std::uint32_t i = 0; i < table.rowCount(); ++i) {
       const ltp::RowValues row = table.readRow(i);
       auto cls = row.find(kPrMessageClass);
       const std::string* c = cls == row.end() ? nullptr : std::get_if<std::string>(&cls->second);
       if (c && !c->empty() && *c != "IPM" && *c != "IPM.Note") continue;
       table.updateRow(table.rowIdAt(i), {{kPrReceiveFolderNid, static_cast<std::int32_t>(folder)}});
-      found = true;
     }
-    if (!found) {
-      std::uint32_t id = 1;
-      for (const auto& [rowId, index] : table.rowIds()) id = std::max(id, rowId + 1);
+    // Like Outlook once a store has an Inbox: mail and reports ("", IPM, Report.IPM) go there,
+    // interprocess messages (IPC) to the root.
+    std::set<std::string> classes;
+    for (std::uint32_t i = 0; i < table.rowCount(); ++i) {
+      const ltp::RowValues row = table.readRow(i);
+      auto cls = row.find(kPrMessageClass);
+      const std::string* c = cls == row.end() ? nullptr : std::get_if<std::string>(&cls->second);
+      classes.insert(c ? *c : std::string());
+    }
+    std::uint32_t id = 1;
+    for (const auto& [rowId, index] : table.rowIds()) id = std::max(id, rowId + 1);
+    for (const auto& [cls, target] : {std::pair<std::string, Nid>{"", folder}, {"IPM", folder}, {"Report.IPM", folder},
+                                      {"IPC", kNidRootFolder}}) {
+      if (classes.count(cls)) continue;
       table.appendRow(id, {{ltp::kTagLtpRowId, static_cast<std::int32_t>(id)},
                            {ltp::kTagLtpRowVer, std::int32_t{1}},
-                           {kPrMessageClass, std::string()},
-                           {kPrReceiveFolderNid, static_cast<std::int32_t>(folder)}});
+                           {kPrMessageClass, cls},
+                           {kPrReceiveFolderNid, static_cast<std::int32_t>(target)}});
+      ++id;
     }
   }
 
@@ -312,11 +323,10 @@ Folder Folder::addChild(std::string_view name, std::string_view containerClass) 
   return Folder(state_, nid);
 }
 
-ndb::Nid Folder::addMessage(const MessageModel& message, std::optional<std::int32_t> messageFlags) {
+ndb::Nid Folder::addMessage(MessageModel m, std::optional<std::int32_t> messageFlags) {
   state_->requireWritable();
   if (ndb::nidType(nid_) != ndb::kNidTypeNormalFolder)
     throw Error("folder " + hex(nid_) + " is not a normal folder and cannot hold messages");
-  MessageModel m = message;  // the model's large values are shared, not copied
   completeMessage(m, fileTimeNow(), messageFlags);
   const Nid nid = state_->newNid(ndb::kNidTypeNormalMessage);
   {

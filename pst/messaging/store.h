@@ -40,7 +40,8 @@ class Folder {
   Folder addChild(std::string_view name, std::string_view containerClass = "IPF.Note");
   // Writes a message into this folder and returns its node id. `messageFlags`, when given, is
   // the PR_MESSAGE_FLAGS value to store (the has-attachment bit always follows the attachments).
-  ndb::Nid addMessage(const MessageModel& message, std::optional<std::int32_t> messageFlags = std::nullopt);
+  // Taken by value: move the model in to keep large bodies from being held twice.
+  ndb::Nid addMessage(MessageModel message, std::optional<std::int32_t> messageFlags = std::nullopt);
   // Node ids of the messages, in contents-table order.
   std::vector<ndb::Nid> messages() const;
   Bytes entryId() const;

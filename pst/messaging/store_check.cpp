@@ -351,6 +351,7 @@ std::vector<std::string> checkStore(const std::string& path, const StoreCheckOpt
   if (options.checkNodeDatabase) {
     ndb::CheckOptions ndbOptions;
     ndbOptions.maxViolations = options.maxViolations;
+    ndbOptions.requireFullDataBlocks = options.requireFullDataBlocks;
     out = ndb::checkNdb(*db, ndbOptions);
   }
   if (out.size() >= options.maxViolations) return out;

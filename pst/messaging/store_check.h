@@ -16,6 +16,9 @@ namespace mailfold::pst {
 struct StoreCheckOptions {
   std::size_t maxViolations = 200;
   bool checkNodeDatabase = true;  // run the node database checker first
+  // Every data block of a data tree but the last is full. Outlook's own stores break this for
+  // heaps spread over blocks, so only stores of ours are held to it.
+  bool requireFullDataBlocks = false;
 };
 
 std::vector<std::string> checkStore(const std::string& path, const StoreCheckOptions& options = {});

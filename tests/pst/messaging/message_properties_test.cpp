@@ -93,7 +93,9 @@ TEST(MessageSize, CountsStoredBytesOfEveryPartToAnyDepth) {
   completeMessage(outer, FileTime{1});
   EXPECT_GT(*outer.props.getAs<std::int32_t>(kPrMessageSize), 5000);
   EXPECT_EQ(*outer.attachments[0].props.getAs<std::int32_t>(kPrAttachMethod), kAttachEmbeddedMessage);
-  EXPECT_TRUE(inner->props.has(kPrSearchKey));  // embedded messages are completed too
+  EXPECT_FALSE(inner->props.has(kPrSearchKey));  // the caller's embedded model is left alone...
+  const MessageModel& completedInner = *outer.attachments[0].embedded->attachments[0].embedded;
+  EXPECT_TRUE(completedInner.props.has(kPrSearchKey));  // ...the stored copy is completed
   // The size recorded equals the size recomputed from the completed message.
   EXPECT_EQ(*outer.props.getAs<std::int32_t>(kPrMessageSize), messageSize(outer));
 }

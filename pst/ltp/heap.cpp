@@ -222,6 +222,7 @@ Hid Heap::reallocate(Hid hid, ByteView bytes) {
   if (bytes.empty() || bytes.size() > kMaxHeapItem)
     throw Error("heap items hold 1 to " + std::to_string(kMaxHeapItem) + " bytes, not " + std::to_string(bytes.size()));
   const std::uint32_t oldSize = itemSize(hid);
+  if (oldSize == 0) throw Error("heap item " + hex(hid) + " is free and cannot be replaced");
   const std::uint32_t block = hidBlock(hid);
   Page& p = page(block);
   const std::uint32_t newBody = static_cast<std::uint32_t>(p.body.size()) - oldSize + static_cast<std::uint32_t>(bytes.size());

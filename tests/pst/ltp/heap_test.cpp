@@ -64,6 +64,7 @@ TEST(Heap, AllocateFreeReallocateKeepOtherItemsAndReuseSlots) {
   EXPECT_EQ(heap.read(c), filled(30, 3));
   EXPECT_EQ(heap.itemSize(b), 0u);
   EXPECT_THROW(heap.free(b), Error);
+  EXPECT_THROW(heap.reallocate(b, filled(4, 4)), Error) << "a freed item cannot be replaced";
   const Hid d = heap.allocate(filled(5, 4));
   EXPECT_EQ(d, b) << "a freed slot is reused";
   EXPECT_EQ(heap.reallocate(a, filled(100, 5)), a) << "growing within the block keeps the HID";

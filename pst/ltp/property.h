@@ -7,7 +7,8 @@
 // Values travel as `PropertyValue`. Types without a natural alternative in that variant
 // (PtypObject, multi-valued floats, doubles, currency, GUIDs of unknown layout, types this
 // code does not know) are carried as `Bytes` holding their stored form unchanged, so that a
-// value read from a store can be written back without loss.
+// value read from a store can be written back without loss. PtypString8 text travels as its
+// stored bytes (the store's code page), unconverted; PtypString is UTF-8 here, UTF-16LE stored.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "pst/ndb/file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,7 +20,7 @@ std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
   switch (mode) {
     case Mode::kRead: flags |= O_RDONLY; break;
     case Mode::kReadWrite: flags |= O_RDWR; break;
-    case Mode::kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case Mode::kCreate: flags |= O_RDWR | O_CREAT; break;  // emptied once locked
   }
   int fd = ::open(path.c_str(), flags, 0644);
   if (fd < 0) throw Error("cannot open \"" + path + "\": " + errnoText(errno));
@@ -28,12 +29,33 @@ std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
     ::close(fd);
     throw Error("cannot open \"" + path + "\": not a regular file");
   }
+  // One writer at a time: a second one (another process, or another object in this one)
+  // would overwrite space the first believes free.
+  if (mode != Mode::kRead && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    ::close(fd);
+    if (err == EWOULDBLOCK) throw Error("\"" + path + "\" is already open for writing");
+    throw Error("cannot lock \"" + path + "\": " + errnoText(err));
+  }
+  if (mode == Mode::kCreate && ::ftruncate(fd, 0) != 0) {
+    const int err = errno;
+    ::close(fd);
+    throw Error("cannot empty \"" + path + "\": " + errnoText(err));
+  }
   return std::unique_ptr<File>(new File(fd, path, mode != Mode::kRead));
 }
 
-File::~File() { ::close(fd_); }
+File::~File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void File::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
 
 Bytes File::read(std::uint64_t offset, std::size_t size, const char* what) const {
+  if (fd_ < 0) throw Error("\"" + path_ + "\" is closed");
   Bytes out(size);
   std::size_t done = 0;
   while (done < size) {
@@ -66,6 +88,7 @@ void File::maybeFail(bool isWrite) {
 }
 
 void File::write(std::uint64_t offset, ByteView data) {
+  if (fd_ < 0) throw Error("\"" + path_ + "\" is closed");
   if (!writable_) throw Error("\"" + path_ + "\" is open read-only");
   maybeFail(true);
   ++writes_;
@@ -83,6 +106,7 @@ void File::write(std::uint64_t offset, ByteView data) {
 }
 
 void File::flush() {
+  if (fd_ < 0) throw Error("\"" + path_ + "\" is closed");
   if (!writable_) return;
   maybeFail(false);
   ++flushes_;
@@ -90,12 +114,14 @@ void File::flush() {
 }
 
 std::uint64_t File::size() const {
+  if (fd_ < 0) throw Error("\"" + path_ + "\" is closed");
   struct stat st {};
   if (::fstat(fd_, &st) != 0) throw Error("cannot stat \"" + path_ + "\": " + errnoText(errno));
   return static_cast<std::uint64_t>(st.st_size);
 }
 
 void File::truncate(std::uint64_t size) {
+  if (fd_ < 0) throw Error("\"" + path_ + "\" is closed");
   if (!writable_) throw Error("\"" + path_ + "\" is open read-only");
   maybeFail(true);
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)

@@ -24,6 +24,7 @@ class File {
  public:
   enum class Mode { kRead, kReadWrite, kCreate };  // kCreate truncates or makes a new file
 
+  // Writable opens take an exclusive lock (flock): a second writer gets an Error.
   static std::unique_ptr<File> open(const std::string& path, Mode mode);
   ~File();
   File(const File&) = delete;
@@ -38,6 +39,8 @@ class File {
   void flush();
   std::uint64_t size() const;
   void truncate(std::uint64_t size);
+  // Gives the file (and its write lock) up; later calls fail.
+  void close();
 
   void setFaultPlan(const FaultPlan& plan);
   std::uint64_t writeCount() const { return writes_; }

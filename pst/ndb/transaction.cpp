@@ -301,6 +301,7 @@ void Database::close() {
   if (closed_) return;
   if (changed_) commit();
   closed_ = true;
+  file_->close();
 }
 
 }  // namespace mailfold::pst::ndb::detail

@@ -269,6 +269,10 @@ TEST(Write, MisuseGivesClearErrors) {
   EXPECT_THROW(node->data().blockCount(), Error);  // a view of a deleted node
   db->close();
   EXPECT_THROW(db->openNode(0x21), Error);
+  auto writer = NodeDatabase::open(path, OpenMode::kReadWrite);
+  EXPECT_THROW(NodeDatabase::open(path, OpenMode::kReadWrite), Error);  // one writer at a time
+  EXPECT_THROW(NodeDatabase::create(path), Error);  // nor replaced under it
+  writer.reset();
   auto ro = NodeDatabase::open(path);
   EXPECT_THROW(ro->createNode(0x200044, 0x122), Error);
   EXPECT_THROW(ro->allocateNid(kNidTypeNormalMessage), Error);

@@ -120,8 +120,8 @@ void FrmMultiple::RowAdded(int index) {
   lv_->CheckItem(item, row.checked);
   settingChecks_ = false;
   StripeRow(index);
+  // Drawn by the fill's next yield; forcing a paint here made every row cost a full redraw.
   lv_->Refresh();
-  lv_->Update();
 }
 
 void FrmMultiple::RowCheckChanged(int index) {

@@ -95,7 +95,9 @@ engine::ConversionMode Wizard::Mode() const {
                                                    : engine::ConversionMode::MultipleFolders;
 }
 
-std::string Wizard::SourcePath() const { return single_ ? FromWx(single_->TxtSourceMailbox()->GetValue()) : ""; }
+// The path box and the output box show exactly what their models hold; the models are read so
+// that a path passes on byte for byte, whatever the toolkit makes of it for display.
+std::string Wizard::SourcePath() const { return single_ ? single_->Model().SourcePath() : ""; }
 
 int Wizard::RowCount() const { return multiple_ ? static_cast<int>(multiple_->Model().Rows().size()) : 0; }
 
@@ -110,7 +112,7 @@ void Wizard::MarkRowTakenUp(int index) {
 }
 
 std::string Wizard::OutputFolder() const {
-  return multiple_ ? FromWx(multiple_->TxtOutputFolder()->GetValue()) : "";
+  return multiple_ ? multiple_->Model().OutputFolderText() : "";
 }
 
 }  // namespace mailfold::app

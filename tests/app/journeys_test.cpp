@@ -2,6 +2,9 @@
 // the user meets them.
 #include <wx/listctrl.h>
 
+#include <chrono>
+#include <cstdio>
+
 #include "app/image_list.h"
 
 #include "wizard_fixture.h"
@@ -95,7 +98,16 @@ TEST_F(WizardTest, SingleFolderJourneyFromTheStartScreenToAFinishedStore) {
     EXPECT_TRUE(single->CmdNext()->IsEnabled());
 
     ClickLabel(single->LblSingleMailbox());
+    // The start screen's Next does not open a second screen while this one is open.
+    Press(Start()->CmdNext());
+    EXPECT_EQ(wizard->SingleScreen(), single);
+
     Press(single->CmdNext());  // returns once the conversion screen has closed
+    EXPECT_EQ(Text(single->TxtSourceMailbox()->GetValue()), Src());
+    EXPECT_EQ(conversionsOpened, 1);
+    // Next again opens the conversion screen again for the same folder.
+    Press(single->CmdNext());
+    EXPECT_EQ(conversionsOpened, 2);
     EXPECT_EQ(Text(single->TxtSourceMailbox()->GetValue()), Src());
     checked = true;
     CloseBox(single);
@@ -108,10 +120,11 @@ TEST_F(WizardTest, SingleFolderJourneyFromTheStartScreenToAFinishedStore) {
   ASSERT_EQ(opener.opened.size(), 1u);
   EXPECT_NE(opener.opened[0].find("#select-folder"), std::string::npos);
 
-  EXPECT_EQ(conversionsOpened, 1);
+  EXPECT_EQ(conversionsOpened, 2);
   EXPECT_TRUE(conversionWasModal);
   ASSERT_TRUE(lastRun.has_value());
   EXPECT_EQ(lastRun->mode, engine::ConversionMode::SingleFolder);
+  EXPECT_EQ(lastRun->sourcePath, Src() + "/");
   EXPECT_EQ(lastRun->Imported(), 2);
   EXPECT_EQ(lastRun->Failed(), 0);
   EXPECT_TRUE(fs::is_regular_file(temp.str() + "/single.pst"));
@@ -262,6 +275,68 @@ TEST_F(WizardTest, AnUnreadableRootIsShownUnderTheListAndTheScreenStaysUsable) {
   Press(multiple->CmdAddFolder());
   EXPECT_FALSE(multiple->LblListStatus()->IsShown());
   EXPECT_EQ(multiple->Lv()->GetItemCount(), 1);
+}
+
+TEST_F(WizardTest, WhileTheListFillsNothingCanStartASecondWalkAndNamesOutsideAsciiSurvive) {
+  constexpr int kFolders = 1000;
+  for (int i = 0; i < kFolders; ++i) fs::create_directories(Src("user" + std::to_string(1000 + i)));
+  fs::create_directories(Src("Zoë 日本"));
+  WriteMessage("Zoë 日本/1.eml", "zoe");
+  wizard->Start();
+  Choose(Start()->OptMultiple());
+  Press(Start()->CmdNext());
+  app::FrmMultiple* multiple = wizard->MultipleScreen();
+
+  // Runs inside the fill's first yield, as a user's click during the fill would.
+  bool sawBusy = false;
+  wxTheApp->CallAfter([&] {
+    sawBusy = true;
+    EXPECT_FALSE(multiple->CmdAddFolder()->IsEnabled());
+    EXPECT_FALSE(multiple->CmdNext()->IsEnabled());
+    EXPECT_FALSE(multiple->ChkSelectAll()->IsEnabled());
+    EXPECT_TRUE(multiple->CmdBack()->IsEnabled());
+    // The event of a click that reached the button anyway changes nothing either.
+    wxCommandEvent click(wxEVT_BUTTON, multiple->CmdAddFolder()->GetId());
+    click.SetEventObject(multiple->CmdAddFolder());
+    multiple->CmdAddFolder()->GetEventHandler()->ProcessEvent(click);
+  });
+  dialogs.folderAnswers = {Src(), std::string("/")};
+  const auto started = std::chrono::steady_clock::now();
+  Press(multiple->CmdAddFolder());
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  std::printf("filling %d rows took %lld ms\n", kFolders + 1, static_cast<long long>(took.count()));
+  EXPECT_TRUE(sawBusy);
+  EXPECT_EQ(dialogs.foldersBrowsed, 1);  // the second click did not browse
+  ASSERT_EQ(multiple->Lv()->GetItemCount(), kFolders + 1);
+  EXPECT_TRUE(multiple->CmdAddFolder()->IsEnabled());
+  EXPECT_TRUE(multiple->ChkSelectAll()->IsEnabled());
+  EXPECT_LT(took.count(), 120000);
+
+  // Check All walks every row the same way; Uncheck All brings the list back.
+  const auto walkStarted = std::chrono::steady_clock::now();
+  Toggle(multiple->ChkSelectAll());
+  const auto walk =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - walkStarted);
+  std::printf("checking %d rows took %lld ms\n", kFolders + 1, static_cast<long long>(walk.count()));
+  EXPECT_TRUE(multiple->Lv()->IsItemChecked(kFolders));
+  EXPECT_EQ(Text(multiple->ChkSelectAll()->GetLabel()), "Uncheck All");
+  Toggle(multiple->ChkSelectAll());
+  EXPECT_FALSE(multiple->Lv()->IsItemChecked(kFolders));
+
+  // Byte order puts "Z" (0x5A) before the lower-case names.
+  EXPECT_EQ(Text(multiple->Lv()->GetItemText(0)), "Zoë 日本");
+  EXPECT_EQ(Text(multiple->Lv()->GetItemText(0, 1)), Src("Zoë 日本"));
+  EXPECT_EQ(Text(multiple->Lv()->GetItemText(kFolders)), "user1999");
+  multiple->Lv()->CheckItem(0, true);
+
+  const std::string output = temp.str() + "/Ausgabe ü";
+  fs::create_directories(output);
+  dialogs.folderAnswers = {output};
+  Press(multiple->CmdChange());
+  Press(multiple->CmdNext());
+  ASSERT_TRUE(lastRun.has_value());
+  EXPECT_EQ(lastRun->Imported(), 1);
+  EXPECT_TRUE(fs::is_regular_file(output + "/Zoë 日本.pst"));
 }
 
 }  // namespace

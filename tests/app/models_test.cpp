@@ -2,6 +2,7 @@
 // list with its select-all box, output folder and Next.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -350,20 +351,48 @@ TEST_F(MultipleModelTest, AListingThatBreaksOffKeepsTheRowsItReadAndSaysWhy) {
   EXPECT_EQ(model->ListStatus(), "The folder \"/mail/\" could not be read in full: access is denied.");
 }
 
-TEST(RootListing, AFolderWithoutSearchPermissionIsStillListedAndAnUnlistableRootReportsWhy) {
+TEST(RootListing, WhatCannotBeListedIsReportedWithTheReason) {
+  TempDir temp;
+  std::ofstream(temp.path() / "plain") << "x";
+  const app::RootListing file = app::ListSubFolders(temp.str() + "/plain/");
+  EXPECT_TRUE(file.folders.empty());
+  EXPECT_NE(file.error.find("could not be read"), std::string::npos) << file.error;
+  EXPECT_NE(file.error.find(temp.str() + "/plain/"), std::string::npos) << file.error;
+
+  const app::RootListing empty = app::ListSubFolders(temp.str() + "/");
+  EXPECT_TRUE(empty.folders.empty());
+  EXPECT_EQ(empty.error, "");
+}
+
+TEST(RootListing, AFolderWithoutSearchPermissionIsListedButCannotBeARoot) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
   TempDir temp;
   fs::create_directories(temp.path() / "locked" / "inner");
   fs::create_directories(temp.path() / "open");
   fs::permissions(temp.path() / "locked", fs::perms::none);
   const app::RootListing listing = app::ListSubFolders(temp.str() + "/");
-  EXPECT_EQ(listing.folders.size(), 2u);
+  EXPECT_EQ(listing.folders.size(), 2u);  // a folder without search permission is still listed
   EXPECT_EQ(listing.error, "");
-
   const app::RootListing locked = app::ListSubFolders(temp.str() + "/locked/");
   EXPECT_TRUE(locked.folders.empty());
   EXPECT_NE(locked.error.find("access is denied"), std::string::npos) << locked.error;
   fs::permissions(temp.path() / "locked", fs::perms::owner_all);
+}
+
+TEST(RootListing, NamesOutsideAsciiComeBackByteForByte) {
+  TempDir temp;
+  const std::string names[] = {"Zoë", "日本語", "a b&c", "\xff\xfe"};
+  for (const auto& name : names) fs::create_directories(temp.path() / name);
+  const app::RootListing listing = app::ListSubFolders(temp.str() + "/");
+  ASSERT_EQ(listing.folders.size(), 4u);
+  std::vector<std::string> listed;
+  for (const auto& folder : listing.folders) {
+    listed.push_back(folder.name);
+    EXPECT_EQ(folder.path, temp.str() + "/" + folder.name);
+  }
+  std::vector<std::string> expected(std::begin(names), std::end(names));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
 }
 
 }  // namespace

@@ -66,6 +66,14 @@ ltp::TableLayout toLtpLayout(const TableLayout& layout) {
   return out;
 }
 
+TableLayout fromLtpLayout(const ltp::TableLayout& layout, ndb::Nid nid) {
+  TableLayout out;
+  out.nid = nid;
+  out.groupEnds = layout.groupEnds;
+  for (const auto& c : layout.columns) out.columns.push_back({c.tag, c.offset, c.size, c.bit});
+  return out;
+}
+
 void writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteContext& ctx) {
   try {
     ltp::PropertyContext pc = ltp::PropertyContext::create(node);
@@ -80,7 +88,7 @@ void writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteCont
         rows.push_back(storedProperties(message.recipients[i].props, *ctx.names));
       }
       auto sub = node.createSubnode(kNidMessageRecipientTable);
-      writeTable(*sub, recipientTemplate(), ids, rows);
+      writeTable(*sub, *ctx.recipientLayout, ids, rows);
     }
     if (message.attachments.empty()) return;
 
@@ -108,7 +116,7 @@ void writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteCont
       rows.push_back(std::move(props));
     }
     auto sub = node.createSubnode(kNidMessageAttachmentTable);
-    writeTable(*sub, attachmentTemplate(), ids, rows);
+    writeTable(*sub, *ctx.attachmentLayout, ids, rows);
   } catch (const Error& e) {
     throw Error("writing message node " + hex(node.nid()) + ": " + e.what());
   }

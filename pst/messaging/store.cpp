@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 
@@ -60,6 +61,20 @@ class StoreState {
   bool namesDirty = false;
   bool closed = false;
   std::string path;
+  std::map<Nid, TableLayout> templates;
+
+  // The layout of the store's own template table `nid` (ours for a store we made; an older
+  // Outlook's for stores it made), falling back to ours when the store has none.
+  const TableLayout& templateLayout(Nid nid) {
+    auto it = templates.find(nid);
+    if (it != templates.end()) return it->second;
+    TableLayout layout = *fixedTableLayout(nid);
+    if (db->hasNode(nid)) {
+      auto node = db->openNode(nid);
+      layout = fromLtpLayout(ltp::TableContext::open(*node).layout(), nid);
+    }
+    return templates.emplace(nid, std::move(layout)).first->second;
+  }
 
   void requireOpen() const {
     if (closed) throw Error("store " + path + " is closed");
@@ -127,9 +142,9 @@ class StoreState {
       ltp::PropertyContext pc = ltp::PropertyContext::create(*node);
       for (const auto& [tag, value] : props.all()) pc.set(tag, value);
     }
-    createTable(tableNid(nid, ndb::kNidTypeHierarchyTable), hierarchyTemplate());
-    createTable(tableNid(nid, ndb::kNidTypeContentsTable), contentsTemplate());
-    createTable(tableNid(nid, ndb::kNidTypeAssocContentsTable), assocContentsTemplate());
+    createTable(tableNid(nid, ndb::kNidTypeHierarchyTable), templateLayout(kNidHierarchyTemplate));
+    createTable(tableNid(nid, ndb::kNidTypeContentsTable), templateLayout(kNidContentsTemplate));
+    createTable(tableNid(nid, ndb::kNidTypeAssocContentsTable), templateLayout(kNidAssocContentsTemplate));
     if (parent != nid) addHierarchyRow(parent, nid, props);
   }
 
@@ -137,8 +152,10 @@ class StoreState {
     {
       auto node = db->openNode(tableNid(parent, ndb::kNidTypeHierarchyTable));
       ltp::TableContext table = ltp::TableContext::open(*node);
-      const PropertyBag row = rowFor(hierarchyTemplate(), childProps);
-      ltp::RowValues cells(row.all().begin(), row.all().end());
+      // Rows follow the parent table's own columns (older stores have fewer than ours).
+      ltp::RowValues cells;
+      for (const auto& [tag, value] : childProps.all())
+        if (table.layout().find(tag)) cells[tag] = value;
       cells[ltp::kTagLtpRowId] = static_cast<std::int32_t>(child);
       cells[ltp::kTagLtpRowVer] = std::int32_t{1};
       table.appendRow(child, cells);
@@ -334,6 +351,8 @@ ndb::Nid Folder::addMessage(MessageModel m, std::optional<std::int32_t> messageF
     MessageWriteContext ctx;
     const std::size_t namesBefore = state_->names.size();
     ctx.names = &state_->names;
+    ctx.recipientLayout = &state_->templateLayout(kNidRecipientTemplate);
+    ctx.attachmentLayout = &state_->templateLayout(kNidAttachmentTemplate);
     ctx.newMessageNid = [this] { return state_->newNid(ndb::kNidTypeNormalMessage); };
     writeMessage(*node, m, ctx);
     if (state_->names.size() != namesBefore) state_->namesDirty = true;

@@ -9,6 +9,7 @@
 #include "pst/ltp/table_context.h"
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store.h"
+#include "pst/messaging/store_check.h"
 #include "pst/messaging/store_tags.h"
 #include "pst/ndb/node_database.h"
 #include "support/paths.h"
@@ -148,6 +149,54 @@ TEST(StoreStructure, ValidateIpmTreeCompletesALocalisedStore) {
   auto store = Store::open(path, false);
   EXPECT_EQ(store->defaultFolder(6).name(), "Inbox");
   EXPECT_EQ(store->defaultFolder(5).name(), "Sent Items");
+}
+
+TEST(StoreStructure, AppendsToOutlookStoresInTheirOwnTableLayouts) {
+  MAILFOLD_REQUIRE_SHARED();
+  // Outlook 2003 stores have 7 hierarchy columns, 2010+ stores 13; IMAP, Japanese, cyclic ones.
+  for (const char* name : {"pst2john-2003-unicode-high-encryption-b.pst", "pst2john-outlook2003-welcome.pst",
+                           "outlook2010-nearly-empty.pst", "japanese-outlook-simple.pst", "aranetic-flags-jane-doe.pst",
+                           "outlook365-backup.pst"}) {
+    SCOPED_TRACE(name);
+    test::TempDir dir;
+    const std::string path = dir.str() + "/copy.pst";
+    std::filesystem::copy_file(sample(name), path);
+    std::int32_t before = 0;
+    {
+      auto store = Store::open(path, true);
+      store->validateIpmTree();
+      Folder inbox = store->defaultFolder(6);
+      before = inbox.contentCount();
+      Folder sub = inbox.addChild("Neu – 日本");
+      for (int i = 0; i < 6; ++i) {
+        MessageModel m;
+        m.props.set(kPrSubject, "Appended " + std::to_string(i));
+        m.props.set(kPrSmtpAddress, std::string("not a column of any template"));
+        m.props.setNamed({kPsInternetHeaders, std::string("x-appended")}, kPtUnicode, std::string("yes"));
+        Recipient r;
+        r.props.set(kPrDisplayName, std::string("R"));
+        r.props.set(kPrRecipientType, kRecipientTo);
+        m.recipients.push_back(r);
+        Attachment a;
+        a.props.set(kPrAttachLongFilename, std::string("a.txt"));
+        a.props.set(kPrAttachDataBin, Bytes(5000, 'a'));
+        m.attachments.push_back(a);
+        (i % 2 ? inbox : sub).addMessage(std::move(m), i % 3 ? kMsgFlagRead : 0);
+      }
+      store->close();
+    }
+    std::string lines;
+    for (const auto& v : checkStore(path)) lines += v + "\n";
+    EXPECT_EQ(lines, "");
+    auto store = Store::open(path, false);
+    EXPECT_EQ(store->defaultFolder(6).contentCount(), before + 3);
+    const Folder sub = store->folderByPath("\\\\" + store->displayName() + "\\" + store->defaultFolder(6).name() + "\\Neu – 日本");
+    ASSERT_EQ(sub.messages().size(), 3u);
+    const MessageModel m = store->readMessage(sub.messages()[0]);
+    EXPECT_EQ(*m.props.getAs<std::string>(kPrSubject), "Appended 0");
+    ASSERT_EQ(m.props.named().size(), 1u);
+    EXPECT_EQ(std::get<std::string>(m.props.named()[0].value), "yes");
+  }
 }
 
 TEST(StoreApi, RefusesWhatWouldLoseOrMixData) {

@@ -102,13 +102,15 @@ class PstMessage : public MailMessage {
   void Save() override {
     if (!model_) throw StoreError("The message has not been imported");
     open_->Require();
+    // The model goes to the store: its large attachment data (temporary files) is let go as
+    // soon as the message is written, or failed.
+    pst::MessageModel model = std::move(*model_);
+    model_.reset();
     try {
-      folder_.addMessage(*model_);
+      folder_.addMessage(std::move(model));
     } catch (const std::exception& error) {
       throw StoreError("The message from " + sourcePath_ + " could not be written into the store: " + error.what());
     }
-    // Large attachment data lives in temporary files owned by the model: let them go now.
-    model_.reset();
     open_->saved.push_back(sourcePath_);
     open_->CommitIfDue();
   }

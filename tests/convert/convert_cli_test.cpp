@@ -203,6 +203,7 @@ TEST(ConvertCli, UsageErrorsHelpAndVersion) {
            {"--multiple", ".", "Nope"},
            {"--multiple", ".", "-o", "x.pst"},
            {"Mail", "-d", "out"},
+           {"Mail", "-o", "Mail"},
        }) {
     if (arguments.size() == 2 && arguments[0] == "--multiple") WriteMessage(dir.path() / "Real", "r");
     const auto result = RunConverter(arguments, dir.path());

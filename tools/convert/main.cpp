@@ -56,6 +56,11 @@ int Run(const convert::Options& options) {
   if (!IsFolder(options.source))
     return UsageError((options.multiple ? "ROOT " : "SOURCE ") + options.source + " is not a folder");
 
+  // A folder given as the store would put the log next to it under a made-up name.
+  if (options.output && IsFolder(*options.output))
+    return UsageError(*options.output + " is a folder; -o names the store file, for example " + *options.output +
+                      "/mail.pst");
+
   convert::CommandLineSelection selection = convert::CommandLineSelection::Single(options.source);
   if (options.multiple) {
     try {

@@ -23,7 +23,7 @@ constexpr int kPathColumn = Twips(6600);  // 440
 constexpr int kFooterHeight = 56;
 }  // namespace
 
-FrmMultiple::FrmMultiple(Wizard& wizard, std::unique_ptr<MultipleModel> model)
+FrmMultiple::FrmMultiple(Wizard& wizard, std::shared_ptr<MultipleModel> model)
     : wxFrame(nullptr, wxID_ANY, "Multiple Folder Conversion Mode", wxDefaultPosition, wxDefaultSize,
               wxDEFAULT_FRAME_STYLE & ~(wxRESIZE_BORDER | wxMAXIMIZE_BOX), "frmMultiple"),
       wizard_(wizard),

@@ -21,7 +21,9 @@ class Wizard;
 
 class FrmMultiple : public wxFrame, private MultipleModelObserver {
  public:
-  FrmMultiple(Wizard& wizard, std::unique_ptr<MultipleModel> model);
+  // The model is shared with the wizard, so that a walk in progress outlives the window if the
+  // window is deleted during one of the walk's yields (the process ending).
+  FrmMultiple(Wizard& wizard, std::shared_ptr<MultipleModel> model);
 
   const MultipleModel& Model() const { return *model_; }
   ~FrmMultiple() override;
@@ -57,7 +59,7 @@ class FrmMultiple : public wxFrame, private MultipleModelObserver {
   void OnClose(wxCloseEvent& event);
 
   Wizard& wizard_;
-  std::unique_ptr<MultipleModel> model_;
+  std::shared_ptr<MultipleModel> model_;
   std::unique_ptr<wxImageList> imageList1_;
   wxListCtrl* lv_ = nullptr;
   wxCheckBox* chkSelectAll_ = nullptr;

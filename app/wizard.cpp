@@ -49,8 +49,8 @@ void Wizard::StartNext() {
     return;
   }
   if (!multiple_) {
-    multiple_ = new FrmMultiple(*this, std::make_unique<MultipleModel>(
-                                           shell_, options_.desktopFolder(), [this] { return Yield(); }));
+    multipleModel_ = std::make_shared<MultipleModel>(shell_, options_.desktopFolder(), [this] { return Yield(); });
+    multiple_ = new FrmMultiple(*this, multipleModel_);
   }
   multiple_->Show();
   multiple_->Raise();

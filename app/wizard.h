@@ -78,6 +78,7 @@ class Wizard : private run::Selection {
   FrmStart* start_ = nullptr;
   FrmSingle* single_ = nullptr;
   FrmMultiple* multiple_ = nullptr;
+  std::shared_ptr<MultipleModel> multipleModel_;
   bool exiting_ = false;
 };
 

@@ -339,5 +339,26 @@ TEST_F(WizardTest, WhileTheListFillsNothingCanStartASecondWalkAndNamesOutsideAsc
   EXPECT_TRUE(fs::is_regular_file(output + "/Zoë 日本.pst"));
 }
 
+TEST_F(WizardTest, ExitConfirmedWhileTheListFillsEndsTheFillAndEveryScreen) {
+  for (int i = 0; i < 50; ++i) fs::create_directories(Src("f" + std::to_string(100 + i)));
+  wizard->Start();
+  Choose(Start()->OptMultiple());
+  Press(Start()->CmdNext());
+  app::FrmMultiple* multiple = wizard->MultipleScreen();
+  // Inside the fill's first yield: Back, then the start screen's close box, answered Yes.
+  wxTheApp->CallAfter([&] {
+    Press(multiple->CmdBack());
+    dialogs.answers = {engine::MessageAnswer::Yes};
+    CloseBox(Start());
+  });
+  dialogs.folderAnswers = {Src()};
+  Press(multiple->CmdAddFolder());  // returns once the fill has given up
+  EXPECT_EQ(processEnded, 1);
+  EXPECT_EQ(wizard->StartScreen(), nullptr);
+  EXPECT_EQ(wizard->MultipleScreen(), nullptr);
+  // The windows go with the toolkit's next idle pass; nothing of the fill may touch them then.
+  wxTheApp->ProcessIdle();
+}
+
 }  // namespace
 }  // namespace mailfold::test

@@ -27,9 +27,24 @@ std::vector<std::pair<PropTag, const PropertyValue*>> storedProperties(const Pro
   return out;
 }
 
-bool fitsTableCell(PropTag tag, const PropertyValue& value) {
-  if (std::holds_alternative<std::shared_ptr<const ByteSource>>(value)) return false;
-  return tagType(tag) != kPtObject;
+bool fitsTableCell(PropTag tag, const PropertyValue&) { return tagType(tag) != kPtObject; }
+
+// Table cells hold whole values: a streamed value is read in (recipient rows have no other home).
+PropertyValue cellValue(const PropertyValue& value) {
+  const auto* src = std::get_if<std::shared_ptr<const ByteSource>>(&value);
+  if (!src) return value;
+  if (!*src) return Bytes{};
+  constexpr std::uint64_t kMaxCell = 64ull * 1024 * 1024;
+  if ((*src)->size() > kMaxCell)
+    throw Error("a table cell value of " + std::to_string((*src)->size()) + " bytes is too large (at most 64 MB)");
+  Bytes out(static_cast<std::size_t>((*src)->size()));
+  std::size_t at = 0;
+  while (at < out.size()) {
+    const std::size_t n = (*src)->read(at, std::span<std::uint8_t>(out).subspan(at));
+    if (n == 0) throw Error("a streamed value ended after " + std::to_string(at) + " of " + std::to_string(out.size()) + " bytes");
+    at += n;
+  }
+  return out;
 }
 
 // A table of `rows` whose columns are the template's plus every property the rows carry.
@@ -44,7 +59,7 @@ void writeTable(ndb::Node& node, const TableLayout& base, const std::vector<std:
   for (std::size_t i = 0; i < rows.size(); ++i) {
     ltp::RowValues cells;
     for (const auto& [tag, value] : rows[i])
-      if (layout.column(tag)) cells[tag] = *value;
+      if (layout.column(tag)) cells[tag] = cellValue(*value);
     cells[ltp::kTagLtpRowId] = static_cast<std::int32_t>(rowIds[i]);
     cells[ltp::kTagLtpRowVer] = std::int32_t{1};
     table.appendRow(rowIds[i], cells);

@@ -228,6 +228,30 @@ TEST(StoreApi, RefusesWhatWouldLoseOrMixData) {
   EXPECT_EQ(Store::openOrCreate(path, "Other name")->displayName(), "Api");
 }
 
+TEST(StoreApi, RecipientValuesGivenAsStreamsAreKept) {
+  // Recipients live only in their table's rows, so a streamed value must land in a cell.
+  test::TempDir dir;
+  const std::string path = dir.str() + "/rcpt.pst";
+  Bytes entryId(3000);
+  for (std::size_t i = 0; i < entryId.size(); ++i) entryId[i] = static_cast<std::uint8_t>(i * 13);
+  ndb::Nid nid = 0;
+  {
+    auto store = Store::create(path, "Rcpt");
+    MessageModel m;
+    Recipient r;
+    r.props.set(kPrDisplayName, std::string("Streamed"));
+    r.props.set(kPrEntryId, std::shared_ptr<const ByteSource>(std::make_shared<MemorySource>(entryId)));
+    m.recipients.push_back(r);
+    nid = store->ipmRoot().addMessage(std::move(m));
+    store->close();
+  }
+  auto store = Store::open(path, false);
+  const MessageModel m = store->readMessage(nid);
+  ASSERT_EQ(m.recipients.size(), 1u);
+  ASSERT_NE(m.recipients[0].props.getAs<Bytes>(kPrEntryId), nullptr);
+  EXPECT_EQ(*m.recipients[0].props.getAs<Bytes>(kPrEntryId), entryId);
+}
+
 TEST(StoreApi, UncommittedChangesAreNotInTheFile) {
   test::TempDir dir;
   const std::string path = dir.str() + "/tx.pst";

@@ -54,6 +54,13 @@ class FrmMigateAll : public wxDialog {
   // watch a run as it goes: progress screenshots, responsiveness measurements.
   void SetYieldObserver(std::function<void()> observer);
 
+  // Called with each folder's outcome as soon as its conversion returns, before the closing
+  // message is built from it. With our store component:
+  //   screen.SetAfterFolder([&stores](engine::FolderOutcome& outcome) { stores.Reconcile(outcome); });
+  void SetAfterFolder(std::function<void(engine::FolderOutcome&)> afterFolder) {
+    driver_->SetAfterFolder(std::move(afterFolder));
+  }
+
   bool RunInProgress() const { return driver_->Running(); }
   // The outcome of the last run started from this screen, if any.
   const std::optional<RunSummary>& LastRun() const { return lastRun_; }

@@ -100,6 +100,7 @@ void RunDriver::RunSingleFolder(RunSummary& summary) {
   const std::string source = selection_.SourcePath();
   const std::string displayName = engine::FileNameOf(source, '/');
   auto outcome = conversion_.StartMigration(displayName, source, totalItems_, {ConversionMode::SingleFolder, {}});
+  if (afterFolder_) afterFolder_(outcome);
   summary.stopped = outcome.ending == engine::FolderEnding::Stopped;
   summary.folders.push_back(std::move(outcome));
 }
@@ -135,6 +136,7 @@ void RunDriver::RunMultipleFolders(RunSummary& summary) {
                              std::to_string(selection_.RowCount()) + " Folders");
     auto outcome = conversion_.StartMigration(current.name, current.path, totalItems_,
                                               {ConversionMode::MultipleFolders, selection_.OutputFolder()});
+    if (afterFolder_) afterFolder_(outcome);
     if (outcome.ending == engine::FolderEnding::Stopped) summary.stopped = true;
     summary.folders.push_back(std::move(outcome));
     // A screen closed by the conversion itself (a log that cannot be written) ends the run too.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "engine/conversion_screen.h"
 #include "engine/file_services.h"
@@ -26,6 +27,10 @@ class RunDriver {
   // The action of "Start Conversion". A press while a run is in progress does nothing.
   RunSummary Start();
 
+  // Called with each folder's outcome as soon as its conversion returns, before the outcome counts
+  // for the closing message: lets the store component correct it (messages whose commit failed).
+  void SetAfterFolder(std::function<void(engine::FolderOutcome&)> afterFolder) { afterFolder_ = std::move(afterFolder); }
+
   bool Running() const { return running_; }
   // The number the scan gives to the next sub-folder it lists; never reset, so folder keys keep
   // rising across scans and runs.
@@ -47,6 +52,7 @@ class RunDriver {
   std::int32_t folderCounter_ = 0;
   std::int32_t totalItems_ = 0;
   bool running_ = false;
+  std::function<void(engine::FolderOutcome&)> afterFolder_;
 };
 
 }  // namespace mailfold::run

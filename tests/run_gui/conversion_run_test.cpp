@@ -256,3 +256,27 @@ TEST(GuiFailure, AnUnexpectedFailureOfTheRunIsReportedAndLeavesTheScreenUsable) 
 
 }  // namespace
 }  // namespace mailfold::test
+
+namespace mailfold::test {
+namespace {
+
+TEST_F(GuiTest, AFolderOutcomeCorrectedAfterItsConversionMakesTheClosingMessageHonest) {
+  Write("a.eml");
+  Write("b.eml");
+  // As the store component does for a message whose commit failed.
+  frm->SetAfterFolder([](engine::FolderOutcome& outcome) {
+    --outcome.imported;
+    ++outcome.failed;
+    outcome.failedFiles.push_back("b.eml");
+  });
+  RunModal();
+  ASSERT_EQ(dialogs.Titles(), std::vector<std::string>{run::kApplicationTitle});
+  const std::string& text = dialogs.messages[0].text;
+  EXPECT_NE(text, run::kSingleSuccessText);
+  EXPECT_NE(text.find("Converted 1 of 2"), std::string::npos) << text;
+  ASSERT_TRUE(frm->LastRun().has_value());
+  EXPECT_EQ(frm->LastRun()->Failed(), 1);
+}
+
+}  // namespace
+}  // namespace mailfold::test

@@ -8,6 +8,8 @@
 #include <wx/stattext.h>
 #include <wx/timer.h>
 
+#include <time.h>
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -36,6 +38,14 @@ class ListSelection : public run::Selection {
   void MarkRowTakenUp(int index) override { marked.push_back(index); }
   std::string OutputFolder() const override { return output; }
 };
+
+// CPU time of this thread: what the run itself spends between two yields, whatever else the
+// machine is doing (wall-clock gaps on a loaded build machine mostly measure the scheduler).
+inline double ThreadCpuMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
 
 // A user's click: only a button that is shown and enabled can be clicked.
 inline void QueueButtonEvent(wxButton* button);

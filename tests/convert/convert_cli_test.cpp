@@ -77,6 +77,12 @@ TEST(ConvertCli, SingleFolderTreeLandsWhereTheFolderRulesPutIt) {
   WriteMessage(mail / "Archive ! 2019", "bang-1");
   WriteMessage(mail / "Emailed Contacts", "contacts-1");
   WriteText(mail / "notes.txt", "not queued in single-folder mode");
+  // Special names in the middle of a path: the folders below them still get real parents.
+  WriteMessage(mail / "Old" / "Calendar" / "2020", "cal2020-1");
+  WriteMessage(mail / "X" / "Sent" / "Notebook", "deep-1");
+  // A backslash is a name character here, and names need not be ASCII.
+  WriteMessage(mail / "We\\Us", "backslash-1");
+  WriteMessage(mail / "\xC3\x9C" "berweisungen", "umlaut-1");
 
   const auto store = dir.path() / "out.pst";
   const auto result = RunConverter({mail.string(), "-o", store.string(), "--json"}, dir.path());
@@ -92,12 +98,16 @@ TEST(ConvertCli, SingleFolderTreeLandsWhereTheFolderRulesPutIt) {
       {"Calendar", {"cal-1"}},
       {"Archive", {"bang-1"}},  // cut before the "!"
       {"Emailed Contacts", {"contacts-1"}},
+      {"Old\\Calendar\\2020", {"cal2020-1"}},
+      {"X\\Sent\\Notebook", {"deep-1"}},
+      {"We\xEF\xBC\xBCUs", {"backslash-1"}},
+      {"\xC3\x9C" "berweisungen", {"umlaut-1"}},
   };
-  ExpectReadersAgree(store, expected, {"Projects", "Sent Items", "Deleted Items"});
+  ExpectReadersAgree(store, expected, {"Projects", "Sent Items", "Deleted Items", "Old\\Calendar", "X\\Sent"});
 
   // The summary, the log and the store reconcile.
-  EXPECT_EQ(JsonNumber(result.out, "queued"), 11);
-  EXPECT_EQ(JsonNumber(result.out, "imported"), 10);
+  EXPECT_EQ(JsonNumber(result.out, "queued"), 15);
+  EXPECT_EQ(JsonNumber(result.out, "imported"), 14);
   EXPECT_EQ(JsonNumber(result.out, "failed"), 1);
   EXPECT_NE(result.out.find("\"ending\":\"converted\""), std::string::npos);
   const std::string log = ReadText(dir.path() / "out.log");

@@ -179,8 +179,8 @@ bool isAttachmentDisposed(GMimeObject* object) {
 }
 
 // The content of a leaf part as GMime holds it, still transfer-encoded. The line break before
-// a boundary belongs to the boundary; GMime leaves the CR of a CRLF file at the end of a part
-// that precedes a closing boundary, so a part of a multipart loses a final CR here.
+// a boundary belongs to the boundary; GMime leaves the CR of a CRLF file at the end of the last
+// part of a multipart (the one before the closing boundary), so that part loses a final CR here.
 GObjectPtr<GMimeDataWrapper> contentOf(GMimePart* part) {
   GMimeDataWrapper* content = g_mime_part_get_content(part);
   if (!content) return nullptr;
@@ -188,7 +188,7 @@ GObjectPtr<GMimeDataWrapper> contentOf(GMimePart* part) {
   GObjectPtr<GMimeDataWrapper> result(content);
   GMimeObject* object = GMIME_OBJECT(part);
   GMimeStream* stream = g_mime_data_wrapper_get_stream(content);
-  if (!stream || !object->headers || !g_object_get_data(G_OBJECT(part), "mailfold-in-multipart")) return result;
+  if (!stream || !object->headers || !g_object_get_data(G_OBJECT(part), "mailfold-last-in-multipart")) return result;
   const gint64 length = g_mime_stream_length(stream);
   if (length <= 0) return result;
   const gint64 saved = g_mime_stream_tell(stream);
@@ -508,14 +508,14 @@ struct BodyParts {
 // The part a mail client shows as the message: the first text part that is not an attachment,
 // through alternatives (the plain and the HTML form), the root of a related set, the signed
 // content of a signed message, and the first child of a mixed set that yields one.
-// Marks every part that sits inside a multipart (see contentOf).
+// Marks the last part of every multipart (see contentOf).
 void markMultipartChildren(GMimeObject* object, int depth) {
   if (depth > kMaxMultipartDepth || !GMIME_IS_MULTIPART(object)) return;
   GMimeMultipart* multipart = GMIME_MULTIPART(object);
   const int count = g_mime_multipart_get_count(multipart);
   for (int i = 0; i < count; ++i) {
     GMimeObject* child = g_mime_multipart_get_part(multipart, i);
-    g_object_set_data(G_OBJECT(child), "mailfold-in-multipart", GINT_TO_POINTER(1));
+    if (i == count - 1) g_object_set_data(G_OBJECT(child), "mailfold-last-in-multipart", GINT_TO_POINTER(1));
     markMultipartChildren(child, depth + 1);
   }
 }

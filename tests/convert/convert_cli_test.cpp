@@ -250,6 +250,19 @@ TEST(ConvertCli, PlainProgressLinesWhenNotOnATerminal) {
   EXPECT_NE(result.out.find("x.pst: 20 queued, 20 imported, 0 failed"), std::string::npos) << result.out;
 }
 
+TEST(ConvertCli, ProgressBarRedrawsItselfOnATerminal) {
+  if (!HaveProgram("script")) GTEST_SKIP() << "script (util-linux) is needed to run under a terminal";
+  TempDir dir;
+  for (int i = 0; i < 5; ++i) WriteMessage(dir.path() / "Mail", "m" + std::to_string(i));
+  // script gives the program a pseudo-terminal and copies what it draws.
+  const auto result = RunProcess({"script", "-qec", ConverterPath() + " Mail -o x.pst", "/dev/null"}, dir.path());
+  EXPECT_EQ(result.exitCode, 0) << result.out;
+  EXPECT_NE(result.out.find("\r[########################] 5/5 100%"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("\x1b[K"), std::string::npos);
+  EXPECT_EQ(result.out.find("] 5/5 100%  Mail\n"), std::string::npos) << "the bar is not a plain line";
+  EXPECT_NE(result.out.find("x.pst: 5 queued, 5 imported, 0 failed"), std::string::npos) << result.out;
+}
+
 TEST(ConvertCli, CtrlCStopsAfterTheCurrentMessageAndKeepsWhatWasConverted) {
   TempDir dir;
   constexpr int kMessages = 600;

@@ -19,7 +19,9 @@
 // changes), not after each one. Memory is bounded by the open transaction and fixed caches.
 //
 // Stores read: Unicode (64-bit) and ANSI (32-bit), blocks encoded none / permute / cyclic.
-// Stores written: Unicode only. Not thread-safe: one thread per NodeDatabase.
+// Stores written: Unicode only. One writer per file at a time (an exclusive lock; a second
+// writable open fails with an Error); readers take no lock. Not thread-safe: one thread per
+// NodeDatabase.
 #pragma once
 
 #include <cstdint>

@@ -23,6 +23,7 @@ class MailfoldApp : public wxApp {
     const std::string executable = mailfold::app::FromWx(wxStandardPaths::Get().GetExecutablePath());
     mailfold::app::Wizard::Options options;
     options.helpFolder = mailfold::app::FindHelpFolder(mailfold::app::HelpFolderCandidates(executable));
+    launcher_.afterFolder = [this](mailfold::engine::FolderOutcome& outcome) { stores_.Reconcile(outcome); };
     wizard_ = std::make_unique<mailfold::app::Wizard>(shell_, launcher_, std::move(options));
     wizard_->Start();
     return true;

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "app/conversion_launcher.h"
+#include "engine/folder_outcome.h"
 #include "engine/store_component.h"
 #include "run/dialog_service.h"
 
@@ -21,6 +22,9 @@ class MigrateAllLauncher : public ConversionLauncher {
 
   void ShowConversionScreen(wxWindow* owner, run::Selection& selection) override;
 
+  // Sees each folder's outcome before the closing message is built from it: the store component
+  // corrects the counts there for messages whose commit failed.
+  std::function<void(engine::FolderOutcome&)> afterFolder;
   // Runs with each screen just before it is shown modally (tests drive it from here).
   std::function<void(run::FrmMigateAll&)> onOpen;
 

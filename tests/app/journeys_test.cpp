@@ -241,6 +241,7 @@ TEST_F(WizardTest, MultipleFolderJourneyKeepsItsStateAcrossBackAndEndsInOneStore
   EXPECT_EQ(lastRun->mode, engine::ConversionMode::MultipleFolders);
   EXPECT_EQ(lastRun->checkedRows, 2);
   EXPECT_EQ(lastRun->Imported(), 4);
+  EXPECT_EQ(foldersReconciled, 2);
   EXPECT_TRUE(fs::is_regular_file(output + "/alice.pst"));
   EXPECT_TRUE(fs::is_regular_file(output + "/carol.pst"));
   EXPECT_FALSE(fs::exists(output + "/bob.pst"));

@@ -86,6 +86,7 @@ class WizardTest : public ::testing::Test {
   std::unique_ptr<app::Wizard> wizard;
   int processEnded = 0;
   int conversionsOpened = 0;
+  int foldersReconciled = 0;
   std::optional<run::RunSummary> lastRun;
   wxWindow* lastConversionParent = nullptr;
   bool conversionWasModal = false;
@@ -98,6 +99,11 @@ class WizardTest : public ::testing::Test {
     options.desktopFolder = [this] { return Desktop(); };
     options.endProcess = [this] { ++processEnded; };
     wizard = std::make_unique<app::Wizard>(shell, launcher, options);
+    // As the program does: counts corrected for messages whose commit failed.
+    launcher.afterFolder = [this](engine::FolderOutcome& outcome) {
+      ++foldersReconciled;
+      stores.Reconcile(outcome);
+    };
     // Each conversion screen: Start once it shows, the closing message answered, then its close box.
     launcher.onOpen = [this](run::FrmMigateAll& screen) {
       ++conversionsOpened;

@@ -14,6 +14,7 @@
 #include "pst/messaging/message_reader.h"
 #include "pst/messaging/message_writer.h"
 #include "pst/messaging/name_to_id_map.h"
+#include "pst/messaging/search_queue.h"
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store_tags.h"
 #include "pst/messaging/template_tables.h"
@@ -62,6 +63,12 @@ class StoreState {
   bool closed = false;
   std::string path;
   std::map<Nid, TableLayout> templates;
+  std::unique_ptr<SearchQueue> search;
+
+  SearchQueue& searchQueue() {
+    if (!search) search = std::make_unique<SearchQueue>(*db);
+    return *search;
+  }
 
   // The layout of the store's own template table `nid` (ours for a store we made; an older
   // Outlook's for stores it made), falling back to ours when the store has none.
@@ -337,6 +344,7 @@ Folder Folder::addChild(std::string_view name, std::string_view containerClass) 
   if (child(name)) throw Error("Folder \"" + std::string(name) + "\" exists already in \"" + this->name() + "\"");
   const Nid nid = state_->newNid(ndb::kNidTypeNormalFolder);
   state_->createFolder(nid, nid_, state_->newFolderProperties(name, containerClass));
+  state_->searchQueue().added(kSudFolderAdded, nid_, nid);
   return Folder(state_, nid);
 }
 
@@ -373,6 +381,7 @@ ndb::Nid Folder::addMessage(MessageModel m, std::optional<std::int32_t> messageF
   counts.set(kPrContentCount, contentCount() + 1);
   if (unread) counts.set(kPrContentUnreadCount, unreadCount() + 1);
   state_->updateFolder(nid_, counts);
+  state_->searchQueue().added(kSudMessageAdded, nid_, nid);
   return nid;
 }
 

@@ -137,6 +137,15 @@ class Checker {
       auto t = topTable(nid, "template table " + hex(nid));
       if (t && !t->rows.empty()) violation("template table " + hex(nid) + " has " + std::to_string(t->rows.size()) + " rows, must have none");
     }
+    if (parents_.count(kNidSearchManagementQueue)) {
+      auto node = db_.openNode(kNidSearchManagementQueue);
+      const std::uint64_t size = node->data().size();
+      if (size % 20 != 0)
+        violation("search management queue holds " + std::to_string(size) + " bytes, not a whole number of 20-byte records");
+      else if (parents_[kNidSearchManagementQueue] > size)
+        violation("search management queue head " + std::to_string(parents_[kNidSearchManagementQueue]) + " is past its " +
+                  std::to_string(size) + " bytes");
+    }
     if (parents_.count(kNidNameToIdMap)) {
       auto p = topProperties(kNidNameToIdMap, "name-to-id map " + hex(kNidNameToIdMap));
       if (p && !p->count(kPrNameidBucketCount)) violation("name-to-id map has no bucket count");

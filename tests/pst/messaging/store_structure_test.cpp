@@ -199,6 +199,58 @@ TEST(StoreStructure, AppendsToOutlookStoresInTheirOwnTableLayouts) {
   }
 }
 
+TEST(StoreStructure, SearchFoldersAreToldAboutAdditionsInTheirDomain) {
+  MAILFOLD_REQUIRE_SHARED();
+  test::TempDir dir;
+  const std::string path = dir.str() + "/copy.pst";
+  // This store's search domain holds its Inbox (0x8082); a folder made now is outside it.
+  std::filesystem::copy_file(sample("java-libpst-passworded.pst"), path);
+  ndb::Nid folder = 0;
+  std::vector<ndb::Nid> added;
+  {
+    auto store = Store::open(path, true);
+    Folder inbox = store->defaultFolder(6);
+    ASSERT_EQ(inbox.nid(), 0x8082u);
+    Folder sub = inbox.addChild("Sub");
+    folder = sub.nid();
+    for (int i = 0; i < 420; ++i) {  // 20-byte records across the first block's end
+      MessageModel m;
+      m.props.set(kPrSubject, "n" + std::to_string(i));
+      added.push_back(inbox.addMessage(std::move(m)));
+    }
+    sub.addMessage(MessageModel{});  // outside the domain: not queued
+    store->close();
+  }
+  auto db = ndb::NodeDatabase::open(path);
+  auto queue = db->openNode(kNidSearchManagementQueue);
+  ASSERT_EQ(queue->data().size(), 421u * 20);
+  ASSERT_EQ(queue->data().blockCount(), 2u);
+  EXPECT_EQ(queue->data().readBlock(0).size(), ndb::kMaxBlockPayload);  // every block but the last is full
+  const Bytes all = ndb::readAll(queue->data());
+  EXPECT_EQ(load<std::uint16_t>(all.data() + 2), 0x05);  // folder added
+  EXPECT_EQ(load<std::uint32_t>(all.data() + 4), 0x8082u);
+  EXPECT_EQ(load<std::uint32_t>(all.data() + 8), folder);
+  for (std::size_t i = 0; i < added.size(); ++i) {
+    const std::uint8_t* sud = all.data() + 20 * (i + 1);
+    ASSERT_EQ(load<std::uint16_t>(sud + 2), 0x01);  // message added
+    ASSERT_EQ(load<std::uint32_t>(sud + 4), 0x8082u);
+    ASSERT_EQ(load<std::uint32_t>(sud + 8), added[i]);
+  }
+  std::string lines;
+  for (const auto& v : checkStore(path)) lines += v + "\n";
+  EXPECT_EQ(lines, "");
+
+  // A new store's search domain is empty: nothing is queued.
+  const std::string fresh = dir.str() + "/new.pst";
+  {
+    auto store = Store::create(fresh, "New");
+    store->validateIpmTree();
+    store->defaultFolder(6).addMessage(MessageModel{});
+    store->close();
+  }
+  EXPECT_EQ(ndb::NodeDatabase::open(fresh)->openNode(kNidSearchManagementQueue)->data().size(), 0u);
+}
+
 TEST(StoreApi, RefusesWhatWouldLoseOrMixData) {
   test::TempDir dir;
   const std::string path = dir.str() + "/api.pst";

@@ -91,6 +91,52 @@ TEST(Write, ManyNodesOverSeveralCommitsReadBackAfterReopen) {
   EXPECT_TRUE(db->hasNode(makeNid(kNidTypeNormalMessage, 0x10001)));
 }
 
+// Random creates, deletes and moves against a plain map: the node B-tree (splits, emptied
+// pages, a root that shrinks and grows again) must agree with it after every commit.
+TEST(Write, NodeTreeAgreesWithAModelUnderRandomChanges) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/model.pst";
+  std::map<Nid, Nid> model;  // nid -> parent
+  std::mt19937 rng(5);
+  auto db = NodeDatabase::create(path, {CryptMethod::kNone});
+  for (int round = 0; round < 16; ++round) {
+    const bool shrinking = round % 4 == 3;  // some rounds empty most of the tree
+    for (int op = 0; op < 1500; ++op) {
+      const Nid nid = makeNid(static_cast<NidType>(rng() % 2 ? kNidTypeNormalMessage : kNidTypeNormalFolder), 0x400 + rng() % 6000);
+      const auto it = model.find(nid);
+      if (it == model.end() && !shrinking) {
+        const Nid parent = 0x122 + 32 * (rng() % 4);
+        db->createNode(nid, parent)->data().writeBlock(0, pattern(20, nid));
+        model[nid] = parent;
+      } else if (it != model.end() && (shrinking || rng() % 3 == 0)) {
+        db->deleteNode(nid);
+        model.erase(it);
+      } else if (it != model.end()) {
+        it->second = 0x8022;
+        db->setParent(nid, 0x8022);
+      }
+    }
+    db->commit();
+    const auto nodes = db->nodes();
+    ASSERT_EQ(nodes.size(), model.size()) << "round " << round;
+    auto m = model.begin();
+    for (const auto& n : nodes) {
+      ASSERT_EQ(n.nid, m->first);
+      ASSERT_EQ(n.parent, m->second);
+      ++m;
+    }
+    for (int probe = 0; probe < 50; ++probe) {
+      const Nid nid = makeNid(kNidTypeNormalMessage, 0x400 + rng() % 6000);
+      EXPECT_EQ(db->hasNode(nid), model.count(nid) == 1);
+    }
+    if (round % 4 == 2) expectClean(path);  // the tree at its largest
+  }
+  db->close();
+  expectClean(path);
+  auto again = NodeDatabase::open(path);
+  for (const auto& [nid, parent] : model) EXPECT_EQ(again->openNode(nid)->data().readBlock(0), pattern(20, nid));
+}
+
 TEST(Write, DataOverOneBlockGoesThroughXblockAndXxblock) {
   test::TempDir dir;
   const std::string path = dir.str() + "/big.pst";

@@ -10,6 +10,16 @@ The importer's side comes as JSON lines, one record per message (see model_json.
 Any reader can produce those records: the message model today, a store read back through
 an independent reader tomorrow. This script does not care where they came from.
 
+Python parses and decodes; where it gives up on input that mail readers accept, or where
+MAPI defines the reading, the oracle says so in the function concerned:
+  lenient_header_block  header lines Python stops at, RFC 2047 6.2 white space, BOM
+  undeclared_8bit       undeclared 8-bit header text (UTF-8 when valid, else windows-1252)
+  _content_text         charset labels read as clients read them (iso-8859-1 as windows-1252 ...)
+  mapi_bodies           which part is the body (the MIME-to-MAPI rule, not get_body())
+  _lenient_filename     unquoted names with blanks, glued encoded words, 8-bit names
+Fields are not judged where Python reports a defect that makes its reading a guess
+(_defective, STRUCTURE_DEFECTS); the summary prints how many per field.
+
 Exit status: 0 when every field agrees on at least --threshold of the messages where the
 oracle has a value for it, 1 otherwise, 2 on bad usage.
 """

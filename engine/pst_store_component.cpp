@@ -70,7 +70,8 @@ struct OpenPstStore {
     } catch (const std::exception& error) {
       ledger->uncommitted.insert(ledger->uncommitted.end(), saved.begin(), saved.end());
       saved.clear();
-      throw StoreError("The store file " + path + " could not be completed: " + error.what());
+      // The caller names the store; the cause is what it needs from here.
+      throw StoreError(error.what());
     }
     ++ledger->commits;
     saved.clear();

@@ -250,6 +250,29 @@ TEST(ConvertCli, PlainProgressLinesWhenNotOnATerminal) {
   EXPECT_NE(result.out.find("x.pst: 20 queued, 20 imported, 0 failed"), std::string::npos) << result.out;
 }
 
+TEST(ConvertCli, AFullDiskLeavesCountsLogAndStoreInAgreement) {
+  if (!HaveProgram("prlimit")) GTEST_SKIP() << "prlimit (util-linux) is needed to limit the file size";
+  TempDir dir;
+  constexpr int kMessages = 40;
+  for (int i = 0; i < kMessages; ++i)
+    WriteText(dir.path() / "Mail" / ("m" + std::to_string(i) + ".eml"),
+              MessageText("m" + std::to_string(i)) + std::string(100000, 'x') + "\r\n");
+  // Writes past 2 MB fail as on a full disk (the signal such writes raise is ignored).
+  const auto result = RunProcess({"sh", "-c",
+                                  "trap '' XFSZ; exec prlimit --fsize=2000000 " + ConverterPath() +
+                                      " Mail -o full.pst --json"},
+                                 dir.path());
+  EXPECT_EQ(result.exitCode, 1) << result.err << result.out;
+  const long imported = JsonNumber(result.out, "imported");
+  const long failed = JsonNumber(result.out, "failed");
+  EXPECT_GT(failed, 0) << result.out;
+  EXPECT_EQ(imported + failed, kMessages);
+  EXPECT_EQ(result.out.find("\"error\":null"), std::string::npos) << "the unfinished store is reported";
+  EXPECT_EQ(BadLines(ReadText(dir.path() / "full.log")), static_cast<std::size_t>(failed));
+  ASSERT_TRUE(HaveProgram("pffexport"));
+  EXPECT_EQ(CountOf(ReadWithPffexport(dir.path() / "full.pst")), static_cast<std::size_t>(imported));
+}
+
 TEST(ConvertCli, ProgressBarRedrawsItselfOnATerminal) {
   if (!HaveProgram("script")) GTEST_SKIP() << "script (util-linux) is needed to run under a terminal";
   TempDir dir;

@@ -81,10 +81,11 @@ int Run(const convert::Options& options) {
 
   engine::PstStoreSessionFactory stores;
   run::RunDriver driver(screen, selection, stores);
+  // Messages lost to a failed commit become failures before anything counts them.
+  driver.SetAfterFolder([&stores](engine::FolderOutcome& folder) { stores.Reconcile(folder); });
   const auto started = std::chrono::steady_clock::now();
   driver.Load();
-  run::RunSummary summary = driver.Start();
-  for (auto& folder : summary.folders) stores.Reconcile(folder);
+  const run::RunSummary summary = driver.Start();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   screen.ClearLine();
 

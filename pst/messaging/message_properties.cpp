@@ -79,6 +79,24 @@ void completeMessage(MessageModel& m, FileTime now, std::optional<std::int32_t> 
   if (!p.has(kPrLastModificationTime)) p.set(kPrLastModificationTime, now);
   if (const Bytes* key = p.getAs<Bytes>(kPrSearchKey); !key || key->empty()) p.set(kPrSearchKey, randomKey());
 
+  // The To/Cc/Bcc display lines summarise the recipient table (a MAPI store computes them);
+  // when the caller gave none they are made from the recipients, as the repair tool would.
+  const std::pair<std::int32_t, PropTag> lines[] = {{kRecipientTo, kPrDisplayTo}, {kRecipientCc, kPrDisplayCc},
+                                                    {kRecipientBcc, kPrDisplayBcc}};
+  for (const auto& [type, tag] : lines) {
+    if (p.has(tag)) continue;
+    std::string line;
+    for (const auto& r : m.recipients) {
+      const auto* t = r.props.getAs<std::int32_t>(kPrRecipientType);
+      if (!t || *t != type) continue;
+      const std::string* name = r.props.getAs<std::string>(kPrDisplayName);
+      if (!name || name->empty()) name = r.props.getAs<std::string>(kPrEmailAddress);
+      if (!name || name->empty()) continue;
+      line += (line.empty() ? "" : "; ") + *name;
+    }
+    p.set(tag, line);
+  }
+
   std::int32_t flags = 0;
   if (messageFlags) {
     flags = *messageFlags;

@@ -33,6 +33,11 @@ std::string hex(std::uint32_t v) {
 
 Nid tableNid(Nid folder, ndb::NidType type) { return ndb::makeNid(type, ndb::nidIndex(folder)); }
 
+bool isEmptyFile(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) == 0 && !ec;
+}
+
 bool sameNameIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -49,6 +54,17 @@ constexpr Nid kNidDeletedItems = 0x8062;
 constexpr Nid kNidCommonViews = 0x8082;
 constexpr Nid kNidSpamSearchFolder = 0x2223;
 constexpr const char* kIpmSubtreeName = "Top of Personal Folders";
+
+// A store password only asks Outlook to prompt for it; adding to such a store behind the
+// owner's back would defeat the point, so it is refused.
+void refuseIfPasswordProtected(ndb::NodeDatabase& db, const std::string& path) {
+  if (!db.hasNode(kNidMessageStore)) return;  // reported by the open itself
+  auto node = db.openNode(kNidMessageStore);
+  const auto v = ltp::PropertyContext::open(*node).get(kPrPstPassword);
+  const std::int32_t* crc = v ? std::get_if<std::int32_t>(&*v) : nullptr;
+  if (crc && *crc != 0)
+    throw Error("cannot add to store " + path + ": it is protected by a password");
+}
 
 }  // namespace
 
@@ -398,8 +414,10 @@ Store::Store(std::unique_ptr<StoreState> state) : state_(std::move(state)) {}
 Store::~Store() = default;
 
 std::unique_ptr<Store> Store::create(const std::string& path, std::string_view displayName) {
+  // An empty file holds nothing to lose (a placeholder made by the user or a file dialog).
   std::error_code ec;
-  if (std::filesystem::exists(path, ec)) throw Error("cannot create store " + path + ": the file exists already");
+  if (std::filesystem::exists(path, ec) && !isEmptyFile(path))
+    throw Error("cannot create store " + path + ": the file exists already");
   auto state = std::make_unique<StoreState>();
   state->path = path;
   state->db = ndb::NodeDatabase::create(path);
@@ -488,10 +506,19 @@ std::unique_ptr<Store> Store::create(const std::string& path, std::string_view d
 }
 
 std::unique_ptr<Store> Store::open(const std::string& path, bool writable) {
+  // A store we may not add to is turned away before the writable open, which may already
+  // tidy the file (cut off an unfinished transaction, rebuild untrusted maps).
+  if (writable) {
+    auto reader = ndb::NodeDatabase::open(path, ndb::OpenMode::kReadOnly);
+    if (!reader->format().unicode)
+      throw Error("cannot add to store " + path + ": it is in the old 32-bit (ANSI) format, which can be read but not changed");
+    refuseIfPasswordProtected(*reader, path);
+  }
   auto state = std::make_unique<StoreState>();
   state->path = path;
   state->db = ndb::NodeDatabase::open(path, writable ? ndb::OpenMode::kReadWrite : ndb::OpenMode::kReadOnly);
   StoreState& s = *state;
+  if (writable) refuseIfPasswordProtected(*s.db, path);  // again, now that the file is ours
   try {
     if (!s.db->hasNode(kNidMessageStore)) throw Error("it has no message store object (node 0x21)");
     auto uid = s.propertyAs<Bytes>(kNidMessageStore, kPrRecordKey);
@@ -508,7 +535,7 @@ std::unique_ptr<Store> Store::open(const std::string& path, bool writable) {
 
 std::unique_ptr<Store> Store::openOrCreate(const std::string& path, std::string_view displayName) {
   std::error_code ec;
-  if (std::filesystem::exists(path, ec)) return open(path, true);
+  if (std::filesystem::exists(path, ec) && !isEmptyFile(path)) return open(path, true);
   return create(path, displayName);
 }
 

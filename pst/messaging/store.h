@@ -56,12 +56,16 @@ class Folder {
 
 class Store {
  public:
-  // Writes a new, empty store at `path` (replacing nothing: throws when the file exists) with a
-  // fresh random provider UID and the folders every store has.
+  // Writes a new, empty store at `path` (replacing nothing: throws when a non-empty file exists;
+  // an empty file is taken as the place for the new store) with a fresh random provider UID and
+  // the folders every store has.
   static std::unique_ptr<Store> create(const std::string& path, std::string_view displayName);
   // Opens an existing store. Throws Error naming the file and the reason when it is not one.
+  // Writable opens refuse, leaving the file as it was: 32-bit (ANSI) stores, stores protected
+  // by a password, and stores another writer has open ("the store is in use").
   static std::unique_ptr<Store> open(const std::string& path, bool writable);
-  // Opens the store at `path`, creating it with `displayName` when the file does not exist.
+  // Opens the store at `path` for adding, creating it with `displayName` when the file does not
+  // exist or is empty.
   static std::unique_ptr<Store> openOrCreate(const std::string& path, std::string_view displayName);
   ~Store();
   Store(const Store&) = delete;

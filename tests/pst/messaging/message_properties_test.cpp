@@ -74,6 +74,25 @@ TEST(CompleteMessage, EightBitStringsBecomeUnicode) {
   EXPECT_FALSE(m.props.has(makeTag(0x0E04, kPtString8)));
 }
 
+TEST(CompleteMessage, DisplayLinesSummariseTheRecipientsWhenMissing) {
+  MessageModel m;
+  auto add = [&](std::int32_t type, const char* name, const char* mail) {
+    Recipient r;
+    r.props.set(kPrRecipientType, type);
+    if (*name) r.props.set(kPrDisplayName, std::string(name));
+    r.props.set(kPrEmailAddress, std::string(mail));
+    m.recipients.push_back(std::move(r));
+  };
+  add(kRecipientTo, "Anna", "a@x");
+  add(kRecipientCc, "", "c@x");
+  add(kRecipientTo, "Bob", "b@x");
+  m.props.set(kPrDisplayCc, std::string("kept as given"));
+  completeMessage(m, FileTime{1});
+  EXPECT_EQ(*m.props.getAs<std::string>(kPrDisplayTo), "Anna; Bob");
+  EXPECT_EQ(*m.props.getAs<std::string>(kPrDisplayCc), "kept as given");
+  EXPECT_EQ(*m.props.getAs<std::string>(kPrDisplayBcc), "");
+}
+
 TEST(MessageSize, CountsStoredBytesOfEveryPartToAnyDepth) {
   MessageModel small = withAttachment(Bytes(100, 1));
   MessageModel big = withAttachment(Bytes(100100, 1));

@@ -2,6 +2,8 @@
 BUILD   ?= build
 RELEASE ?= build-release
 JOBS    ?= $(shell nproc)
+# One benchmark program per bench/bench_*.cpp, plus the tools the benchmarks drive.
+BENCH_TARGETS := $(basename $(notdir $(wildcard bench/bench_*.cpp))) mailfold-convert mailfold-pst
 
 .PHONY: all deps configure build test demo bench crashtest clean
 
@@ -24,7 +26,7 @@ demo: build
 
 bench: deps
 	@cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DMAILFOLD_SANITIZE=OFF >/dev/null
-	@cmake --build $(RELEASE) -j $(JOBS)
+	@cmake --build $(RELEASE) -j $(JOBS) --target $(BENCH_TARGETS)
 	@bash scripts/bench.sh $(RELEASE)
 
 clean:

@@ -12,6 +12,7 @@
 
 #include "mime/gmime_ptr.h"
 #include "mime/message_mapper.h"
+#include "mime/signed_entity.h"
 #include "pst/messaging/property_tags.h"
 
 namespace mailfold::mime {
@@ -121,7 +122,8 @@ pst::MessageModel parseAndMap(GMimeStream* stream, std::string_view head, std::u
   GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), setup.options));
   if (!message) throw ImportError(sourceName + ": not a mail message: no header could be parsed");
 
-  const detail::MapContext ctx{options, options.importTime.value_or(nowAsFileTime()), setup.options};
+  detail::MapContext ctx{options, options.importTime.value_or(nowAsFileTime()), setup.options};
+  ctx.signedEntityFromSource = [&] { return detail::signedEntityFromFile(stream, start, head.substr(start), options); };
   return detail::mapMessage(message.get(), ctx, 0, rawHeaders, totalSize);
 }
 

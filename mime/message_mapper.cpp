@@ -782,12 +782,13 @@ bool anyVisible(const MessageModel& model) {
 
 // S/MIME as MAPI stores it: the signed or encrypted entity whole, as the single attachment
 // smime.p7m, so that it can still be verified or decrypted.
-void addSmimeAttachment(MessageModel& model, Bytes entity, const std::string& mimeTag, const std::string& name) {
+void addSmimeAttachment(MessageModel& model, std::shared_ptr<const ByteSource> entity, const std::string& mimeTag,
+                        const std::string& name) {
   Attachment a;
   setNames(a, name, name);
   a.props.set(kPrAttachMethod, kAttachByValue);
-  a.props.set(kPrAttachSize, static_cast<std::int32_t>(std::min<std::size_t>(entity.size(), INT32_MAX)));
-  a.props.set(kPrAttachDataBin, std::shared_ptr<const ByteSource>(std::make_shared<MemorySource>(std::move(entity))));
+  a.props.set(kPrAttachSize, static_cast<std::int32_t>(std::min<std::uint64_t>(entity->size(), INT32_MAX)));
+  a.props.set(kPrAttachDataBin, std::move(entity));
   a.props.set(kPrAttachMimeTag, mimeTag);
   a.props.set(kPrRenderingPosition, kRenderingPositionHidden);
   model.attachments.push_back(std::move(a));
@@ -825,7 +826,8 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
     // Opaque-signed or encrypted: no body can be read; the CMS blob is kept as it came.
     messageClass = kClassSmime;
     const std::string declared = declaredFileName(root);
-    addSmimeAttachment(model, partBytes(GMIME_PART(root)), mimeType(root), declared.empty() ? "smime.p7m" : declared);
+    addSmimeAttachment(model, std::make_shared<MemorySource>(partBytes(GMIME_PART(root))), mimeType(root),
+                       declared.empty() ? "smime.p7m" : declared);
     model.props.set(kPrInternetCodepage, std::int32_t{20127});
   } else if (root) {
     markMultipartChildren(root, 0);
@@ -838,18 +840,23 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
     visible = anyVisible(model);
     if (GMIME_IS_MULTIPART_SIGNED(root)) {
       // Clear-signed: the body comes from the signed content, the whole signed entity is kept
-      // byte for byte (CRLF) as smime.p7m. What the signed content holds shows as attachments
-      // once a client opens the signature, so the paperclip follows it.
+      // as smime.p7m, byte for byte as in the file where the file is at hand (see
+      // signed_entity.h), else as GMime writes it (CRLF). What the signed content holds shows
+      // as attachments once a client opens the signature, so the paperclip follows it.
       messageClass = kClassSmimeMultipartSigned;
-      GMimeFormatOptions* format = g_mime_format_options_clone(g_mime_format_options_get_default());
-      g_mime_format_options_set_newline_format(format, GMIME_NEWLINE_FORMAT_DOS);
-      GObjectPtr<GMimeStream> mem(g_mime_stream_mem_new());
-      g_mime_object_write_to_stream(root, format, mem.get());
-      g_mime_format_options_free(format);
-      GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem.get()));
+      std::shared_ptr<const ByteSource> entity;
+      if (depth == 0 && ctx.signedEntityFromSource) entity = ctx.signedEntityFromSource();
+      if (!entity) {
+        GMimeFormatOptions* format = g_mime_format_options_clone(g_mime_format_options_get_default());
+        g_mime_format_options_set_newline_format(format, GMIME_NEWLINE_FORMAT_DOS);
+        GObjectPtr<GMimeStream> mem(g_mime_stream_mem_new());
+        g_mime_object_write_to_stream(root, format, mem.get());
+        g_mime_format_options_free(format);
+        GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem.get()));
+        entity = std::make_shared<MemorySource>(array ? Bytes(array->data, array->data + array->len) : Bytes{});
+      }
       model.attachments.clear();
-      addSmimeAttachment(model, array ? Bytes(array->data, array->data + array->len) : Bytes{}, "multipart/signed",
-                         "smime.p7m");
+      addSmimeAttachment(model, std::move(entity), "multipart/signed", "smime.p7m");
     }
   } else {
     model.props.set(kPrInternetCodepage, std::int32_t{20127});

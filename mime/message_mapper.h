@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "mime/importer.h"
@@ -17,6 +19,9 @@ struct MapContext {
   const ImportOptions& options;
   pst::FileTime importTime;
   GMimeParserOptions* parserOptions;
+  // The top-level message's clear-signed entity as it stands in its source (may return null
+  // when that cannot be had). Unset, or null, and the parsed entity is written out instead.
+  std::function<std::shared_ptr<const pst::ByteSource>()> signedEntityFromSource = {};
 };
 
 // `rawHeaders` is the header block as it stands in the file (empty: the mapper serialises the

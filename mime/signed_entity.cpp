@@ -3,6 +3,7 @@
 #include <gmime/gmime.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <optional>
 
 #include "mime/gmime_ptr.h"

@@ -13,6 +13,7 @@
 #include "mime/importer.h"
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store.h"
+#include "support/paths.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -202,4 +203,15 @@ TEST_F(Smime, EncryptedMessageStillDecryptsAfterTheStore) {
   saveSmimeAttachment(m, "encrypted.p7m");
   openssl("smime -decrypt -inform DER -in encrypted.p7m -recip cert.pem -inkey key.pem -out decrypted.eml");
   EXPECT_EQ(lfOnly(readFile(dir.path() / "decrypted.eml")), lfOnly(kSignedContent));
+}
+
+TEST_F(Smime, ThunderbirdSignedSampleStillVerifiesAfterTheStore) {
+  MAILFOLD_REQUIRE_SHARED();
+  const fs::path sample = test::sharedDir() / "samples" / "eml" / "mimekit" / "smime" / "thunderbird-signed.eml";
+  ASSERT_TRUE(fs::exists(sample)) << sample;
+  const pst::MessageModel m = throughStore(sample);
+  EXPECT_EQ(messageClass(m), "IPM.Note.SMIME.MultipartSigned");
+  saveSmimeAttachment(m, "thunderbird.p7m");
+  const std::string out = openssl("smime -verify -noverify -in thunderbird.p7m -out verified.eml");
+  EXPECT_NE(out.find("Verification successful"), std::string::npos) << out;
 }

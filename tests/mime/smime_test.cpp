@@ -108,7 +108,7 @@ class Smime : public ::testing::Test {
   }
 
   // The single smime.p7m attachment's bytes, written to `name` in the test folder.
-  void saveSmimeAttachment(const pst::MessageModel& m, const std::string& name) {
+  static void saveSmimeAttachment(const pst::MessageModel& m, const std::string& name, const fs::path& folder) {
     ASSERT_EQ(m.attachments.size(), 1u);
     const pst::Attachment& a = m.attachments[0];
     const std::string* fileName = a.props.getAs<std::string>(pst::kPrAttachLongFilename);
@@ -118,7 +118,10 @@ class Smime : public ::testing::Test {
     ASSERT_TRUE(data && *data);
     std::string bytes((*data)->size(), '\0');
     ASSERT_EQ((*data)->read(0, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()}), bytes.size());
-    writeFile(dir.path() / name, bytes);
+    writeFile(folder / name, bytes);
+  }
+  void saveSmimeAttachment(const pst::MessageModel& m, const std::string& name) {
+    saveSmimeAttachment(m, name, dir.path());
   }
 
   static std::string messageClass(const pst::MessageModel& m) {
@@ -214,4 +217,30 @@ TEST_F(Smime, ThunderbirdSignedSampleStillVerifiesAfterTheStore) {
   saveSmimeAttachment(m, "thunderbird.p7m");
   const std::string out = openssl("smime -verify -noverify -in thunderbird.p7m -out verified.eml");
   EXPECT_NE(out.find("Verification successful"), std::string::npos) << out;
+}
+
+// A signed message forwarded as an attachment: the embedded item is S/MIME too, and its entity
+// (written from the parsed message, the file offsets being those of the outer message) verifies.
+TEST_F(Smime, ForwardedSignedMessageStillVerifiesAfterTheStore) {
+  openssl("smime -sign -in content.eml -signer cert.pem -inkey key.pem -subject 'Inner' -out signed.eml");
+  const std::string inner = readFile(dir.path() / "signed.eml");
+  writeFile(dir.path() / "forward.eml",
+            "From: a@example.org\r\nSubject: Fwd\r\nMIME-Version: 1.0\r\n"
+            "Content-Type: multipart/mixed; boundary=outer\r\n\r\n"
+            "--outer\r\nContent-Type: text/plain\r\n\r\nSee attached.\r\n"
+            "--outer\r\nContent-Type: message/rfc822\r\n\r\n" +
+                inner + "\r\n--outer--\r\n");
+  writeFile(dir.path() / "forward-lf.eml", lfOnly(readFile(dir.path() / "forward.eml")));
+  for (const std::string name : {"forward.eml", "forward-lf.eml"}) {
+    SCOPED_TRACE(name);
+    const pst::MessageModel m = throughStore(dir.path() / name);
+    ASSERT_EQ(m.attachments.size(), 1u);
+    ASSERT_TRUE(m.attachments[0].embedded);
+    const pst::MessageModel& embedded = *m.attachments[0].embedded;
+    EXPECT_EQ(messageClass(embedded), "IPM.Note.SMIME.MultipartSigned");
+    saveSmimeAttachment(embedded, "inner.p7m");
+    const std::string out = openssl("smime -verify -noverify -in inner.p7m -out verified.eml");
+    EXPECT_NE(out.find("Verification successful"), std::string::npos) << out;
+    EXPECT_EQ(lfOnly(readFile(dir.path() / "verified.eml")), lfOnly(kSignedContent));
+  }
 }

@@ -83,8 +83,10 @@ TEST(StoreFidelity, SampleMessagesReadBackFromTheStoreAgreeWithThePythonEmailPac
   const fs::path jsonl = dir.path() / "read-back.jsonl";
   std::string output;
   const fs::path scripts = test::sourceDir() / "tests" / "mime";
-  const int readStatus = run(std::string(kPython) + " " + quoted(scripts / "store_reader.py") + " --store " + quoted(store) +
-                                 " --folder Samples --work " + quoted(dir.path() / "export") + " > " + quoted(jsonl),
+  // The records go to the file, the reader's complaints to `output`.
+  const int readStatus = run("(" + std::string(kPython) + " " + quoted(scripts / "store_reader.py") + " --store " +
+                                 quoted(store) + " --folder Samples --work " + quoted(dir.path() / "export") + " > " +
+                                 quoted(jsonl) + ")",
                              output);
   ASSERT_EQ(readStatus, 0) << "store reader failed: " << output;
   {

@@ -115,6 +115,20 @@ def exported_recipients(message_dir):
     return result
 
 
+def ascii_only(s):
+    return "".join(c for c in s if c < "\x80")
+
+
+def exported_subject(message_dir):
+    listing = message_dir / "OutlookHeaders.txt"
+    if not listing.exists():
+        return None
+    for line in listing.read_text(encoding="utf-8", errors="replace").splitlines():
+        if line.startswith("Subject:"):
+            return line.split(":", 1)[1].strip()
+    return None
+
+
 def find_folder(folder, name):
     for sub in folder.sub_folders:
         if sub.name == name:
@@ -161,6 +175,12 @@ def main(argv):
             "message_class": text(props, 0x001A),
             "attachments": [attachment_record(a) for a in message.attachments],
         }
+        # Recipients are matched by position: make sure both readers are at the same message.
+        listed = exported_subject(message_dirs[index])
+        first_line = (record["subject"].splitlines() or [""])[0].strip()
+        # pffexport garbles characters outside the BMP: compare the ASCII of both.
+        if listed is not None and ascii_only(listed) != ascii_only(first_line):
+            sys.exit(f"{message_dirs[index].name}: pffexport has subject {listed!r}, pypff {first_line!r}")
         record.update(exported_recipients(message_dirs[index]))
         print(json.dumps(record, ensure_ascii=False))
     return 0

@@ -131,7 +131,9 @@ pst::MessageModel parseAndMap(GMimeStream* stream, std::string_view head, std::u
 
 pst::MessageModel importMessageFile(const std::string& path, const ImportOptions& options) {
   gmime();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a FIFO (or a device) for reading must not wait for a writer; it is
+  // refused below. Regular files ignore the flag.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) throw ImportError(path + ": cannot open: " + std::strerror(errno));
   GObjectPtr<GMimeStream> stream(g_mime_stream_fs_new(fd));  // owns fd from here on
   struct stat st {};

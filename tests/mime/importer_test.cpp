@@ -5,7 +5,10 @@
 #include <thread>
 #include <atomic>
 
+#include <sys/stat.h>
+
 #include "mime/importer.h"
+#include "support/temp_dir.h"
 #include "model_json.h"
 #include "pst/messaging/property_tags.h"
 
@@ -473,6 +476,21 @@ TEST(ImportBadInput, NotAMessageAtAllFails) {
     EXPECT_NE(std::string(e.what()).find("test message: not a mail message"), std::string::npos) << e.what();
   }
   EXPECT_THROW(mime::importMessageFile("/nonexistent/dir/x.eml"), mime::ImportError);
+}
+
+TEST(ImportBadInput, AFifoOrAFolderIsRefusedWithoutWaiting) {
+  // A scan queues every entry that is not a folder, so a named pipe can reach the importer.
+  // Opening it must not block until some writer appears; it fails like any non-message.
+  mailfold::test::TempDir dir;
+  const std::string fifo = dir.str() + "/pipe.eml";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  try {
+    mime::importMessageFile(fifo);
+    FAIL() << "expected ImportError";
+  } catch (const mime::ImportError& e) {
+    EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(mime::importMessageFile(dir.str()), mime::ImportError);
 }
 
 TEST(ImportBadInput, DamagedMessagesImportWhatIsThere) {

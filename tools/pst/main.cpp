@@ -101,16 +101,20 @@ struct ValueFormatter {
 
 std::string formatValue(std::uint16_t type, const PropertyValue& v) { return std::visit(ValueFormatter{type}, v); }
 
+void printFolderLine(const Folder& f, const std::string& path, bool json, bool& first) {
+  if (json) {
+    std::cout << (first ? "" : ",\n") << "  {\"path\": " << jsonString(path) << ", \"items\": " << f.contentCount()
+              << ", \"unread\": " << f.unreadCount() << "}";
+    first = false;
+  } else {
+    std::cout << path << "\t" << f.contentCount() << "\t" << f.unreadCount() << "\n";
+  }
+}
+
 void listFolders(Folder f, const std::string& path, bool json, bool& first) {
   for (Folder child : f.children()) {
     const std::string p = path + "\\" + child.name();
-    if (json) {
-      std::cout << (first ? "" : ",\n") << "  {\"path\": " << jsonString(p) << ", \"items\": " << child.contentCount()
-                << ", \"unread\": " << child.unreadCount() << "}";
-      first = false;
-    } else {
-      std::cout << p << "\t" << child.contentCount() << "\t" << child.unreadCount() << "\n";
-    }
+    printFolderLine(child, p, json, first);
     listFolders(child, p, json, first);
   }
 }
@@ -119,6 +123,9 @@ int cmdLs(const std::string& path, bool json) {
   auto store = Store::open(path, false);
   bool first = true;
   if (json) std::cout << "[\n";
+  // The top of the store itself first ("\"): messages that were directly in a converted
+  // source folder land there.
+  printFolderLine(store->ipmRoot(), "\\", json, first);
   listFolders(store->ipmRoot(), "", json, first);
   if (json) std::cout << "\n]\n";
   return 0;

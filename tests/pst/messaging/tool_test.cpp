@@ -61,6 +61,7 @@ class Tool : public ::testing::Test {
 TEST_F(Tool, LsListsTheTreeWithCounts) {
   const ToolRun r = run("ls '" + path_ + "'");
   EXPECT_EQ(r.rc, 0);
+  EXPECT_EQ(r.out.rfind("\\\t0\t0\n", 0), 0u) << "the top of the store comes first: " << r.out;
   EXPECT_NE(r.out.find("\\Deleted Items\t0\t0\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\\Projekte – Ü\t0\t0\n\\Projekte – Ü\\2024\t3\t2\n"), std::string::npos) << r.out;
   const ToolRun j = run("ls '" + path_ + "' --json");

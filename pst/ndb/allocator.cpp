@@ -15,6 +15,8 @@ constexpr std::uint32_t kUnitsPerPage = kPageSize / kUnit;
 // Bit n of a map is bit (7 - n % 8) of byte n / 8: the first 64 bytes are the top bit.
 bool bitAt(const std::array<std::uint8_t, 496>& b, std::uint32_t n) { return (b[n / 8] >> (7 - n % 8)) & 1; }
 
+constexpr std::uint8_t kWritePMap = 1, kWriteFMap = 2, kWriteFPMap = 4, kWriteAll = 7;
+
 }  // namespace
 
 void Allocator::addSection(bool fresh) {
@@ -22,7 +24,7 @@ void Allocator::addSection(bool fresh) {
   bits_.push_back({});
   freeUnits_.push_back(kAMapBits);
   dirty_.push_back(true);
-  fresh_.push_back(fresh);
+  fixedToWrite_.push_back(fresh ? kWriteAll : 0);
   noBlockRun_.push_back(kAMapBits + 1);
   noPageRun_.push_back(kAMapBits + 1);
   setRun(index, 0, sectionMaps(index).pageCount() * kUnitsPerPage, true);
@@ -32,11 +34,31 @@ void Allocator::init(std::uint64_t sections, bool newFile) {
   bits_.clear();
   freeUnits_.clear();
   dirty_.clear();
-  fresh_.clear();
+  fixedToWrite_.clear();
   noBlockRun_.clear();
   noPageRun_.clear();
   firstWithRoom_ = 0;
   for (std::uint64_t i = 0; i < sections; ++i) addSection(newFile);
+}
+
+void Allocator::reviewFixedMapPages(const File& file, const Format& format) {
+  for (std::uint64_t s = 0; s < bits_.size(); ++s) {
+    const SectionMaps m = sectionMaps(s);
+    std::uint64_t at = amapOffset(s) + kPageSize;
+    const std::pair<bool, std::pair<PageType, std::uint8_t>> pages[] = {
+        {m.pmap, {PageType::kPMap, kWritePMap}}, {m.fmap, {PageType::kFMap, kWriteFMap}}, {m.fpmap, {PageType::kFPMap, kWriteFPMap}}};
+    for (const auto& [present, what] : pages) {
+      if (!present) continue;
+      Bytes page;
+      try {
+        page = file.read(at, kPageSize, "map page");
+      } catch (const Error&) {
+        // past the end of the file: written with the rest
+      }
+      if (page.size() != kPageSize || !checkPage(format, page, what.first, at, at).empty()) fixedToWrite_[s] |= what.second;
+      at += kPageSize;
+    }
+  }
 }
 
 void Allocator::load(const File& file, const Format& format, std::uint64_t sections) {
@@ -53,7 +75,7 @@ void Allocator::load(const File& file, const Format& format, std::uint64_t secti
     bits_.push_back(b);
     freeUnits_.push_back(kAMapBits - used);
     dirty_.push_back(false);
-    fresh_.push_back(false);
+    fixedToWrite_.push_back(0);
     noBlockRun_.push_back(kAMapBits + 1);
     noPageRun_.push_back(kAMapBits + 1);
   }
@@ -155,28 +177,33 @@ bool Allocator::dirty() const { return std::find(dirty_.begin(), dirty_.end(), t
 void Allocator::writeMaps(File& file, std::uint64_t dlistBid) {
   for (std::uint64_t s = 0; s < bits_.size(); ++s) {
     const std::uint64_t ib = amapOffset(s);
-    if (fresh_[s]) {
+    if (fixedToWrite_[s]) {
       // Pages that older clients read and newer ones ignore: no free pages or runs claimed.
       const SectionMaps m = sectionMaps(s);
+      const std::uint8_t write = fixedToWrite_[s];
       std::uint64_t at = ib + kPageSize;
       if (m.pmap) {
-        Bytes pm(kPageSize, 0xFF);
-        sealPage(pm, PageType::kPMap, at, at);
-        file.write(at, pm);
+        if (write & kWritePMap) {
+          Bytes pm(kPageSize, 0xFF);
+          sealPage(pm, PageType::kPMap, at, at);
+          file.write(at, pm);
+        }
         at += kPageSize;
       }
       if (m.fmap) {
-        Bytes fm(kPageSize, 0x00);
-        sealPage(fm, PageType::kFMap, at, at);
-        file.write(at, fm);
+        if (write & kWriteFMap) {
+          Bytes fm(kPageSize, 0x00);
+          sealPage(fm, PageType::kFMap, at, at);
+          file.write(at, fm);
+        }
         at += kPageSize;
       }
-      if (m.fpmap) {
+      if (m.fpmap && (write & kWriteFPMap)) {
         Bytes fp(kPageSize, 0xFF);
         sealPage(fp, PageType::kFPMap, at, at);
         file.write(at, fp);
       }
-      fresh_[s] = false;
+      fixedToWrite_[s] = 0;
     }
     if (dirty_[s]) {
       Bytes page(bits_[s].begin(), bits_[s].end());

@@ -23,6 +23,11 @@ class Allocator {
   // the sections are new, so their PMap/FMap/FPMap pages are written too; otherwise (maps
   // being rebuilt for an existing file) only the AMap pages are rewritten.
   void init(std::uint64_t sections, bool newFile = true);
+  // After init(sections, false) for a rebuild: the PMap/FMap/FPMap pages that do not read back
+  // as what they should be are written again by the next writeMaps(). A writer stopped between
+  // recording a grown file in the header and writing the new section's map pages leaves them
+  // missing (zeros); pages that read back well are kept as they are.
+  void reviewFixedMapPages(const File& file, const Format& format);
   // The maps as stored in the file (`sections` AMap pages). Throws when a page is damaged.
   void load(const File& file, const Format& format, std::uint64_t sections);
 
@@ -57,7 +62,8 @@ class Allocator {
   std::vector<std::array<std::uint8_t, 496>> bits_;
   std::vector<std::uint32_t> freeUnits_;
   std::vector<bool> dirty_;
-  std::vector<bool> fresh_;
+  // Per section, the PMap/FMap/FPMap pages still to write (kWrite* bits).
+  std::vector<std::uint8_t> fixedToWrite_;
   // Per section, the smallest run (in 64-byte units) a search found no room for, for blocks and
   // for aligned pages; reset when space in the section is freed. Spares rescanning sections
   // whose free space is too fragmented for the request.

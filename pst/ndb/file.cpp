@@ -7,11 +7,33 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
 
 namespace mailfold::pst::ndb {
 namespace {
 
 std::string errnoText(int err) { return std::strerror(err); }
+
+struct ArmedPlans {
+  std::mutex mutex;
+  std::map<std::string, FaultPlan> byPath;
+};
+ArmedPlans& armedPlans() {
+  static ArmedPlans plans;
+  return plans;
+}
+
+std::optional<FaultPlan> takeArmedPlan(const std::string& path) {
+  ArmedPlans& a = armedPlans();
+  std::lock_guard<std::mutex> lock(a.mutex);
+  auto it = a.byPath.find(path);
+  if (it == a.byPath.end()) return std::nullopt;
+  FaultPlan plan = it->second;
+  a.byPath.erase(it);
+  return plan;
+}
 
 }  // namespace
 
@@ -34,7 +56,8 @@ std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
   if (mode != Mode::kRead && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
     ::close(fd);
-    if (err == EWOULDBLOCK) throw Error("\"" + path + "\" is already open for writing");
+    if (err == EWOULDBLOCK)
+      throw Error("\"" + path + "\": the store is in use (another program or window has it open for writing)");
     throw Error("cannot lock \"" + path + "\": " + errnoText(err));
   }
   if (mode == Mode::kCreate && ::ftruncate(fd, 0) != 0) {
@@ -42,7 +65,22 @@ std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
     ::close(fd);
     throw Error("cannot empty \"" + path + "\": " + errnoText(err));
   }
-  return std::unique_ptr<File>(new File(fd, path, mode != Mode::kRead));
+  std::unique_ptr<File> file(new File(fd, path, mode != Mode::kRead));
+  if (mode != Mode::kRead)
+    if (auto plan = takeArmedPlan(path)) file->setFaultPlan(*plan);
+  return file;
+}
+
+void File::armFaultPlan(const std::string& path, const FaultPlan& plan) {
+  ArmedPlans& a = armedPlans();
+  std::lock_guard<std::mutex> lock(a.mutex);
+  a.byPath[path] = plan;
+}
+
+void File::disarmFaultPlans() {
+  ArmedPlans& a = armedPlans();
+  std::lock_guard<std::mutex> lock(a.mutex);
+  a.byPath.clear();
 }
 
 File::~File() {

@@ -43,6 +43,10 @@ class File {
   void close();
 
   void setFaultPlan(const FaultPlan& plan);
+  // For tests of the layers above, which open their files themselves: the next writable open
+  // of `path` (in this process) starts with `plan` installed. Thread-safe.
+  static void armFaultPlan(const std::string& path, const FaultPlan& plan);
+  static void disarmFaultPlans();
   std::uint64_t writeCount() const { return writes_; }
   std::uint64_t flushCount() const { return flushes_; }
   std::uint64_t bytesWritten() const { return bytesWritten_; }

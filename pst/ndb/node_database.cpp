@@ -80,6 +80,7 @@ std::unique_ptr<Database> Database::openFile(const std::string& path, OpenMode m
       // The maps cannot be trusted (a writer stopped before it finished them): rebuild them
       // from the trees; the next commit or close writes them and marks them valid again.
       db->allocator_.init(sections, false);
+      db->allocator_.reviewFixedMapPages(*db->file_, db->header_.format);
       db->rebuildMaps();
       db->changed_ = true;
     }

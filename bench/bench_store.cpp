@@ -1,0 +1,140 @@
+// Store scale benchmarks (Release build; not run in CI).
+//
+//   bench_store folder [N]        N messages (default 200,000) into one folder, committing every
+//                                 64: cost per message around 10k and around N, peak RSS
+//   bench_store commits [N]       N messages (default 10,000) committed one by one vs in one
+//                                 commit: both file sizes and their ratio
+//   bench_store big DIR [GB]      a store past GB gigabytes (default 4.2) of large attachments in
+//                                 DIR, checked afterwards; the file is left for other checkers
+//                                 (delete it afterwards)
+//
+// Exit status 1 when a bound is missed (cost ratio > 1.3, size ratio > 1.2, check failures).
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "pst/messaging/property_tags.h"
+#include "pst/messaging/store.h"
+#include "pst/messaging/store_check.h"
+
+using namespace mailfold::pst;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double peakRssMb() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_maxrss) / 1024.0;
+}
+
+MessageModel benchMessage(std::uint32_t n) {
+  MessageModel m;
+  m.props.set(kPrSubject, "Benchmark message " + std::to_string(n));
+  m.props.set(kPrBody, std::string(1500 + n % 2000, static_cast<char>('a' + n % 26)));
+  m.props.set(kPrSenderName, std::string("Sender ") + std::to_string(n % 97));
+  return m;
+}
+
+std::string tempPath(const char* name) {
+  return (std::filesystem::temp_directory_path() / (std::string("mailfold-bench-") + name + ".pst")).string();
+}
+
+int folderBench(std::uint32_t total) {
+  const std::string path = tempPath("folder");
+  std::filesystem::remove(path);
+  auto store = Store::create(path, "Bench");
+  Folder f = store->ipmRoot().addChild("Big");
+  constexpr std::uint32_t kWindow = 2000;
+  double costAt10k = 0, costAtEnd = 0;
+  auto t0 = Clock::now();
+  for (std::uint32_t n = 0; n < total; ++n) {
+    if (n == 10000 - kWindow / 2 || n == total - kWindow) t0 = Clock::now();
+    f.addMessage(benchMessage(n));
+    if ((n + 1) % 64 == 0) store->commit();
+    const double us = std::chrono::duration<double, std::micro>(Clock::now() - t0).count() / kWindow;
+    if (n == 10000 + kWindow / 2 - 1) costAt10k = us;
+    if (n == total - 1) costAtEnd = us;
+    if ((n + 1) % 20000 == 0) std::fprintf(stderr, "  %u messages, peak RSS %.0f MB\n", n + 1, peakRssMb());
+  }
+  store->close();
+  const double ratio = costAtEnd / costAt10k;
+  std::printf("folder: %u messages in one folder; per message %.1f us at 10k, %.1f us at %u (ratio %.2f); "
+              "peak RSS %.0f MB; file %.1f MB\n",
+              total, costAt10k, costAtEnd, total, ratio, peakRssMb(), std::filesystem::file_size(path) / 1e6);
+  std::filesystem::remove(path);
+  return ratio <= 1.3 ? 0 : 1;
+}
+
+int commitsBench(std::uint32_t total) {
+  std::uintmax_t sizes[2];
+  for (int single = 0; single < 2; ++single) {
+    const std::string path = tempPath(single ? "one-commit" : "many-commits");
+    std::filesystem::remove(path);
+    auto store = Store::create(path, "Bench");
+    Folder f = store->ipmRoot().addChild("Mail");
+    const auto t0 = Clock::now();
+    for (std::uint32_t n = 0; n < total; ++n) {
+      f.addMessage(benchMessage(n));
+      if (!single) store->commit();
+    }
+    store->close();
+    sizes[single] = std::filesystem::file_size(path);
+    std::printf("commits: %u messages, %s: %.2f MB in %.1f s\n", total, single ? "one commit" : "one commit each",
+                sizes[single] / 1e6, std::chrono::duration<double>(Clock::now() - t0).count());
+    std::filesystem::remove(path);
+  }
+  const double ratio = static_cast<double>(sizes[0]) / static_cast<double>(sizes[1]);
+  std::printf("commits: size ratio %.3f\n", ratio);
+  return ratio <= 1.2 ? 0 : 1;
+}
+
+int bigBench(const std::string& dir, double gigabytes) {
+  const std::string path = (std::filesystem::path(dir) / "mailfold-bench-big.pst").string();
+  std::filesystem::remove(path);
+  const auto t0 = Clock::now();
+  {
+    auto store = Store::create(path, "Big");
+    Folder f = store->ipmRoot().addChild("Large attachments");
+    Bytes data(24u << 20);
+    for (std::uint32_t n = 0; std::filesystem::file_size(path) < gigabytes * 1e9; ++n) {
+      for (std::size_t i = 0; i < data.size(); i += 4096) data[i] = static_cast<std::uint8_t>(n + i / 4096);
+      MessageModel m = benchMessage(n);
+      Attachment a;
+      a.props.set(kPrAttachLongFilename, "large-" + std::to_string(n) + ".bin");
+      a.props.set(kPrAttachDataBin, data);
+      m.attachments.push_back(std::move(a));
+      f.addMessage(std::move(m));
+      store->commit();
+    }
+    store->close();
+  }
+  const double writeSeconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  const auto t1 = Clock::now();
+  const auto violations = checkStore(path);
+  for (const auto& v : violations) std::printf("  %s\n", v.c_str());
+  std::printf("big: %.2f GB written in %.0f s (%.0f MB/s), checked in %.0f s: %zu violations, peak RSS %.0f MB; %s\n",
+              std::filesystem::file_size(path) / 1e9, writeSeconds, std::filesystem::file_size(path) / 1e6 / writeSeconds,
+              std::chrono::duration<double>(Clock::now() - t1).count(), violations.size(), peakRssMb(), path.c_str());
+  return violations.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string what = argc > 1 ? argv[1] : "";
+  try {
+    if (what == "folder") return folderBench(argc > 2 ? static_cast<std::uint32_t>(std::atol(argv[2])) : 200000);
+    if (what == "commits") return commitsBench(argc > 2 ? static_cast<std::uint32_t>(std::atol(argv[2])) : 10000);
+    if (what == "big" && argc > 2) return bigBench(argv[2], argc > 3 ? std::atof(argv[3]) : 4.2);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_store: %s\n", e.what());
+    return 1;
+  }
+  std::fprintf(stderr, "usage: bench_store folder [N] | commits [N] | big DIR [GB]\n");
+  return 2;
+}

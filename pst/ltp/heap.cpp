@@ -101,7 +101,6 @@ Heap Heap::create(ndb::NodeData& data, std::uint8_t clientSignature) {
   first.dirty = true;
   heap.cache_.emplace(0, std::move(first));
   heap.fillLevels_.push_back(0);
-  heap.blocksByLevel_[0].insert(0);
   heap.updateFillLevel(0);
   heap.flush();
   return heap;
@@ -126,7 +125,6 @@ Heap Heap::open(ndb::NodeData& data) {
   };
   readLevels(first, 0, 8, 8);
   for (std::uint32_t b = 8; b < blocks; b += 128) readLevels(heap.page(b), b, 2, 128);
-  for (std::uint32_t b = 0; b < blocks; ++b) heap.blocksByLevel_[heap.fillLevels_[b]].insert(b);
   heap.trimCache();
   return heap;
 }
@@ -203,10 +201,11 @@ Hid Heap::allocate(ByteView bytes) {
   // The fill levels are lower bounds of each block's free space (a new slot and a padding
   // byte included): only blocks that promise enough room are read. A level found wrong (in a
   // store written elsewhere) is corrected, and the search goes on.
+  // A scan of one byte per block: cheaper than keeping an index that each open would rebuild.
   for (std::uint8_t level = 0; level < 16 && guaranteedFree(level) >= size + 3; ++level) {
     std::vector<std::uint32_t> stale;
-    for (std::uint32_t b : blocksByLevel_[level]) {
-      if (b == last) continue;
+    for (std::uint32_t b = 0; b < last; ++b) {
+      if (fillLevels_[b] != level) continue;
       if (fits(page(b), size)) {
         for (std::uint32_t s : stale) updateFillLevel(s);
         return placeIn(b, bytes);
@@ -281,7 +280,6 @@ std::uint32_t Heap::appendBlock() {
   fresh.dirty = true;
   cache_.emplace(block, std::move(fresh));
   fillLevels_.push_back(0);
-  blocksByLevel_[0].insert(block);
   updateFillLevel(block);
   return block;
 }
@@ -293,8 +291,6 @@ void Heap::updateFillLevel(std::uint32_t block) {
 }
 
 void Heap::storeFillLevel(std::uint32_t block, std::uint8_t level) {
-  blocksByLevel_[fillLevels_[block]].erase(block);
-  blocksByLevel_[level].insert(block);
   fillLevels_[block] = level;
   std::uint32_t headerBlock = 0;
   std::uint32_t at = 8 + block / 2;

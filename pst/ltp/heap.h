@@ -100,7 +100,6 @@ class Heap {
   std::uint8_t clientSignature_ = 0;
   Hid userRoot_ = 0;
   std::vector<std::uint8_t> fillLevels_;  // one per block, as stored in the headers
-  std::array<std::set<std::uint32_t>, 16> blocksByLevel_;  // the same, by level: finds room without a scan
   std::map<std::uint32_t, Page> cache_;
 };
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <span>
 #include <stdexcept>
@@ -19,6 +20,13 @@ class Error : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// "0x1A2B": ids, tags and offsets in error messages.
+inline std::string hex(std::uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
+  return buf;
+}
 
 // Little-endian loads and stores. Callers check bounds before calling (lengths read from a
 // file are never trusted); these only move bytes.

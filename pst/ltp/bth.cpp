@@ -11,12 +11,6 @@ constexpr std::size_t kHeaderSize = 8;
 constexpr std::size_t kHidSize = 4;
 constexpr std::uint8_t kMaxLevels = 16;
 
-std::string hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%X", v);
-  return buf;
-}
-
 }  // namespace
 
 Bytes Bth::encodeInt(std::uint64_t value, std::size_t size) {

@@ -13,12 +13,6 @@ constexpr std::uint32_t kMaxBlocks = 65536;      // the block index of an HID ha
 constexpr std::uint32_t kMaxItemsPerBlock = 2047;  // the item index of an HID has 11 bits
 constexpr std::uint32_t kBlockSize = ndb::kMaxBlockPayload;
 
-std::string hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%X", v);
-  return buf;
-}
-
 constexpr std::uint32_t align2(std::uint32_t v) { return (v + 1) & ~1u; }
 
 bool isBitmapBlock(std::uint32_t block) { return block >= 8 && (block - 8) % 128 == 0; }

@@ -8,12 +8,6 @@ namespace {
 
 constexpr std::uint32_t kBlockSize = ndb::kMaxBlockPayload;
 
-std::string hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%X", v);
-  return buf;
-}
-
 // Values of fixed types up to 4 bytes sit in the record itself.
 bool isInline(std::uint16_t type) {
   const std::uint32_t w = fixedWidth(type);

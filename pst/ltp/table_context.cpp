@@ -14,12 +14,6 @@ constexpr std::size_t kInfoSize = 22;
 constexpr std::size_t kDescriptorSize = 8;
 constexpr std::uint32_t kBlockSize = ndb::kMaxBlockPayload;
 
-std::string hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%X", v);
-  return buf;
-}
-
 // Width of a column's cell: fixed values up to 8 bytes inline, everything else an HNID.
 std::uint8_t cellWidth(PropTag tag) {
   const std::uint32_t w = fixedWidth(tagType(tag));

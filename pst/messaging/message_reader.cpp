@@ -10,12 +10,6 @@
 namespace mailfold::pst {
 namespace {
 
-std::string hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%X", v);
-  return buf;
-}
-
 void put(PropertyBag& bag, PropTag tag, PropertyValue value, const NameToIdMap& names) {
   if (tagId(tag) >= kFirstNamedPropId) {
     if (auto key = names.nameOf(tagId(tag))) {

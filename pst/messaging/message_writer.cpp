@@ -10,12 +10,6 @@
 namespace mailfold::pst {
 namespace {
 
-std::string hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%X", v);
-  return buf;
-}
-
 // Every property of a bag with the tag it is stored under (named ones through the map).
 std::vector<std::pair<PropTag, const PropertyValue*>> storedProperties(const PropertyBag& bag, NameToIdMap& names) {
   std::vector<std::pair<PropTag, const PropertyValue*>> out;

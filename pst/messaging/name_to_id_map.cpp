@@ -9,12 +9,6 @@
 namespace mailfold::pst {
 namespace {
 
-std::string hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%X", v);
-  return buf;
-}
-
 // Most names are UTF-16; some add-ons stored plain 8-bit names, which are kept as they are.
 std::string decodeName(ByteView bytes) {
   if (auto s = utf16leToUtf8(bytes)) return *s;

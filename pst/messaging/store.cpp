@@ -25,12 +25,6 @@ namespace {
 
 using ndb::Nid;
 
-std::string hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%X", v);
-  return buf;
-}
-
 Nid tableNid(Nid folder, ndb::NidType type) { return ndb::makeNid(type, ndb::nidIndex(folder)); }
 
 bool isEmptyFile(const std::string& path) {

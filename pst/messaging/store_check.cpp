@@ -20,12 +20,6 @@ namespace {
 
 using ndb::Nid;
 
-std::string hex(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%X", v);
-  return buf;
-}
-
 Nid sibling(Nid nid, ndb::NidType type) { return ndb::makeNid(type, ndb::nidIndex(nid)); }
 
 // Presence by property id: 32-bit stores keep their strings as 8-bit (type 0x001E) values.

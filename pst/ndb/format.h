@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "pst/bytes.h"
+
 namespace mailfold::pst::ndb {
 
 // A (block id, file offset) pair: where a page or block lives.
@@ -44,13 +46,6 @@ inline constexpr bool bidIsInternal(std::uint64_t bid) { return (bid & kBidInter
 inline std::uint16_t blockSignature(std::uint64_t ib, std::uint64_t bid) {
   ib ^= bid;
   return static_cast<std::uint16_t>(static_cast<std::uint16_t>(ib >> 16) ^ static_cast<std::uint16_t>(ib));
-}
-
-// "0x1A2B": ids and offsets in error messages.
-inline std::string hex(std::uint64_t v) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "0x%llX", static_cast<unsigned long long>(v));
-  return buf;
 }
 
 }  // namespace mailfold::pst::ndb

@@ -1,5 +1,7 @@
 #include "mime/html_to_text.h"
 
+#include "pst/messaging/utf16.h"
+
 #include <algorithm>
 #include <cctype>
 #include <iterator>
@@ -18,21 +20,7 @@ std::string lower(std::string_view s) {
 
 void appendCodePoint(std::string& out, std::uint32_t cp) {
   if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
+  pst::appendUtf8(out, cp);
 }
 
 // Decodes the entity starting at html[pos] == '&'; returns the number of bytes consumed

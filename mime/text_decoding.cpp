@@ -1,5 +1,7 @@
 #include "mime/text_decoding.h"
 
+#include "pst/messaging/utf16.h"
+
 #include <gmime/gmime.h>
 #include <iconv.h>
 
@@ -12,19 +14,6 @@ namespace mailfold::mime {
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 std::string lowerAscii(std::string_view s) {
   std::string r(s);
@@ -79,9 +68,9 @@ std::string windows1252ToUtf8(std::string_view bytes) {
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0xA0) {
-      appendUtf8(out, kHigh[c - 0x80]);
+      pst::appendUtf8(out, kHigh[c - 0x80]);
     } else {
-      appendUtf8(out, c);
+      pst::appendUtf8(out, c);
     }
   }
   return out;

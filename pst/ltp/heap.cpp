@@ -94,7 +94,7 @@ Heap Heap::create(ndb::NodeData& data, std::uint8_t clientSignature) {
   first.offsets = {kHeapHeaderSize};
   first.dirty = true;
   heap.cache_.emplace(0, std::move(first));
-  heap.fillLevels_.push_back(0);
+  heap.blockCount_ = 1;
   heap.updateFillLevel(0);
   heap.flush();
   return heap;
@@ -105,20 +105,12 @@ Heap Heap::open(ndb::NodeData& data) {
   const std::uint32_t blocks = data.blockCount();
   if (blocks == 0) throw Error("node holds no data, so no heap");
   if (blocks > kMaxBlocks) throw Error("heap of " + std::to_string(blocks) + " blocks is larger than a heap can be");
-  heap.fillLevels_.assign(blocks, 0);
+  heap.blockCount_ = blocks;
   Page& first = heap.page(0);
   if (first.body[2] != kHeapSignature)
     throw Error("not a heap: signature " + hex(first.body[2]) + " instead of 0xEC");
   heap.clientSignature_ = first.body[3];
   heap.userRoot_ = load<std::uint32_t>(first.body.data() + 4);
-  auto readLevels = [&heap, blocks](const Page& header, std::uint32_t firstBlock, std::uint32_t at, std::uint32_t count) {
-    for (std::uint32_t j = 0; j < count && firstBlock + j < blocks; ++j) {
-      const std::uint8_t byte = header.body[at + j / 2];
-      heap.fillLevels_[firstBlock + j] = (j % 2 == 0) ? (byte & 0x0F) : (byte >> 4);
-    }
-  };
-  readLevels(first, 0, 8, 8);
-  for (std::uint32_t b = 8; b < blocks; b += 128) readLevels(heap.page(b), b, 2, 128);
   heap.trimCache();
   return heap;
 }
@@ -193,20 +185,14 @@ Hid Heap::allocate(ByteView bytes) {
   const std::uint32_t last = blockCount() - 1;
   if (fits(page(last), size)) return placeIn(last, bytes);
   // The fill levels are lower bounds of each block's free space (a new slot and a padding
-  // byte included): only blocks that promise enough room are read. A level found wrong (in a
-  // store written elsewhere) is corrected, and the search goes on.
-  // A scan of one byte per block: cheaper than keeping an index that each open would rebuild.
-  for (std::uint8_t level = 0; level < 16 && guaranteedFree(level) >= size + 3; ++level) {
-    std::vector<std::uint32_t> stale;
-    for (std::uint32_t b = 0; b < last; ++b) {
-      if (fillLevels_[b] != level) continue;
-      if (fits(page(b), size)) {
-        for (std::uint32_t s : stale) updateFillLevel(s);
-        return placeIn(b, bytes);
-      }
-      stale.push_back(b);
-    }
-    for (std::uint32_t s : stale) updateFillLevel(s);
+  // byte included): only blocks that promise enough room are read. Newest first: room is made
+  // when a grown item moves on, and that happened lately near the end, so the search seldom
+  // reads more than the last fill-level header (a big table has one per 128 blocks). A level
+  // found wrong (in a store written elsewhere) is corrected, and the search goes on.
+  for (std::uint32_t b = last; b-- > 0;) {
+    if (guaranteedFree(fillLevel(b)) < size + 3) continue;
+    if (fits(page(b), size)) return placeIn(b, bytes);
+    updateFillLevel(b);
   }
   return placeIn(appendBlock(), bytes);
 }
@@ -273,30 +259,35 @@ std::uint32_t Heap::appendBlock() {
   fresh.offsets = {fresh.headerSize};
   fresh.dirty = true;
   cache_.emplace(block, std::move(fresh));
-  fillLevels_.push_back(0);
+  ++blockCount_;
   updateFillLevel(block);
   return block;
+}
+
+Heap::LevelSlot Heap::levelSlot(std::uint32_t block) {
+  if (block < 8) return {0, 8 + block / 2, block % 2 == 1};
+  const std::uint32_t headerBlock = 8 + 128 * ((block - 8) / 128);
+  const std::uint32_t j = block - headerBlock;
+  return {headerBlock, 2 + j / 2, j % 2 == 1};
+}
+
+std::uint8_t Heap::fillLevel(std::uint32_t block) {
+  const LevelSlot slot = levelSlot(block);
+  const std::uint8_t byte = page(slot.headerBlock).body[slot.at];
+  return slot.highNibble ? byte >> 4 : byte & 0x0F;
 }
 
 void Heap::updateFillLevel(std::uint32_t block) {
   const std::uint32_t used = usedBytes(page(block));
   const std::uint8_t level = fillLevelFor(used >= kBlockSize ? 0 : kBlockSize - used);
-  if (level != fillLevels_[block]) storeFillLevel(block, level);
+  if (level != fillLevel(block)) storeFillLevel(block, level);
 }
 
 void Heap::storeFillLevel(std::uint32_t block, std::uint8_t level) {
-  fillLevels_[block] = level;
-  std::uint32_t headerBlock = 0;
-  std::uint32_t at = 8 + block / 2;
-  std::uint32_t j = block;
-  if (block >= 8) {
-    headerBlock = 8 + 128 * ((block - 8) / 128);
-    j = block - headerBlock;
-    at = 2 + j / 2;
-  }
-  Page& header = page(headerBlock);
-  std::uint8_t& byte = header.body[at];
-  byte = (j % 2 == 0) ? static_cast<std::uint8_t>((byte & 0xF0) | level) : static_cast<std::uint8_t>((byte & 0x0F) | (level << 4));
+  const LevelSlot slot = levelSlot(block);
+  Page& header = page(slot.headerBlock);
+  std::uint8_t& byte = header.body[slot.at];
+  byte = slot.highNibble ? static_cast<std::uint8_t>((byte & 0x0F) | (level << 4)) : static_cast<std::uint8_t>((byte & 0xF0) | level);
   header.dirty = true;
 }
 

@@ -52,7 +52,7 @@ class Heap {
   std::uint8_t clientSignature() const { return clientSignature_; }
   Hid userRoot() const { return userRoot_; }
   void setUserRoot(Hid hid);
-  std::uint32_t blockCount() const { return static_cast<std::uint32_t>(fillLevels_.size()); }
+  std::uint32_t blockCount() const { return blockCount_; }
 
   // The bytes of an item; throws Error for an HID that does not name an item of this heap.
   Bytes read(Hid hid);
@@ -92,6 +92,15 @@ class Heap {
   bool fits(const Page& page, std::uint32_t size) const;
   Hid placeIn(std::uint32_t block, ByteView bytes);
   std::uint32_t appendBlock();
+  struct LevelSlot {
+    std::uint32_t headerBlock;  // the block whose header holds the level
+    std::uint32_t at;           // byte offset in that block
+    bool highNibble;
+  };
+  static LevelSlot levelSlot(std::uint32_t block);
+  // Fill levels are read from the block headers that hold them, when needed: an open reads
+  // only block 0, however many blocks the heap has.
+  std::uint8_t fillLevel(std::uint32_t block);
   void updateFillLevel(std::uint32_t block);
   void storeFillLevel(std::uint32_t block, std::uint8_t level);
   void trimCache();
@@ -99,7 +108,7 @@ class Heap {
   ndb::NodeData* data_;
   std::uint8_t clientSignature_ = 0;
   Hid userRoot_ = 0;
-  std::vector<std::uint8_t> fillLevels_;  // one per block, as stored in the headers
+  std::uint32_t blockCount_ = 0;
   std::map<std::uint32_t, Page> cache_;
 };
 

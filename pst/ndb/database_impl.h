@@ -15,6 +15,7 @@
 #include "pst/ndb/btree.h"
 #include "pst/ndb/file.h"
 #include "pst/ndb/header.h"
+#include "pst/ndb/lru_cache.h"
 #include "pst/ndb/node_database.h"
 
 namespace mailfold::pst::ndb::detail {
@@ -136,9 +137,9 @@ class Database final : public NodeDatabase, public PageIo {
   std::uint64_t durableEof_ = 0;
   std::int64_t pendingBytes_ = 0;
 
-  // Bounded caches of committed pages and decoded data blocks.
-  std::unordered_map<std::uint64_t, std::shared_ptr<const BtPage>> pageCache_;
-  std::unordered_map<std::uint64_t, Bytes> blockCache_;
+  // Bounded caches of committed pages (2 MB) and decoded data blocks (2 MB).
+  LruCache<std::uint64_t, std::shared_ptr<const BtPage>> pageCache_{4096};
+  LruCache<std::uint64_t, Bytes> blockCache_{256};
 };
 
 std::unique_ptr<Node> makeNodeHandle(Database& db, std::vector<Nid> path);

@@ -17,8 +17,6 @@ std::unique_ptr<NodeDatabase> NodeDatabase::create(const std::string& path, cons
 namespace detail {
 namespace {
 
-constexpr std::size_t kPageCacheLimit = 4096;   // 2 MB of pages
-constexpr std::size_t kBlockCacheLimit = 256;   // 2 MB of blocks
 constexpr std::size_t kOpenNodeLimit = 4096;
 
 std::string nodeText(Nid nid) { return "node " + hex(nid); }
@@ -156,7 +154,7 @@ void Database::beginChange() {
 }
 
 std::shared_ptr<const BtPage> Database::readPage(const Bref& ref, PageType type) {
-  if (auto it = pageCache_.find(ref.ib); it != pageCache_.end() && it->second->type == type) return it->second;
+  if (const auto* cached = pageCache_.find(ref.ib); cached && (*cached)->type == type) return *cached;
   const char* name = type == PageType::kNbt ? "node B-tree page" : "block B-tree page";
   if (ref.ib < kAMapFirst || ref.ib % kBlockAlign != 0)
     throw Error(std::string(name) + " " + hex(ref.bid) + " has an impossible offset " + hex(ref.ib));
@@ -164,8 +162,7 @@ std::shared_ptr<const BtPage> Database::readPage(const Bref& ref, PageType type)
   if (std::string p = checkPage(header_.format, raw, type, ref.bid, ref.ib); !p.empty())
     throw Error(std::string(name) + " damaged: " + p);
   auto page = std::make_shared<const BtPage>(decodeBtPage(header_.format, raw, type));
-  if (pageCache_.size() >= kPageCacheLimit) pageCache_.clear();
-  pageCache_[ref.ib] = page;
+  pageCache_.put(ref.ib, page);
   return page;
 }
 
@@ -202,7 +199,7 @@ Bytes Database::readBlockPayloadChecked(const BbtEntry& e) {
 Bytes Database::readDataBlock(std::uint64_t bid, Nid topNid) {
   if (bidIsInternal(bid))
     throw Error(nodeText(topNid) + ": data tree lists internal block " + hex(bid) + " where a data block belongs");
-  if (auto it = blockCache_.find(bidKey(bid)); it != blockCache_.end()) return it->second;
+  if (const Bytes* cached = blockCache_.find(bidKey(bid))) return *cached;
   const BbtEntry e = blockEntry(bid, topNid);
   Bytes payload;
   try {
@@ -211,8 +208,7 @@ Bytes Database::readDataBlock(std::uint64_t bid, Nid topNid) {
     throw Error(nodeText(topNid) + ": " + err.what());
   }
   decodePayload(header_.crypt, payload, e.ref.bid);
-  if (blockCache_.size() >= kBlockCacheLimit) blockCache_.clear();
-  blockCache_[bidKey(bid)] = payload;
+  blockCache_.put(bidKey(bid), payload);
   return payload;
 }
 

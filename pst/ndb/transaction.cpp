@@ -49,8 +49,7 @@ std::uint64_t Database::writeDataBlock(ByteView payload) {
   encodePayload(header_.crypt, stored, bid);
   const std::uint64_t made = createBlock(stored, false);
   if (made != bid) throw Error("internal: block id moved while writing");
-  if (blockCache_.size() >= 256) blockCache_.clear();
-  blockCache_[bidKey(bid)] = Bytes(payload.begin(), payload.end());
+  blockCache_.put(bidKey(bid), Bytes(payload.begin(), payload.end()));
   return bid;
 }
 

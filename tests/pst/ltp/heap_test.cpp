@@ -118,6 +118,43 @@ TEST(Heap, GrowsBlockByBlockWithPageHeadersBitmapsAndFullBlocks) {
   EXPECT_EQ(hidBlock(reused), hidBlock(items[20].first));
 }
 
+// A big table's heap is opened for every row added to it. Its cost must not grow with the heap:
+// the open reads block 0 only, and an item placed in the last block reads that block and the
+// one fill-level header that covers it, never the headers of the blocks before.
+TEST(Heap, OpenAndAppendReadBlocksIndependentOfTheHeapsSize) {
+  MemoryNodeData data;
+  {
+    Heap heap = Heap::create(data, kClientBth);
+    for (int i = 0; i < 1200; ++i) heap.allocate(filled(3000, static_cast<std::uint8_t>(i)));  // 600 blocks
+    heap.flush();
+  }
+  ASSERT_GE(data.blockCount(), 600u);
+  data.reads = 0;
+  Heap heap = Heap::open(data);
+  EXPECT_EQ(data.reads, 1u);
+  heap.allocate(filled(100, 1));
+  heap.flush();
+  EXPECT_LE(data.reads, 3u) << "block 0, the last block and its fill-level header";
+
+  // Room made near the end is found without reading the headers at the front.
+  const std::uint32_t last = data.blockCount() - 1;
+  Heap again = Heap::open(data);
+  const Hid near = makeHid(last - 3, 1);
+  const Bytes kept = again.read(makeHid(last - 3, 2));
+  again.free(near);
+  again.flush();
+  while (hidBlock(again.allocate(filled(2000, 2))) == data.blockCount() - 1) again.flush();  // fill the last block
+  again.flush();
+  data.reads = 0;
+  Heap third = Heap::open(data);
+  const Hid placed = third.allocate(filled(2900, 3));
+  third.flush();
+  EXPECT_EQ(hidBlock(placed), last - 3);
+  EXPECT_LE(data.reads, 5u);
+  EXPECT_EQ(third.read(placed), filled(2900, 3));
+  EXPECT_EQ(third.read(makeHid(last - 3, 2)), kept);
+}
+
 TEST(Heap, WrongFillLevelsFromElsewhereAreCorrectedNotTrusted) {
   MemoryNodeData data;
   {

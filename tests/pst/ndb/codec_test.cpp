@@ -18,6 +18,19 @@ TEST(Codec, CrcMatchesTheUninvertedCrc32) {
   EXPECT_EQ(crc32(ByteView()), 0u);
 }
 
+// Eight bytes per step with a byte-wise tail: lengths and starting offsets that are not
+// multiples of eight, and a CRC carried from one piece to the next, against zlib's values.
+TEST(Codec, CrcOfLongUnalignedAndChainedData) {
+  Bytes d(1000);
+  for (std::size_t i = 0; i < d.size(); ++i) d[i] = static_cast<std::uint8_t>(i * 37 + 11);
+  const ByteView all(d);
+  EXPECT_EQ(crc32(all), 0xC59B4D9Du);
+  EXPECT_EQ(crc32(all.subspan(3, 995)), 0x027193ADu);
+  EXPECT_EQ(crc32(all.first(13), 0x12345678u), 0xF9E90528u);
+  for (std::size_t cut : {1u, 7u, 8u, 9u, 500u, 999u})
+    EXPECT_EQ(crc32(all.subspan(cut), crc32(all.first(cut))), 0xC59B4D9Du) << "split at " << cut;
+}
+
 TEST(Codec, PermuteTablesAreInversePermutations) {
   std::array<bool, 256> seen{};
   for (int i = 0; i < 256; ++i) {

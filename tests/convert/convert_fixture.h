@@ -152,7 +152,8 @@ inline FolderContents ReadWithPffexport(const fs::path& store) {
 // The store as readpst sees it (-D -r): one mbox per folder that holds messages.
 inline FolderContents ReadWithReadpst(const fs::path& store) {
   TempDir work;
-  RunProcess({"readpst", "-q", "-D", "-r", "-o", work.str(), store.string()}, work.path());
+  // -j 0: readpst's parallel jobs share one file offset and now and then read each other's blocks.
+  RunProcess({"readpst", "-j", "0", "-q", "-D", "-r", "-o", work.str(), store.string()}, work.path());
   FolderContents contents;
   // readpst writes one folder named after the store's display name; it stands for the visible root.
   fs::path top;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -231,8 +232,11 @@ int main(int argc, char** argv) {
   } catch (const Error& e) {
     std::cerr << "mailfold-pst: " << e.what() << "\n";
     return 2;
-  } catch (const std::invalid_argument&) {
+  } catch (const std::logic_error&) {  // std::stoull: not a number, or one past 64 bits
     std::cerr << "mailfold-pst: not a node id: " << args[3] << "\n";
+    return 2;
+  } catch (const std::exception& e) {
+    std::cerr << "mailfold-pst: " << e.what() << "\n";
     return 2;
   }
   std::cerr << kUsage;

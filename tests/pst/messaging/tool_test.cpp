@@ -93,6 +93,9 @@ TEST_F(Tool, DumpShowsRawPropertiesAndTables) {
   EXPECT_NE(t.out.find("table: 28 columns, 0 rows"), std::string::npos) << t.out;
   EXPECT_EQ(run("dump '" + path_ + "' --nid 0x12345").rc, 2);
   EXPECT_EQ(run("dump '" + path_ + "' --nid zz").rc, 2);
+  const ToolRun huge = run("dump '" + path_ + "' --nid 99999999999999999999999");  // past 64 bits
+  EXPECT_EQ(huge.rc, 2) << huge.out;
+  EXPECT_NE(huge.out.find("not a node id"), std::string::npos) << huge.out;
   EXPECT_EQ(run("frobnicate '" + path_ + "'").rc, 2);
   const ToolRun help = run("--help");
   EXPECT_EQ(help.rc, 0);

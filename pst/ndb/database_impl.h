@@ -135,6 +135,7 @@ class Database final : public NodeDatabase, public PageIo {
   bool failed_ = false;
   bool closed_ = false;
   std::uint64_t durableEof_ = 0;
+  std::uint64_t firstNewBid_ = 0;  // blocks with ids from here on were made in this transaction
   std::int64_t pendingBytes_ = 0;
 
   // Bounded caches of committed pages (2 MB) and decoded data blocks (2 MB).

@@ -27,6 +27,7 @@ Database::Database(std::unique_ptr<File> file, Header header) : file_(std::move(
   nbt_ = std::make_unique<BTree>(*this, PageType::kNbt, header_.root.nbt);
   bbt_ = std::make_unique<BTree>(*this, PageType::kBbt, header_.root.bbt);
   durableEof_ = header_.root.fileEof;
+  firstNewBid_ = header_.bidNextB;
 }
 
 Database::~Database() {

@@ -194,6 +194,11 @@ void Database::settleReferences() {
       if (it == refDelta_.end() || it->second > 0) continue;
       const int delta = it->second;
       refDelta_.erase(it);
+      // A block of an earlier commit whose gains and losses cancel out keeps its count: no
+      // lookup. Rewriting the last XBLOCK of a growing table lists every block it already
+      // listed again, up to 1,021 of them per commit. (A block made in this transaction with
+      // no gain is looked up: nobody took it, so it is dropped.)
+      if (delta == 0 && (key & ~std::uint64_t{3}) < firstNewBid_) continue;
       applyDelta(key, delta);
       again = true;
     }
@@ -278,6 +283,7 @@ void Database::commit() {
     header_.root.amapLast = allocator_.amapLast();
     writeHeader(kAMapInvalid);
     durableEof_ = eof;
+    firstNewBid_ = header_.bidNextB;
     file_->flush();
 
     for (const auto& [ib, size] : pendingFree_) allocator_.free(ib, size);

@@ -172,13 +172,54 @@ class PstFolder : public StoreFolder {
   pst::Folder folder_;
 };
 
+// A default folder that a store made elsewhere does not have: its English name stands in until a
+// message or a sub-folder needs it, and then it is made as a plain top-level folder. It is never
+// designated, so the store's own special folders stay as its owner's Outlook set them.
+class UndesignatedDefaultFolder : public StoreFolder {
+ public:
+  UndesignatedDefaultFolder(std::shared_ptr<OpenPstStore> open, std::string name)
+      : open_(std::move(open)), name_(std::move(name)) {}
+
+  std::string Name() const override { return name_; }
+  std::vector<std::shared_ptr<StoreFolder>> Folders() override {
+    return made_ ? made_->Folders() : std::vector<std::shared_ptr<StoreFolder>>{};
+  }
+  std::shared_ptr<StoreFolder> AddFolder(const std::string& name, int kind) override {
+    return Made().AddFolder(name, kind);
+  }
+  std::unique_ptr<MailMessage> AddItem(int kind) override { return Made().AddItem(kind); }
+
+ private:
+  StoreFolder& Made() {
+    if (made_) return *made_;
+    pst::Store& store = open_->Require();
+    try {
+      pst::Folder top = store.ipmRoot();
+      const auto existing = top.child(name_);
+      made_ = std::make_shared<PstFolder>(open_, existing ? *existing : top.addChild(name_));
+    } catch (const std::exception& error) {
+      throw StoreError("The folder \"" + name_ + "\" could not be created: " + error.what());
+    }
+    return *made_;
+  }
+
+  std::shared_ptr<OpenPstStore> open_;
+  std::string name_;
+  std::shared_ptr<PstFolder> made_;
+};
+
 class PstMessageStore : public MessageStore {
  public:
   explicit PstMessageStore(std::shared_ptr<OpenPstStore> open) : open_(std::move(open)) {}
 
   std::string EntryID() override { return open_->entryId; }
 
+  // Only a store this session made gets the default folders with their designations. A store
+  // that existed keeps its folders and designations byte for byte: it may be a profile's default
+  // store, whose Inbox, calendar and contacts must not move to new folders, or a localized one
+  // ("Caixa de Entrada") that an English set would double.
   void ValidateIPMTree() override {
+    if (!open_->Require().isNew()) return;
     try {
       open_->Require().validateIpmTree();
       // A new store is complete on disk with its default folders before the first message.
@@ -188,9 +229,18 @@ class PstMessageStore : public MessageStore {
     }
   }
 
+  // The folder the store records for `kind`. A store made elsewhere that records none offers a
+  // top-level folder of the English name, else that name as a folder made when first used.
   std::shared_ptr<StoreFolder> GetDefaultFolder(DefaultFolder kind) override {
     try {
-      return std::make_shared<PstFolder>(open_, open_->Require().defaultFolder(static_cast<int>(kind)));
+      pst::Store& store = open_->Require();
+      if (auto recorded = store.findDefaultFolder(static_cast<int>(kind)))
+        return std::make_shared<PstFolder>(open_, *recorded);
+      const auto info = pst::defaultFolderInfo(static_cast<int>(kind));
+      if (!info) throw StoreError("unknown default folder kind");
+      if (store.isNew()) throw StoreError(std::string("the store records no ") + info->name + " folder");
+      if (auto top = store.ipmRoot().child(info->name)) return std::make_shared<PstFolder>(open_, *top);
+      return std::make_shared<UndesignatedDefaultFolder>(open_, info->name);
     } catch (const std::exception& error) {
       throw StoreError("The default folder " + std::to_string(static_cast<int>(kind)) + " of " + open_->path +
                        " is missing: " + error.what());

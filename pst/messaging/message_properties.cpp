@@ -22,16 +22,6 @@ std::uint64_t bagSize(const PropertyBag& bag) {
   return total;
 }
 
-std::uint64_t messageSizeRaw(const MessageModel& m) {
-  std::uint64_t total = bagSize(m.props);
-  for (const auto& r : m.recipients) total += bagSize(r.props);
-  for (const auto& a : m.attachments) {
-    total += bagSize(a.props);
-    if (a.embedded) total += messageSizeRaw(*a.embedded);
-  }
-  return total;
-}
-
 void unicodeTags(PropertyBag& bag) {
   std::vector<PropTag> eightBit;
   for (const auto& [tag, value] : bag.all())
@@ -62,9 +52,24 @@ std::uint64_t storedValueSize(std::uint16_t type, const PropertyValue& value) {
   return ltp::encodeValue(type, value).size();
 }
 
-std::int32_t messageSize(const MessageModel& message) {
-  const std::uint64_t size = messageSizeRaw(message);
-  return static_cast<std::int32_t>(std::min<std::uint64_t>(size, std::numeric_limits<std::int32_t>::max()));
+std::uint64_t occupiedBytes(ndb::Node& messageNode) {
+  std::uint64_t total = messageNode.data().size();
+  for (const ndb::Nid sub : messageNode.subnodeIds()) {
+    auto node = messageNode.openSubnode(sub);
+    total += occupiedBytes(*node);
+  }
+  return total;
+}
+
+std::int32_t sizeProperty(std::uint64_t bytes) {
+  return static_cast<std::int32_t>(std::min<std::uint64_t>(bytes, std::numeric_limits<std::int32_t>::max()));
+}
+
+std::uint64_t attachmentPropertyBytes(const PropertyBag& attachment) {
+  std::uint64_t total = bagSize(attachment);
+  // bagSize leaves PR_MESSAGE_SIZE out; an attachment has none, but its own size counts.
+  if (!attachment.has(kPrAttachSize)) total += 4;
+  return total;
 }
 
 void completeMessage(MessageModel& m, FileTime now, std::optional<std::int32_t> messageFlags) {
@@ -124,15 +129,11 @@ void completeMessage(MessageModel& m, FileTime now, std::optional<std::int32_t> 
       a.embedded = std::move(own);
     }
   }
-  // Attachment sizes follow what is stored for them.
-  for (auto& a : m.attachments) {
-    std::uint64_t size = bagSize(a.props);
-    if (a.embedded) size += messageSizeRaw(*a.embedded);
-    a.props.set(kPrAttachSize,
-                static_cast<std::int32_t>(std::min<std::uint64_t>(size, std::numeric_limits<std::int32_t>::max())));
-  }
+  // Attachment sizes follow what is stored for them; the writer adds an embedded message's bytes.
+  for (auto& a : m.attachments) a.props.set(kPrAttachSize, sizeProperty(attachmentPropertyBytes(a.props)));
+  // Known only once the message is written (see writeMessage); present from the start so that the
+  // final value replaces it in place.
   p.set(kPrMessageSize, std::int32_t{0});
-  p.set(kPrMessageSize, messageSize(m));
 }
 
 PropertyBag rowFor(const TableLayout& layout, const PropertyBag& props) {

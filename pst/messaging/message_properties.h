@@ -12,6 +12,7 @@
 
 #include "pst/messaging/message_model.h"
 #include "pst/messaging/template_tables.h"
+#include "pst/ndb/node.h"
 
 namespace mailfold::pst {
 
@@ -21,10 +22,18 @@ FileTime fileTimeNow();
 // UTF-16, streamed binaries by their source's size).
 std::uint64_t storedValueSize(std::uint16_t type, const PropertyValue& value);
 
-// A message's size as this store records it in PR_MESSAGE_SIZE: the stored bytes of its
-// properties (PR_MESSAGE_SIZE itself excluded), of its recipients' properties and of its
-// attachments' properties, embedded messages included to any depth. Capped at INT32_MAX.
-std::int32_t messageSize(const MessageModel& message);
+// The bytes a written message occupies, as Outlook (2007 SP2 and later) records it in
+// PR_MESSAGE_SIZE and its repair tool recomputes it: the data size of every data block of the
+// message's node and of all its sub-nodes, recursively (tables, attachments, embedded
+// messages); block trailers, padding and index blocks do not count.
+std::uint64_t occupiedBytes(ndb::Node& messageNode);
+// A size for an int32 property: capped at INT32_MAX.
+std::int32_t sizeProperty(std::uint64_t bytes);
+
+// PR_ATTACH_SIZE as Outlook records it: the stored sizes of the attachment's property values
+// (its size property included, the object reference not) plus, for an embedded message, the
+// bytes that message occupies.
+std::uint64_t attachmentPropertyBytes(const PropertyBag& attachment);
 
 // Brings a message's properties to the form the store writes:
 //  - 8-bit string tags become Unicode tags (the store is Unicode; model text is UTF-8 already);
@@ -33,7 +42,9 @@ std::int32_t messageSize(const MessageModel& message);
 //  - PR_HASATTACH and the has-attachment flag follow the attachments actually present (the
 //    flag is the store's to compute; a caller's value is not trusted for it);
 //  - `messageFlags`, when given, replaces the caller's flags (except the computed has-attach bit);
-//  - PR_MESSAGE_SIZE is set last, from messageSize().
+//  - PR_MESSAGE_SIZE and, for attachments, PR_ATTACH_SIZE are set as far as the model tells
+//    them; the writer replaces PR_MESSAGE_SIZE (and an embedded message's part of its
+//    attachment's size) with what the written message occupies.
 // Embedded messages are completed the same way.
 void completeMessage(MessageModel& message, FileTime now, std::optional<std::int32_t> messageFlags = std::nullopt);
 

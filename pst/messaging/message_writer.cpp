@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pst/ltp/property_context.h"
+#include "pst/messaging/message_properties.h"
 #include "pst/messaging/property_tags.h"
 
 namespace mailfold::pst {
@@ -83,7 +84,7 @@ TableLayout fromLtpLayout(const ltp::TableLayout& layout, ndb::Nid nid) {
   return out;
 }
 
-void writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteContext& ctx) {
+std::int32_t writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteContext& ctx) {
   try {
     ltp::PropertyContext pc = ltp::PropertyContext::create(node);
     writeProperties(pc, storedProperties(message.props, *ctx.names));
@@ -99,33 +100,47 @@ void writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteCont
       auto sub = node.createSubnode(kNidMessageRecipientTable);
       writeTable(*sub, *ctx.recipientLayout, ids, rows);
     }
-    if (message.attachments.empty()) return;
 
-    std::vector<std::uint32_t> ids;
-    std::vector<std::vector<std::pair<PropTag, const PropertyValue*>>> rows;
-    for (std::size_t i = 0; i < message.attachments.size(); ++i) {
-      const Attachment& a = message.attachments[i];
-      const ndb::Nid attNid = kNidFirstAttachment + static_cast<ndb::Nid>(i << 5);
-      auto attNode = node.createSubnode(attNid);
-      ltp::PropertyContext apc = ltp::PropertyContext::create(*attNode);
-      auto props = storedProperties(a.props, *ctx.names);
-      writeProperties(apc, props);
-      if (a.embedded) {
-        const ndb::Nid embeddedNid = ctx.newMessageNid();
-        auto embeddedNode = attNode->createSubnode(embeddedNid);
-        writeMessage(*embeddedNode, *a.embedded, ctx);
-        // The object reference: the sub-node holding the message and the message's size.
-        Bytes ref(8);
-        store<std::uint32_t>(ref.data(), embeddedNid);
-        const auto* size = a.embedded->props.getAs<std::int32_t>(kPrMessageSize);
-        store<std::uint32_t>(ref.data() + 4, size ? static_cast<std::uint32_t>(*size) : 0);
-        apc.set(kPtagAttachDataObject, ref);
+    if (!message.attachments.empty()) {
+      std::vector<std::uint32_t> ids;
+      std::vector<std::vector<std::pair<PropTag, const PropertyValue*>>> rows;
+      // An embedded message's size is known once it is written; its attachment's size and the
+      // object reference follow from it, in the attachment object and in its table row alike.
+      std::vector<std::unique_ptr<PropertyValue>> attachSizes;
+      for (std::size_t i = 0; i < message.attachments.size(); ++i) {
+        const Attachment& a = message.attachments[i];
+        const ndb::Nid attNid = kNidFirstAttachment + static_cast<ndb::Nid>(i << 5);
+        auto attNode = node.createSubnode(attNid);
+        auto props = storedProperties(a.props, *ctx.names);
+        Bytes ref;
+        if (a.embedded) {
+          const ndb::Nid embeddedNid = ctx.newMessageNid();
+          auto embeddedNode = attNode->createSubnode(embeddedNid);
+          const std::int32_t embeddedSize = writeMessage(*embeddedNode, *a.embedded, ctx);
+          // The object reference: the sub-node holding the message and the message's size.
+          ref.resize(8);
+          store<std::uint32_t>(ref.data(), embeddedNid);
+          store<std::uint32_t>(ref.data() + 4, static_cast<std::uint32_t>(embeddedSize));
+          const std::uint64_t size = attachmentPropertyBytes(a.props) + static_cast<std::uint64_t>(embeddedSize);
+          attachSizes.push_back(std::make_unique<PropertyValue>(sizeProperty(size)));
+          std::erase_if(props, [](const auto& p) { return p.first == kPrAttachSize; });
+          props.emplace_back(kPrAttachSize, attachSizes.back().get());
+        }
+        ltp::PropertyContext apc = ltp::PropertyContext::create(*attNode);
+        writeProperties(apc, props);
+        if (!ref.empty()) apc.set(kPtagAttachDataObject, ref);
+        ids.push_back(attNid);
+        rows.push_back(std::move(props));
       }
-      ids.push_back(attNid);
-      rows.push_back(std::move(props));
+      auto sub = node.createSubnode(kNidMessageAttachmentTable);
+      writeTable(*sub, *ctx.attachmentLayout, ids, rows);
     }
-    auto sub = node.createSubnode(kNidMessageAttachmentTable);
-    writeTable(*sub, *ctx.attachmentLayout, ids, rows);
+
+    // Last: every block of the message is written and none changes size any more (the size
+    // is a 4-byte value kept in its property record).
+    const std::int32_t size = sizeProperty(occupiedBytes(node));
+    pc.set(kPrMessageSize, size);
+    return size;
   } catch (const Error& e) {
     throw Error("writing message node " + hex(node.nid()) + ": " + e.what());
   }

@@ -33,7 +33,8 @@ struct MessageWriteContext {
 };
 
 // Writes `message` (already completed: see completeMessage) into `node`, whose data is empty.
-void writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteContext& ctx);
+// Returns the PR_MESSAGE_SIZE it recorded: the bytes the written message occupies.
+std::int32_t writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteContext& ctx);
 
 // The table layouts in the form the table context takes, and back.
 ltp::TableLayout toLtpLayout(const TableLayout& layout);

@@ -71,6 +71,7 @@ class StoreState {
   NameToIdMap names;
   bool namesDirty = false;
   bool closed = false;
+  bool created = false;
   std::string path;
   std::map<Nid, TableLayout> templates;
   std::unique_ptr<SearchQueue> search;
@@ -372,7 +373,7 @@ ndb::Nid Folder::addMessage(MessageModel m, std::optional<std::int32_t> messageF
     ctx.recipientLayout = &state_->templateLayout(kNidRecipientTemplate);
     ctx.attachmentLayout = &state_->templateLayout(kNidAttachmentTemplate);
     ctx.newMessageNid = [this] { return state_->newNid(ndb::kNidTypeNormalMessage); };
-    writeMessage(*node, m, ctx);
+    m.props.set(kPrMessageSize, writeMessage(*node, m, ctx));
     if (state_->names.size() != namesBefore) state_->namesDirty = true;
   }
   // The contents-table row repeats the message's own values.
@@ -417,6 +418,7 @@ std::unique_ptr<Store> Store::create(const std::string& path, std::string_view d
   state->db = ndb::NodeDatabase::create(path);
   state->uid = randomGuid();
   state->displayName = std::string(displayName);
+  state->created = true;
   StoreState& s = *state;
   try {
     auto entryIdOf = [&](Nid nid) { return encodeEntryId({s.uid, nid}); };
@@ -537,6 +539,7 @@ std::string Store::displayName() const { return state_->displayName; }
 Guid Store::providerUid() const { return state_->uid; }
 Bytes Store::entryId() const { return encodeEntryId({state_->uid, kNidMessageStore}); }
 bool Store::writable() const { return !state_->closed && state_->db->writable(); }
+bool Store::isNew() const { return state_->created; }
 
 Folder Store::rootFolder() {
   state_->requireOpen();

@@ -76,6 +76,10 @@ class Store {
   // The entry id naming the store itself.
   Bytes entryId() const;
   bool writable() const;
+  // True when this object made the file (create(), or openOrCreate() on a missing or empty file).
+  // Only such a store gets the default folders and their designations: a store that existed is
+  // someone's own, and its special folders are left as its owner's Outlook set them.
+  bool isNew() const;
 
   Folder rootFolder();  // the invisible root (node 0x122)
   Folder ipmRoot();     // "Top of Personal Folders": the root of the visible tree

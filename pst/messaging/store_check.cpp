@@ -8,6 +8,7 @@
 #include "pst/ltp/property_context.h"
 #include "pst/ltp/table_context.h"
 #include "pst/messaging/entry_id.h"
+#include "pst/messaging/message_properties.h"
 #include "pst/messaging/message_writer.h"
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store_tags.h"
@@ -52,6 +53,7 @@ class Checker {
     }
     checkMandatoryNodes();
     checkMessageStore();
+    sizesAreOccupiedBytes_ = hasCurrentContentsTemplate();
     for (const auto& [nid, parent] : parents_) {
       if (full()) return;
       const auto type = ndb::nidType(nid);
@@ -106,6 +108,22 @@ class Checker {
     } catch (const Error& e) {
       violation(what + ": " + e.what());
       return std::nullopt;
+    }
+  }
+
+  // Stores of Outlook 2010 and later (and ours) record each message's size as the bytes it
+  // occupies; older Outlook used another formula, which is no fault in its files. They are told
+  // apart by the contents-table template, which gained its last columns with Outlook 2010.
+  bool hasCurrentContentsTemplate() {
+    if (!db_.hasNode(kNidContentsTemplate)) return false;
+    try {
+      auto node = db_.openNode(kNidContentsTemplate);
+      const ltp::TableLayout layout = ltp::TableContext::open(*node).layout();
+      for (const auto& column : contentsTemplate().columns)
+        if (!layout.find(column.tag)) return false;
+      return true;
+    } catch (const Error&) {
+      return false;  // reported with the template itself
     }
   }
 
@@ -310,6 +328,7 @@ class Checker {
           ltp::PropertyContext pc = [&] { return ltp::PropertyContext::open(*att); }();
           if (auto tag = pc.tagOf(tagId(kPrAttachDataBin)); tag && *tag == kPrAttachDataBin)
             attachmentBytes += pc.storedSize(kPrAttachDataBin);
+          std::uint64_t embeddedBytes = 0;
           if (auto ref = pc.get(kPtagAttachDataObject)) {
             const Bytes* b = std::get_if<Bytes>(&*ref);
             if (!b || b->size() < 4) {
@@ -319,8 +338,10 @@ class Checker {
             } else {
               auto inner = att->openSubnode(embedded);
               checkMessage(*inner, what + " > attachment " + hex(rowId));
+              embeddedBytes = occupiedBytes(*inner);
             }
           }
+          if (sizesAreOccupiedBytes_) checkAttachmentSize(pc, embeddedBytes, what + ": attachment " + hex(rowId));
         }
       }
     }
@@ -329,7 +350,23 @@ class Checker {
       if (size && (*size < 0 || static_cast<std::uint64_t>(*size) < std::min<std::uint64_t>(attachmentBytes, INT32_MAX)))
         violation(what + ": message size " + std::to_string(*size) + " is below the " + std::to_string(attachmentBytes) +
                   " bytes of attachment data it holds");
+      else if (size && sizesAreOccupiedBytes_ && *size != sizeProperty(occupiedBytes(node)))
+        violation(what + ": message size " + std::to_string(*size) + " but the message occupies " +
+                  std::to_string(occupiedBytes(node)) + " bytes");
     }
+  }
+
+  void checkAttachmentSize(ltp::PropertyContext& pc, std::uint64_t embeddedBytes, const std::string& what) {
+    auto stored = pc.get(kPrAttachSize);
+    const auto* size = stored ? std::get_if<std::int32_t>(&*stored) : nullptr;
+    if (!size) return;  // optional
+    std::uint64_t expected = embeddedBytes;
+    for (const PropTag tag : pc.tags())
+      if (tag != kPtagAttachDataObject)
+        expected += ltp::fixedWidth(tagType(tag)) ? ltp::fixedWidth(tagType(tag)) : pc.storedSize(tag);
+    if (*size != sizeProperty(expected))
+      violation(what + ": attachment size " + std::to_string(*size) + " but its values and embedded message take " +
+                std::to_string(expected) + " bytes");
   }
 
   ndb::NodeDatabase& db_;
@@ -338,6 +375,7 @@ class Checker {
   Guid uid_;
   std::map<Nid, Nid> parents_;
   std::map<Nid, std::vector<Nid>> messagesIn_;
+  bool sizesAreOccupiedBytes_ = false;
 };
 
 }  // namespace

@@ -2,7 +2,8 @@
 // decode, the mandatory nodes and properties must be there, and the values that folders and
 // tables repeat must agree with the objects they describe (folder counts against contents
 // rows and message nodes, hierarchy rows against sub-folders, contents rows against messages,
-// attachment tables against attachment objects, message size against the attachment data).
+// attachment tables against attachment objects, message and attachment sizes against the bytes
+// they occupy where the store's generation records them so).
 //
 // One line per violation; an empty result means the store passed. Outlook-made stores pass: a
 // rule that Outlook's own files break is no rule here.

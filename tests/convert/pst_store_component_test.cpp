@@ -99,6 +99,54 @@ TEST(PstStoreComponent, FolderPathsResolveAndMissingOnesNameTheFirstMissingCompo
   EXPECT_NE(ErrorOf([&] { session->GetFolderFromPath(root); }), "no error");
 }
 
+// A store that existed is someone's own: no default folder is made or designated in it. The
+// Inbox and Sent Items of the folder rules are the folders it records, else top-level folders of
+// those names, else such folders made when a message or sub-folder first needs them.
+TEST(PstStoreComponent, ExistingStoresKeepTheirDefaultFolders) {
+  MAILFOLD_REQUIRE_SHARED();
+  TempDir dir;
+  const auto samples = sharedDir() / "samples" / "pst";
+  const auto message = WriteMessage(dir.path() / "src", "one");
+  struct Case {
+    const char* sample;
+    std::size_t inboxMessagesAfter;
+    std::size_t foldersMade;
+  };
+  for (const Case& c : {Case{"aranetic-flags-jane-doe.pst", 7, 0},   // recorded
+                        Case{"outlook365-backup.pst", 2, 0},         // by name only
+                        Case{"japanese-outlook-simple.pst", 1, 1}}) {  // neither: made when first used
+    SCOPED_TRACE(c.sample);
+    const auto path = dir.path() / c.sample;
+    fs::copy_file(samples / c.sample, path, fs::copy_options::overwrite_existing);
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+    std::size_t foldersBefore = 0;
+    std::optional<pst::ndb::Nid> inboxBefore;
+    {
+      auto before = pst::Store::open(path.string(), false);
+      foldersBefore = before->ipmRoot().children().size();
+      if (auto inbox = before->findDefaultFolder(6)) inboxBefore = inbox->nid();
+    }
+    PstStoreSessionFactory stores;
+    auto session = stores.CreateSession();
+    const auto store = session->LogonPstStore(path.string(), kDefaultStoreFormat, kName);
+    store->ValidateIPMTree();
+    const auto inbox = store->GetDefaultFolder(DefaultFolder::Inbox);
+    EXPECT_EQ(inbox->Name(), "Inbox");
+    EXPECT_EQ(store->GetDefaultFolder(DefaultFolder::SentItems)->Name(), "Sent Items");
+    EXPECT_EQ(store->IPMRootFolder()->Folders().size(), foldersBefore);  // nothing made yet
+    auto item = inbox->AddItem(kMailItemKind);
+    item->Import(message.string(), kImportRfc822);
+    item->Save();
+    session->Logoff();
+
+    auto after = pst::Store::open(path.string(), false);
+    EXPECT_EQ(after->folderByPath("Inbox").messages().size(), c.inboxMessagesAfter);
+    EXPECT_EQ(after->ipmRoot().children().size(), foldersBefore + c.foldersMade);
+    auto recorded = after->findDefaultFolder(6);
+    EXPECT_EQ(recorded ? std::optional<pst::ndb::Nid>(recorded->nid()) : std::nullopt, inboxBefore);
+  }
+}
+
 TEST(PstStoreComponent, ReadFlagIsAddedToTheImportersFlags) {
   TempDir dir;
   const auto sources = dir.path() / "src";

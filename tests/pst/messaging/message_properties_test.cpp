@@ -1,8 +1,18 @@
 // What the store decides for every message before writing it.
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "pst/ltp/property_context.h"
+#include "pst/ltp/table_context.h"
 #include "pst/messaging/message_properties.h"
+#include "pst/messaging/message_writer.h"
 #include "pst/messaging/property_tags.h"
+#include "pst/messaging/store.h"
+#include "pst/messaging/store_check.h"
+#include "pst/ndb/node_database.h"
+#include "support/paths.h"
+#include "support/temp_dir.h"
 
 namespace mailfold::pst {
 namespace {
@@ -29,7 +39,6 @@ TEST(CompleteMessage, AddsWhatTheRepairToolRequires) {
   EXPECT_EQ(p.getAs<Bytes>(kPrSearchKey)->size(), 16u);
   EXPECT_EQ(*p.getAs<std::int32_t>(kPrMessageFlags), 0);
   EXPECT_FALSE(*p.getAs<bool>(kPrHasAttach));
-  EXPECT_GT(*p.getAs<std::int32_t>(kPrMessageSize), 0);
 }
 
 TEST(CompleteMessage, KeepsWhatTheCallerSet) {
@@ -93,30 +102,86 @@ TEST(CompleteMessage, DisplayLinesSummariseTheRecipientsWhenMissing) {
   EXPECT_EQ(*m.props.getAs<std::string>(kPrDisplayBcc), "");
 }
 
-TEST(MessageSize, CountsStoredBytesOfEveryPartToAnyDepth) {
-  MessageModel small = withAttachment(Bytes(100, 1));
-  MessageModel big = withAttachment(Bytes(100100, 1));
-  completeMessage(small, FileTime{1});
-  completeMessage(big, FileTime{1});
-  EXPECT_EQ(*big.props.getAs<std::int32_t>(kPrMessageSize) - *small.props.getAs<std::int32_t>(kPrMessageSize), 100000);
-  EXPECT_EQ(*big.attachments[0].props.getAs<std::int32_t>(kPrAttachSize) -
-                *small.attachments[0].props.getAs<std::int32_t>(kPrAttachSize),
-            100000);
+// The size of a message is the bytes it occupies, as Outlook 2010 to 365 record it: first the
+// formula against Outlook's own files, then every kind of message we write against the formula.
+TEST(MessageSize, IsTheBytesTheMessageOccupiesAsOutlookRecordsIt) {
+  MAILFOLD_REQUIRE_SHARED();
+  int outlookMessages = 0;
+  for (const char* name : {"aranetic-flags-jane-doe.pst", "aranetic-multiple-to-cc.pst", "outlook365-backup.pst",
+                           "japanese-outlook-alpha-beta-gamma-delta.pst", "ruby-msg-msg-in-msg.pst", "pstsdk-sample1.pst"}) {
+    auto db = ndb::NodeDatabase::open((test::sharedDir() / "samples" / "pst" / name).string());
+    for (const auto& info : db->nodes()) {
+      if (ndb::nidType(info.nid) != ndb::kNidTypeNormalMessage) continue;
+      auto node = db->openNode(info.nid);
+      EXPECT_EQ(std::get<std::int32_t>(*ltp::PropertyContext::open(*node).get(kPrMessageSize)),
+                static_cast<std::int32_t>(occupiedBytes(*node)))
+          << name << " message " << hex(info.nid);
+      ++outlookMessages;
+    }
+  }
+  EXPECT_GE(outlookMessages, 12);
 
-  // An attached message inside an attached message counts towards the outer size.
-  auto inner = std::make_shared<MessageModel>(withAttachment(Bytes(5000, 2)));
-  auto middle = std::make_shared<MessageModel>();
-  middle->attachments.push_back(Attachment{{}, inner});
-  MessageModel outer;
-  outer.attachments.push_back(Attachment{{}, middle});
-  completeMessage(outer, FileTime{1});
-  EXPECT_GT(*outer.props.getAs<std::int32_t>(kPrMessageSize), 5000);
-  EXPECT_EQ(*outer.attachments[0].props.getAs<std::int32_t>(kPrAttachMethod), kAttachEmbeddedMessage);
-  EXPECT_FALSE(inner->props.has(kPrSearchKey));  // the caller's embedded model is left alone...
-  const MessageModel& completedInner = *outer.attachments[0].embedded->attachments[0].embedded;
-  EXPECT_TRUE(completedInner.props.has(kPrSearchKey));  // ...the stored copy is completed
-  // The size recorded equals the size recomputed from the completed message.
-  EXPECT_EQ(*outer.props.getAs<std::int32_t>(kPrMessageSize), messageSize(outer));
+  test::TempDir dir;
+  const std::string path = dir.str() + "/sizes.pst";
+  std::vector<ndb::Nid> written;
+  {
+    auto store = Store::create(path, "Sizes");
+    Folder box = store->ipmRoot().addChild("Box");
+    MessageModel plain;
+    plain.props.set(kPrSubject, std::string("plain"));
+    plain.props.set(kPrBody, std::string(3000, 'p'));
+    written.push_back(box.addMessage(plain));
+    // HTML with an inline image and a by-value attachment large enough for a data tree.
+    MessageModel html = withAttachment(Bytes(30000, 7));
+    html.props.set(kPrHtml, Bytes(500, 'h'));
+    Attachment image;
+    image.props.set(kPrAttachLongFilename, std::string("i.png"));
+    image.props.set(kPrAttachmentHidden, true);
+    image.props.set(kPrAttachDataBin, Bytes(900, 3));
+    html.attachments.push_back(std::move(image));
+    written.push_back(box.addMessage(html));
+    // A message in a message in a message.
+    auto inner = std::make_shared<MessageModel>(withAttachment(Bytes(9000, 2)));
+    auto middle = std::make_shared<MessageModel>();
+    middle->props.set(kPrSubject, std::string("middle"));
+    middle->attachments.push_back(Attachment{{}, inner});
+    MessageModel outer;
+    outer.attachments.push_back(Attachment{{}, middle});
+    written.push_back(box.addMessage(outer));
+    store->close();
+  }
+  auto db = ndb::NodeDatabase::open(path);
+  // Every level: the message's size, its attachments' sizes and the object references.
+  std::function<std::int32_t(ndb::Node&)> checkLevel = [&](ndb::Node& node) {
+    const auto size = std::get<std::int32_t>(*ltp::PropertyContext::open(node).get(kPrMessageSize));
+    EXPECT_EQ(size, static_cast<std::int32_t>(occupiedBytes(node))) << hex(node.nid());
+    for (ndb::Nid sub : node.subnodeIds()) {
+      if (ndb::nidType(sub) != ndb::kNidTypeAttachment) continue;
+      auto att = node.openSubnode(sub);
+      auto pc = ltp::PropertyContext::open(*att);
+      std::uint64_t expected = 0;
+      for (PropTag tag : pc.tags())
+        if (tag != kPtagAttachDataObject) expected += ltp::fixedWidth(tagType(tag)) ? ltp::fixedWidth(tagType(tag)) : pc.storedSize(tag);
+      if (auto ref = pc.get(kPtagAttachDataObject)) {
+        const Bytes& b = std::get<Bytes>(*ref);
+        auto embedded = att->openSubnode(load<std::uint32_t>(b.data()));
+        const std::int32_t embeddedSize = checkLevel(*embedded);
+        EXPECT_EQ(load<std::uint32_t>(b.data() + 4), static_cast<std::uint32_t>(embeddedSize));
+        expected += static_cast<std::uint64_t>(embeddedSize);
+      }
+      EXPECT_EQ(std::get<std::int32_t>(*pc.get(kPrAttachSize)), static_cast<std::int32_t>(expected)) << hex(sub);
+    }
+    return size;
+  };
+  auto contents = db->openNode(ndb::makeNid(ndb::kNidTypeContentsTable, ndb::nidIndex(db->parentOf(written[0]))));
+  ltp::TableContext table = ltp::TableContext::open(*contents);
+  for (std::uint32_t i = 0; i < written.size(); ++i) {
+    auto node = db->openNode(written[i]);
+    const std::int32_t size = checkLevel(*node);
+    EXPECT_GT(size, i == 1 ? 30000 : 0);
+    EXPECT_EQ(std::get<std::int32_t>(table.readRow(*table.rowIndex(written[i])).at(kPrMessageSize)), size);
+  }
+  EXPECT_EQ(checkStore(path), std::vector<std::string>{});
 }
 
 TEST(RowFor, CopiesExactlyTheTemplateColumnsTheObjectHas) {

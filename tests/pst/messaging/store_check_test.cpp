@@ -135,8 +135,13 @@ TEST(StoreCheck, ReportsContentsRowsThatDisagreeWithTheirMessage) {
     auto node = db.openNode(s.messages[1]);
     ltp::PropertyContext::open(*node).set(kPrSubject, std::string("Changed behind the table's back"));
     db.deleteNode(s.messages[3]);
+    // A size that is not what the message occupies (the repair tool recomputes it).
+    auto sized = db.openNode(s.messages[2]);
+    auto pc = ltp::PropertyContext::open(*sized);
+    pc.set(kPrMessageSize, std::get<std::int32_t>(*pc.get(kPrMessageSize)) + 1);
   });
   const auto v = checkStore(s.path);
+  EXPECT_TRUE(mentions(v, "message " + hex(s.messages[2]) + ": message size")) << joined(v);
   EXPECT_TRUE(mentions(v, "0x0037001F = \"Subject 1\" but the message has \"Changed behind the table's back\"")) << joined(v);
   EXPECT_TRUE(mentions(v, "names no message of this folder")) << joined(v);
 }

@@ -26,15 +26,16 @@ std::vector<std::string> MessageFilesOf(const std::vector<std::string>& queued) 
 
 // The store could not be opened or prepared: one message box with the real cause and what to do,
 // and every message file of the folder listed in the log, so that the log says what is missing.
+constexpr const char* kCheckTheStoreFile =
+    "Check that the folder exists and can be written to, that the disk has free space, and that an existing "
+    "file of this name is an intact store file; then start the conversion again.";
+
 void ReportStoreFailure(ConversionScreen& screen, const std::string& cause, const std::vector<std::string>& queued,
-                        FolderOutcome& outcome) {
+                        FolderOutcome& outcome, const char* whatToDo = kCheckTheStoreFile) {
   outcome.ending = FolderEnding::StoreFailed;
   outcome.error = cause;
-  screen.ShowMessage(std::string(kSessionErrorFirstLine) + "\r\n" + cause + "\r\n" +
-                         "Check that the folder exists and can be written to, that the disk has free space, and "
-                         "that an existing file of this name is an intact store file; then start the conversion "
-                         "again. The messages that were not converted are listed in " +
-                         outcome.logPath + ".",
+  screen.ShowMessage(std::string(kSessionErrorFirstLine) + "\r\n" + cause + "\r\n" + whatToDo +
+                         " The messages that were not converted are listed in " + outcome.logPath + ".",
                      kSessionErrorTitle, MessageIcon::Information, MessageButtons::Ok);
   LogAppender log(outcome.logPath);
   for (const auto& path : MessageFilesOf(queued)) {
@@ -156,6 +157,12 @@ FolderOutcome FolderConversion::StartMigration(const std::string& folderName, co
   try {
     const auto store = session->LogonPstStore(storePath, kDefaultStoreFormat, storeName);
     entryId = store->EntryID();
+  } catch (const StorePasswordError& error) {
+    ReportStoreFailure(screen_, "The store file " + storePath + " was left as it was: " + error.what(), queuedFiles,
+                       outcome,
+                       "Start the conversion again and give the store's password when asked, or choose another "
+                       "store file.");
+    return outcome;
   } catch (const std::exception& error) {
     ReportStoreFailure(screen_, "The store file " + storePath + " could not be opened or created: " + error.what(),
                        queuedFiles, outcome);

@@ -269,9 +269,9 @@ std::string FirstComponentOf(const std::string& path) {
 
 class PstSession : public StoreSession {
  public:
-  PstSession(CommitPolicy policy, PstStoreSessionFactory::Clock clock,
+  PstSession(CommitPolicy policy, PstStoreSessionFactory::Clock clock, PstStoreSessionFactory::PasswordSource passwords,
              std::function<std::shared_ptr<PstStoreSessionFactory::Ledger>(const std::string&)> ledgerFor)
-      : policy_(policy), clock_(std::move(clock)), ledgerFor_(std::move(ledgerFor)) {}
+      : policy_(policy), clock_(std::move(clock)), passwords_(std::move(passwords)), ledgerFor_(std::move(ledgerFor)) {}
 
   // A session dropped without Logoff (a failure path of the caller) still commits what it saved.
   ~PstSession() override {
@@ -295,9 +295,22 @@ class PstSession : public StoreSession {
     open->clock = clock_;
     open->ledger = ledgerFor_(path);
     try {
-      open->store = pst::Store::openOrCreate(path, displayName);
+      try {
+        open->store = pst::Store::openOrCreate(path, displayName);
+      } catch (const pst::PasswordError& refused) {
+        // Asked only once the store is known to need it; the file is untouched until it matches.
+        const auto password = passwords_ ? passwords_(path) : std::nullopt;
+        if (!password) throw StorePasswordError(refused.what());
+        try {
+          open->store = pst::Store::openOrCreate(path, displayName, password);
+        } catch (const pst::PasswordError& wrong) {
+          throw StorePasswordError(wrong.what());
+        }
+      }
       if (!open->store->writable()) throw StoreError("the file is open read-only");
       open->entryId = HexOf(open->store->entryId());
+    } catch (const StoreError&) {
+      throw;
     } catch (const std::exception& error) {
       throw StoreError(error.what());
     }
@@ -343,6 +356,7 @@ class PstSession : public StoreSession {
  private:
   CommitPolicy policy_;
   PstStoreSessionFactory::Clock clock_;
+  PstStoreSessionFactory::PasswordSource passwords_;
   std::function<std::shared_ptr<PstStoreSessionFactory::Ledger>(const std::string&)> ledgerFor_;
   std::shared_ptr<OpenPstStore> open_;
   std::shared_ptr<MessageStore> store_;
@@ -356,7 +370,7 @@ PstStoreSessionFactory::PstStoreSessionFactory(CommitPolicy policy, Clock clock)
 }
 
 std::unique_ptr<StoreSession> PstStoreSessionFactory::CreateSession() {
-  return std::make_unique<PstSession>(policy_, clock_, [this](const std::string& path) {
+  return std::make_unique<PstSession>(policy_, clock_, passwords_, [this](const std::string& path) {
     auto& ledger = ledgers_[path];
     if (!ledger) ledger = std::make_shared<Ledger>();
     return ledger;

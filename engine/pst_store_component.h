@@ -23,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,14 @@ struct CommitPolicy {
 class PstStoreSessionFactory : public StoreSessionFactory {
  public:
   using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  // Asked for the password of a store file protected by one, once per logon; nothing means the
+  // user gave none (cancelled, or no way to ask).
+  using PasswordSource = std::function<std::optional<std::string>(const std::string& storePath)>;
 
   explicit PstStoreSessionFactory(CommitPolicy policy = {}, Clock clock = std::chrono::steady_clock::now);
+
+  // Without a source, stores protected by a password are not added to.
+  void SetPasswordSource(PasswordSource source) { passwords_ = std::move(source); }
 
   std::unique_ptr<StoreSession> CreateSession() override;
 
@@ -63,6 +70,7 @@ class PstStoreSessionFactory : public StoreSessionFactory {
  private:
   CommitPolicy policy_;
   Clock clock_;
+  PasswordSource passwords_;
   std::map<std::string, std::shared_ptr<Ledger>> ledgers_;  // by store path as given to the logon
 };
 

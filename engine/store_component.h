@@ -29,6 +29,13 @@ class StoreError : public std::runtime_error {
   std::string description() const { return what(); }
 };
 
+// LogonPstStore's error for a store protected by a password when none, or another one, was given.
+// The store file is untouched.
+class StorePasswordError : public StoreError {
+ public:
+  using StoreError::StoreError;
+};
+
 // The description GetFolderFromPath raises for a missing folder.
 std::string FolderDoesNotExistDescription(const std::string& missingName);
 

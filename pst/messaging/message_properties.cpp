@@ -7,6 +7,7 @@
 #include "pst/messaging/entry_id.h"
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store_tags.h"
+#include "pst/messaging/utf16.h"
 
 namespace mailfold::pst {
 namespace {
@@ -108,6 +109,10 @@ void completeMessage(MessageModel& m, FileTime now, std::optional<std::int32_t> 
   } else if (const auto* f = p.getAs<std::int32_t>(kPrMessageFlags)) {
     flags = *f;
   }
+  // Outlook's list views show the start of the body from this property of its own.
+  if (const std::string* body = p.getAs<std::string>(kPrBody); body && !body->empty())
+    p.set(kPrPstBodyPrefix, utf8PrefixInUtf16Units(*body, kBodyPrefixUnits));
+
   const bool hasAttachments = !m.attachments.empty();
   flags = hasAttachments ? (flags | kMsgFlagHasAttach) : (flags & ~kMsgFlagHasAttach);
   p.set(kPrMessageFlags, flags);
@@ -124,8 +129,10 @@ void completeMessage(MessageModel& m, FileTime now, std::optional<std::int32_t> 
     if (a.embedded) {
       a.props.erase(kPrAttachDataBin);
       // The caller may still hold the embedded model: complete a copy, never the caller's.
+      // An attached message is always read, as in Outlook's own stores.
       auto own = std::make_shared<MessageModel>(*a.embedded);
-      completeMessage(*own, now, std::nullopt);
+      const auto* innerFlags = own->props.getAs<std::int32_t>(kPrMessageFlags);
+      completeMessage(*own, now, (innerFlags ? *innerFlags : 0) | kMsgFlagRead);
       a.embedded = std::move(own);
     }
   }

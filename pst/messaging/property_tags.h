@@ -80,6 +80,10 @@ inline constexpr PropTag kPrReplyRecipientEntries = makeTag(0x004F, kPtBinary);
 inline constexpr PropTag kPrReplyRecipientNames = makeTag(0x0050, kPtUnicode);
 
 // ---- Message: bodies ----
+// PR_PST_BODY_PREFIX: the start of the plain body (kBodyPrefixUnits UTF-16 units), which the
+// store keeps beside every body.
+inline constexpr PropTag kPrPstBodyPrefix = makeTag(0x6619, kPtUnicode);
+inline constexpr std::size_t kBodyPrefixUnits = 255;
 inline constexpr PropTag kPrBody = makeTag(0x1000, kPtUnicode);
 inline constexpr PropTag kPrHtml = makeTag(0x1013, kPtBinary);
 inline constexpr PropTag kPrNativeBody = makeTag(0x1016, kPtInt32);

@@ -18,6 +18,7 @@
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store_tags.h"
 #include "pst/messaging/template_tables.h"
+#include "pst/ndb/crc.h"
 #include "pst/ndb/node_database.h"
 
 namespace mailfold::pst {
@@ -50,14 +51,33 @@ constexpr Nid kNidSpamSearchFolder = 0x2223;
 constexpr const char* kIpmSubtreeName = "Top of Personal Folders";
 
 // A store password only asks Outlook to prompt for it; adding to such a store behind the
-// owner's back would defeat the point, so it is refused.
-void refuseIfPasswordProtected(ndb::NodeDatabase& db, const std::string& path) {
+// owner's back would defeat the point, so only the holder of the password may add to it.
+void requirePassword(ndb::NodeDatabase& db, const std::string& path, const std::optional<std::string>& password) {
   if (!db.hasNode(kNidMessageStore)) return;  // reported by the open itself
   auto node = db.openNode(kNidMessageStore);
   const auto v = ltp::PropertyContext::open(*node).get(kPrPstPassword);
   const std::int32_t* crc = v ? std::get_if<std::int32_t>(&*v) : nullptr;
-  if (crc && *crc != 0)
-    throw Error("cannot add to store " + path + ": it is protected by a password");
+  if (!crc || *crc == 0) return;
+  if (!password)
+    throw PasswordError("cannot add to store " + path + ": it is protected by a password", false);
+  if (!Store::passwordMatches(*password, static_cast<std::uint32_t>(*crc)))
+    throw PasswordError("cannot add to store " + path + ": the password is not the store's password", true);
+}
+
+// The Latin-1 bytes of UTF-8 text whose characters all have one.
+std::optional<std::string> latin1Of(std::string_view utf8) {
+  std::string out;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<std::uint8_t>(utf8[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if ((c == 0xC2 || c == 0xC3) && i + 1 < utf8.size() && (static_cast<std::uint8_t>(utf8[i + 1]) & 0xC0) == 0x80) {
+      out += static_cast<char>(((c & 0x03) << 6) | (static_cast<std::uint8_t>(utf8[++i]) & 0x3F));
+    } else {
+      return std::nullopt;
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -501,20 +521,29 @@ std::unique_ptr<Store> Store::create(const std::string& path, std::string_view d
   return std::unique_ptr<Store>(new Store(std::move(state)));
 }
 
-std::unique_ptr<Store> Store::open(const std::string& path, bool writable) {
+bool Store::passwordMatches(std::string_view password, std::uint32_t recorded) {
+  auto crcOf = [](std::string_view bytes) {
+    return ndb::crc32(ByteView(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  };
+  if (crcOf(password) == recorded) return true;
+  const auto latin1 = latin1Of(password);
+  return latin1 && *latin1 != password && crcOf(*latin1) == recorded;
+}
+
+std::unique_ptr<Store> Store::open(const std::string& path, bool writable, const std::optional<std::string>& password) {
   // A store we may not add to is turned away before the writable open, which may already
   // tidy the file (cut off an unfinished transaction, rebuild untrusted maps).
   if (writable) {
     auto reader = ndb::NodeDatabase::open(path, ndb::OpenMode::kReadOnly);
     if (!reader->format().unicode)
       throw Error("cannot add to store " + path + ": it is in the old 32-bit (ANSI) format, which can be read but not changed");
-    refuseIfPasswordProtected(*reader, path);
+    requirePassword(*reader, path, password);
   }
   auto state = std::make_unique<StoreState>();
   state->path = path;
   state->db = ndb::NodeDatabase::open(path, writable ? ndb::OpenMode::kReadWrite : ndb::OpenMode::kReadOnly);
   StoreState& s = *state;
-  if (writable) refuseIfPasswordProtected(*s.db, path);  // again, now that the file is ours
+  if (writable) requirePassword(*s.db, path, password);  // again, now that the file is ours
   try {
     if (!s.db->hasNode(kNidMessageStore)) throw Error("it has no message store object (node 0x21)");
     auto uid = s.propertyAs<Bytes>(kNidMessageStore, kPrRecordKey);
@@ -529,9 +558,10 @@ std::unique_ptr<Store> Store::open(const std::string& path, bool writable) {
   return std::unique_ptr<Store>(new Store(std::move(state)));
 }
 
-std::unique_ptr<Store> Store::openOrCreate(const std::string& path, std::string_view displayName) {
+std::unique_ptr<Store> Store::openOrCreate(const std::string& path, std::string_view displayName,
+                                           const std::optional<std::string>& password) {
   std::error_code ec;
-  if (std::filesystem::exists(path, ec) && !isEmptyFile(path)) return open(path, true);
+  if (std::filesystem::exists(path, ec) && !isEmptyFile(path)) return open(path, true, password);
   return create(path, displayName);
 }
 

@@ -54,6 +54,18 @@ class Folder {
   ndb::Nid nid_;
 };
 
+// A writable open of a store protected by a password, refused because no password or another
+// one was given. The file is left as it was.
+class PasswordError : public Error {
+ public:
+  PasswordError(const std::string& what, bool given) : Error(what), given_(given) {}
+  // False when no password was given (ask for one), true when the given one did not match.
+  bool passwordWasGiven() const { return given_; }
+
+ private:
+  bool given_;
+};
+
 class Store {
  public:
   // Writes a new, empty store at `path` (replacing nothing: throws when a non-empty file exists;
@@ -61,12 +73,20 @@ class Store {
   // the folders every store has.
   static std::unique_ptr<Store> create(const std::string& path, std::string_view displayName);
   // Opens an existing store. Throws Error naming the file and the reason when it is not one.
-  // Writable opens refuse, leaving the file as it was: 32-bit (ANSI) stores, stores protected
-  // by a password, and stores another writer has open ("the store is in use").
-  static std::unique_ptr<Store> open(const std::string& path, bool writable);
+  // Writable opens refuse, leaving the file as it was: 32-bit (ANSI) stores, stores another
+  // writer has open ("the store is in use"), and stores protected by a password unless
+  // `password` is theirs (PasswordError). Reading needs no password, as for Outlook's own
+  // format: the password only asks a client to prompt, it encrypts nothing.
+  static std::unique_ptr<Store> open(const std::string& path, bool writable,
+                                     const std::optional<std::string>& password = std::nullopt);
   // Opens the store at `path` for adding, creating it with `displayName` when the file does not
   // exist or is empty.
-  static std::unique_ptr<Store> openOrCreate(const std::string& path, std::string_view displayName);
+  static std::unique_ptr<Store> openOrCreate(const std::string& path, std::string_view displayName,
+                                             const std::optional<std::string>& password = std::nullopt);
+  // True when `password` is the one whose checksum a store records (PR_PST_PASSWORD): the
+  // format's CRC-32 of its bytes. Outlook's bytes for characters beyond ASCII are not
+  // documented; the UTF-8 bytes and, where every character has one, the Latin-1 bytes count.
+  static bool passwordMatches(std::string_view password, std::uint32_t recorded);
   ~Store();
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;

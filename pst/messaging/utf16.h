@@ -31,6 +31,9 @@ inline void appendUtf8(std::string& out, std::uint32_t cp) {
 
 // Invalid UTF-8 sequences become U+FFFD: text is never dropped or cut short.
 Bytes utf8ToUtf16le(std::string_view utf8);
+// The longest start of `utf8` that takes at most `units` UTF-16 code units (Outlook's measure of
+// a text's length), never ending inside a character.
+std::string utf8PrefixInUtf16Units(std::string_view utf8, std::size_t units);
 // nullopt when the bytes are not valid UTF-16LE (odd length, unpaired surrogate).
 std::optional<std::string> utf16leToUtf8(ByteView utf16);
 // As above, but unpaired surrogates become U+FFFD and a trailing odd byte is dropped.

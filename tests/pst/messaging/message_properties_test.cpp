@@ -29,7 +29,20 @@ MessageModel withAttachment(Bytes data) {
 
 TEST(CompleteMessage, AddsWhatTheRepairToolRequires) {
   MessageModel m;
+  // A body prefix of 255 UTF-16 units never splits the pair of U+1F600 at units 254 and 255.
+  m.props.set(kPrBody, std::string(253, 'a') + "é\xF0\x9F\x98\x80" + std::string(50, 'b'));
+  auto attached = std::make_shared<MessageModel>();
+  attached->props.set(kPrMessageFlags, kMsgFlagUnmodified);
+  m.attachments.push_back(Attachment{{}, attached});
   completeMessage(m, FileTime{1234});
+  EXPECT_EQ(*m.props.getAs<std::string>(kPrPstBodyPrefix), std::string(253, 'a') + "é");
+  // Attached messages are read, whatever the source said.
+  EXPECT_EQ(*m.attachments[0].embedded->props.getAs<std::int32_t>(kPrMessageFlags), kMsgFlagUnmodified | kMsgFlagRead);
+  m.attachments.clear();
+  m.props.erase(kPrBody);
+  m.props.erase(kPrPstBodyPrefix);
+  completeMessage(m, FileTime{1234});
+  EXPECT_FALSE(m.props.has(kPrPstBodyPrefix));
   const PropertyBag& p = m.props;
   EXPECT_EQ(*p.getAs<std::string>(kPrMessageClass), "IPM.Note");
   EXPECT_EQ(*p.getAs<std::int32_t>(kPrMessageStatus), 0);

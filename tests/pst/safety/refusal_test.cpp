@@ -8,7 +8,11 @@
 
 #include <random>
 
+#include <map>
+
+#include "pst/messaging/property_tags.h"
 #include "pst/messaging/store.h"
+#include "pst/ndb/crc.h"
 #include "pst/messaging/store_check.h"
 #include "safety_fixture.h"
 #include "support/temp_dir.h"
@@ -18,13 +22,14 @@ namespace {
 
 // Tries each way the program opens a store for adding; each must throw an Error containing
 // `expected`, and the file must not change.
-void expectRefusedForAdding(const std::string& path, const std::string& expected) {
+void expectRefusedForAdding(const std::string& path, const std::string& expected,
+                            const std::optional<std::string>& password = std::nullopt) {
   const std::string before = fileBytes(path);
   for (int way = 0; way < 2; ++way) {
     SCOPED_TRACE(way == 0 ? "open" : "openOrCreate");
     try {
-      if (way == 0) Store::open(path, true);
-      else Store::openOrCreate(path, "New");
+      if (way == 0) Store::open(path, true, password);
+      else Store::openOrCreate(path, "New", password);
       ADD_FAILURE() << path << " was opened for adding";
     } catch (const Error& e) {
       EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
@@ -47,19 +52,45 @@ TEST(Refusals, AnsiStoresAreReadButNotAddedTo) {
   }
 }
 
-TEST(Refusals, PasswordProtectedStoresAreNotAddedTo) {
+// A store password asks for the password before anything is added; without it, or with another
+// one, the file stays as it was. The passwords known for the samples are those their original
+// file names carried.
+TEST(Refusals, PasswordProtectedStoresAreAddedToOnlyWithTheirPassword) {
   MAILFOLD_REQUIRE_SHARED();
+  const std::map<std::string, std::string> known = {{"pst2john-outlook2010-openwall-password.pst", "openwall"},
+                                                    {"pst2john-2003-unicode-no-encryption-b.pst", "quickquick12"},
+                                                    {"pst2john-2003-unicode-high-encryption-b.pst", "cheechNchong"}};
   test::TempDir dir;
-  int protectedStores = 0;
+  int protectedStores = 0, opened = 0;
   for (const std::string& name : allSamples()) {
     const std::string path = copySample(name, dir.path() / name);
     if (refusalReason(path) != "password") continue;
     SCOPED_TRACE(name);
     ++protectedStores;
     expectRefusedForAdding(path, "protected by a password");
+    expectRefusedForAdding(path, "the password is not the store's password", std::string("openwall2"));
+    try {
+      Store::open(path, true);
+    } catch (const PasswordError& e) {
+      EXPECT_FALSE(e.passwordWasGiven());
+    }
     EXPECT_NO_THROW(Store::open(path, false)->ipmRoot());  // reading still works
+    const auto password = known.find(name);
+    if (password == known.end()) continue;
+    {
+      auto store = Store::open(path, true, password->second);
+      MessageModel m;
+      m.props.set(kPrSubject, std::string("added with the password"));
+      store->ipmRoot().addChild("Added").addMessage(m);
+      store->close();
+    }
+    for (const auto& v : checkStore(path)) ADD_FAILURE() << v;
+    EXPECT_EQ(Store::open(path, false)->folderByPath("Added").contentCount(), 1);
+    ++opened;
   }
   EXPECT_GE(protectedStores, 5);  // the Unicode ones with a password among the samples
+  EXPECT_EQ(opened, 3);
+  EXPECT_TRUE(Store::passwordMatches("caf\xC3\xA9", ndb::crc32(ByteView(reinterpret_cast<const std::uint8_t*>("caf\xE9"), 4))));
 }
 
 TEST(Refusals, FilesThatAreNoStoresAreNeverOverwritten) {

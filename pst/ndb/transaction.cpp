@@ -291,7 +291,7 @@ void Database::commit() {
     newSpace_.clear();
     allocator_.writeMaps(*file_);
     // The density list follows the maps just written. Its page id is the next one, not taken:
-    // nothing refers to the page by id (Outlook's carry ids at or just past its bidNextP).
+    // nothing refers to the page by id (Outlook's carry ids just past its bidNextP).
     if (keepsDensityList_) file_->write(kDListOffset, encodeDListPage(allocator_.densityList(), header_.bidNextP));
     file_->flush();
     header_.root.amapFree = allocator_.freeBytes();

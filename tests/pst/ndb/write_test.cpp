@@ -46,13 +46,6 @@ void expectClean(const std::string& path, bool fullBlocks = false) {
   for (const auto& v : checkNdb(path, o)) ADD_FAILURE() << v;
 }
 
-// The density list in the file, its trailer checked.
-DListPage densityList(const File& f) {
-  const Bytes raw = f.read(kDListOffset, kPageSize, "density list");
-  EXPECT_EQ(checkPage(Format{}, raw, PageType::kDList, decodePageTrailer(Format{}, raw).bid, kDListOffset), "");
-  return decodeDListPage(Format{}, raw);
-}
-
 // The list Outlook writes, against the AMap pages in the file: empty, no flag, for one section;
 // otherwise every AMap but the last (the current page) with the free units its bits show, most
 // free first, as many as the page holds, flagged complete.
@@ -64,7 +57,9 @@ void expectOutlookDensityList(const std::string& path) {
     const Bytes bits = f->read(0x4400 + s * 253952, 496, "AMap");
     free.push_back(static_cast<std::uint16_t>(std::accumulate(bits.begin(), bits.end(), 0, [](int n, std::uint8_t b) { return n + 8 - std::popcount(b); })));
   }
-  const DListPage d = densityList(*f);
+  const Bytes raw = f->read(kDListOffset, kPageSize, "density list");
+  EXPECT_EQ(checkPage(Format{}, raw, PageType::kDList, decodePageTrailer(Format{}, raw).bid, kDListOffset), "");
+  const DListPage d = decodeDListPage(Format{}, raw);
   if (sections == 1) {
     EXPECT_EQ(d.flags, 0);
     EXPECT_EQ(d.currentPage, 0u);

@@ -174,7 +174,7 @@ std::uint64_t Allocator::freeBytes() const {
 
 bool Allocator::dirty() const { return std::find(dirty_.begin(), dirty_.end(), true) != dirty_.end(); }
 
-void Allocator::writeMaps(File& file, std::uint64_t dlistBid) {
+void Allocator::writeMaps(File& file) {
   for (std::uint64_t s = 0; s < bits_.size(); ++s) {
     const std::uint64_t ib = amapOffset(s);
     if (fixedToWrite_[s]) {
@@ -209,14 +209,32 @@ void Allocator::writeMaps(File& file, std::uint64_t dlistBid) {
       Bytes page(bits_[s].begin(), bits_[s].end());
       sealPage(page, PageType::kAMap, ib, ib);
       file.write(ib, page);
+      std::uint32_t used = 0;
+      for (std::uint8_t x : bits_[s]) used += static_cast<std::uint32_t>(std::popcount(x));
+      freeUnits_[s] = kAMapBits - used;
       dirty_[s] = false;
     }
   }
-  // The density list, as Outlook leaves it in the stores it writes: empty, so that a reader
-  // that uses it rebuilds it from the AMaps. It carries the next page id without taking it.
-  Bytes dl(kPageSize, 0);
-  sealPage(dl, PageType::kDList, dlistBid, kDListOffset);
-  file.write(kDListOffset, dl);
+}
+
+DListPage Allocator::densityList() const {
+  DListPage list;
+  // One section: Outlook leaves the list empty, no flag set (every Outlook store of one
+  // section has it so).
+  if (bits_.size() < 2) return list;
+  // More: Outlook 2007 and later list every AMap but the last, backfill complete. The last AMap
+  // is the one the next allocation goes to (the current page); the others follow most free
+  // first, as the format orders them ("ascending density"), ties in file order. A page holds
+  // 119 entries: in a larger store the 119 with the most room are the ones worth listing.
+  list.flags = kDListBackfillComplete;
+  list.currentPage = static_cast<std::uint32_t>(bits_.size() - 1);
+  std::vector<std::uint32_t> order;
+  for (std::uint32_t s = 0; s + 1 < bits_.size() && s <= kDListMaxAMapIndex; ++s) order.push_back(s);
+  const std::size_t keep = std::min(order.size(), dlistCapacity(Format{true}));
+  std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(keep), order.end(),
+                    [&](std::uint32_t a, std::uint32_t b) { return freeUnits_[a] != freeUnits_[b] ? freeUnits_[a] > freeUnits_[b] : a < b; });
+  for (std::size_t i = 0; i < keep; ++i) list.entries.push_back({order[i], static_cast<std::uint16_t>(freeUnits_[order[i]])});
+  return list;
 }
 
 }  // namespace mailfold::pst::ndb

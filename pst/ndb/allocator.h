@@ -12,6 +12,7 @@
 
 #include "pst/bytes.h"
 #include "pst/ndb/format.h"
+#include "pst/ndb/page.h"
 
 namespace mailfold::pst::ndb {
 
@@ -47,10 +48,13 @@ class Allocator {
   std::uint64_t freeBytes() const;  // from the bits: what the header's cbAMapFree must say
   bool dirty() const;
 
-  // Writes every changed AMap page, the PMap/FMap/FPMap pages of new sections, and the
-  // density list (page id `dlistBid`). Call only when the header already tells readers not
-  // to trust the maps.
-  void writeMaps(File& file, std::uint64_t dlistBid);
+  // Writes every changed AMap page and the PMap/FMap/FPMap pages of new sections. The free
+  // count of each AMap written is taken again from its bits, so freeBytes() and densityList()
+  // say what the pages on disk say. Call only when the header already tells readers not to
+  // trust the maps.
+  void writeMaps(File& file);
+  // The density list as Outlook writes it for these maps (see allocator.cpp).
+  DListPage densityList() const;
 
   const std::array<std::uint8_t, 496>& sectionBits(std::uint64_t i) const { return bits_[i]; }
 

@@ -133,6 +133,9 @@ class Database final : public NodeDatabase, public PageIo {
   std::vector<std::pair<std::uint64_t, std::uint64_t>> pendingFree_;  // freed, reusable after commit
   bool changed_ = false;
   bool failed_ = false;
+  // The store has a density list page to keep up to date. A store made without one (by
+  // Outlook 2003 or early 2007) keeps none: the reserved area it would go in is left as found.
+  bool keepsDensityList_ = false;
   bool closed_ = false;
   std::uint64_t durableEof_ = 0;
   std::uint64_t firstNewBid_ = 0;  // blocks with ids from here on were made in this transaction

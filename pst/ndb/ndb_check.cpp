@@ -39,6 +39,7 @@ class Checker {
       checkReferences();
       checkCounters();
       checkMaps();
+      checkDensityList();
     } catch (const Error& e) {
       report(std::string("cannot continue: ") + e.what());
     }
@@ -307,6 +308,7 @@ class Checker {
     if (!h_.amapsValid()) return;  // maps marked untrusted: a writer rebuilds them; nothing to compare
     std::uint64_t freeUnits = 0;
     std::size_t u = 0;
+    amapFreeSlots_.assign(sections, kUnknownFree);
     for (std::uint64_t s = 0; s < sections; ++s) {
       const std::uint64_t ib = amapOffset(s);
       if (ib + kPageSize > size_) break;
@@ -322,9 +324,11 @@ class Checker {
       }
       const std::uint8_t* bits = raw.data() + mapDataOffset(f_);
       std::uint64_t missing = 0, leaked = 0, firstMissing = 0;
+      std::uint32_t& sectionFree = amapFreeSlots_[s];
+      sectionFree = 0;
       for (std::uint32_t x = 0; x < kAMapBits; ++x) {
         const bool set = (bits[x / 8] >> (7 - x % 8)) & 1;
-        if (!set) ++freeUnits;
+        if (!set) ++freeUnits, ++sectionFree;
         if (expect[x] && !set && missing++ == 0) firstMissing = ib + x * 64ull;
         if (!expect[x] && set && ib + x * 64ull < r.fileEof && !reservedPage(ib + x * 64ull)) ++leaked;
       }
@@ -334,6 +338,70 @@ class Checker {
     }
     if (freeUnits * 64 != r.amapFree)
       report("header: free space " + std::to_string(r.amapFree) + " bytes, the allocation maps show " + std::to_string(freeUnits * 64));
+  }
+
+  // The density list, when there is one (Outlook 2003 and early 2007 stores have none): a sound
+  // page; with the maps trusted, entries that name real AMaps once each with their true free
+  // counts, most free first. With the backfill flag set the list must be whole: every AMap but
+  // the current page and the last (the one Outlook leaves out) listed, or, on a full page,
+  // none left out with more room than the least listed. An empty list without the flag is
+  // what Outlook writes for one section, and what older ones leave in larger stores.
+  void checkDensityList() {
+    if (size_ < kDListOffset + kPageSize) return;
+    const Bytes raw = file_->read(kDListOffset, kPageSize, "density list page");
+    const PageTrailer t = decodePageTrailer(f_, raw);
+    if (t.ptype != static_cast<std::uint8_t>(PageType::kDList)) return;
+    if (std::string p = checkPage(f_, raw, PageType::kDList, t.bid, kDListOffset); !p.empty()) {
+      report("density list " + p);
+      return;
+    }
+    const std::string where = "density list at " + hex(kDListOffset);
+    DListPage list;
+    try {
+      list = decodeDListPage(f_, raw);
+    } catch (const Error& e) {
+      report(where + ": " + e.what());
+      return;
+    }
+    if (list.flags & ~kDListBackfillComplete) report(where + ": unknown flags " + hex(list.flags));
+    if (load<std::uint16_t>(raw.data() + 2) != 0) report(where + ": padding bytes are not zero");
+    if (!h_.amapsValid() || amapFreeSlots_.empty()) return;  // nothing trustworthy to compare with
+    const std::uint64_t sections = amapFreeSlots_.size();
+    if ((list.flags & kDListBackfillComplete || !list.entries.empty()) && list.currentPage >= sections)
+      report(where + ": current page " + std::to_string(list.currentPage) + " is not an AMap (the store has " +
+             std::to_string(sections) + ")");
+    std::vector<bool> listed(sections, false);
+    bool sorted = true;
+    for (std::size_t i = 0; i < list.entries.size(); ++i) {
+      const DListEntry& e = list.entries[i];
+      const std::string entry = where + ": entry " + std::to_string(i) + " (AMap " + std::to_string(e.amapIndex) + ")";
+      if (sorted && i > 0 && e.freeSlots > list.entries[i - 1].freeSlots) {
+        report(entry + " has " + std::to_string(e.freeSlots) + " free slots, more than the entry before it: not sorted by free space");
+        sorted = false;
+      }
+      if (e.amapIndex >= sections) {
+        report(entry + " names an AMap the store does not have");
+        continue;
+      }
+      if (listed[e.amapIndex]) report(entry + " lists that AMap a second time");
+      listed[e.amapIndex] = true;
+      const std::uint32_t actual = amapFreeSlots_[e.amapIndex];
+      if (actual != kUnknownFree && e.freeSlots != actual)
+        report(entry + " records " + std::to_string(e.freeSlots) + " free slots, the AMap has " + std::to_string(actual));
+    }
+    if (!(list.flags & kDListBackfillComplete)) return;
+    const bool full = list.entries.size() == dlistCapacity(f_);
+    std::uint32_t leastListed = UINT32_MAX;
+    for (const auto& e : list.entries) leastListed = std::min<std::uint32_t>(leastListed, e.freeSlots);
+    std::uint64_t missing = 0, firstMissing = 0;
+    for (std::uint64_t s = 0; s + 1 < sections; ++s) {
+      if (listed[s] || s == list.currentPage) continue;
+      if (full && (amapFreeSlots_[s] == kUnknownFree || amapFreeSlots_[s] <= leastListed)) continue;
+      if (missing++ == 0) firstMissing = s;
+    }
+    if (missing)
+      report(where + ": " + std::to_string(missing) + " AMaps are not listed (first: AMap " + std::to_string(firstMissing) +
+             ") although the list is marked complete");
   }
 
   // Older Outlook versions take pages from the AMap eight at a time and keep the ones not yet
@@ -356,6 +424,9 @@ class Checker {
   }
 
   std::map<std::uint64_t, Bytes> pmaps_;
+  // Per AMap, its free 64-byte units as its bits say (kUnknownFree: page unreadable or damaged).
+  static constexpr std::uint32_t kUnknownFree = UINT32_MAX;
+  std::vector<std::uint32_t> amapFreeSlots_;
 
   struct Used {
     std::uint64_t ib, size;

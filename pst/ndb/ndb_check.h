@@ -4,8 +4,8 @@
 //   to the child's lowest key, keys within the parent's range); every block (trailer cb, id,
 //   signature, CRC); data trees (levels, totals) and sub-node trees; BBT reference counts
 //   against the references that NBT entries and internal blocks hold; every allocation map
-//   page and bit against what is really allocated, the header's free-space total, and the id
-//   counters against the ids in use.
+//   page and bit against what is really allocated, the header's free-space total, the density
+//   list (when the store has one) against the AMaps, and the id counters against the ids in use.
 // An empty result means the file passed. Outlook-made stores pass; the checks that Outlook's
 // own files do not meet are left out (see ndb_check.cpp).
 #pragma once

@@ -72,6 +72,9 @@ std::unique_ptr<Database> Database::openFile(const std::string& path, OpenMode m
   db->readPage(db->header_.root.nbt, PageType::kNbt);
   db->readPage(db->header_.root.bbt, PageType::kBbt);
   if (mode == OpenMode::kReadWrite) {
+    // A DList page is known by its type bytes; a damaged one is still ours to rewrite.
+    const PageTrailer dl = decodePageTrailer(db->header_.format, db->file_->read(kDListOffset, kPageSize, "density list page"));
+    db->keepsDensityList_ = dl.ptype == static_cast<std::uint8_t>(PageType::kDList) && dl.ptypeRepeat == dl.ptype;
     const std::uint64_t sections = (r.amapLast - kAMapFirst) / kAMapCoverage + 1;
     if (db->header_.amapsValid()) {
       db->allocator_.load(*db->file_, db->header_.format, sections);
@@ -95,6 +98,10 @@ std::unique_ptr<Database> Database::createFile(const std::string& path, const Cr
   auto file = File::open(path, File::Mode::kCreate);
   auto db = std::make_unique<Database>(std::move(file), newUnicodeHeader(options.crypt));
   db->allocator_.init(1);
+  // An empty list now, before the first header: a writer stopped before its first map update
+  // leaves a store that is still known to keep one.
+  db->keepsDensityList_ = true;
+  db->file_->write(kDListOffset, encodeDListPage({}, db->header_.bidNextP));
   db->durableEof_ = 0;
   db->changed_ = true;
   db->nbt_->initEmpty();

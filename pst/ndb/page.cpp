@@ -132,6 +132,44 @@ Bytes encodeBtPage(const BtPage& pg, std::uint64_t bid, std::uint64_t ib) {
   return page;
 }
 
+namespace {
+constexpr std::size_t kDListEntriesAt = 8;
+}  // namespace
+
+std::size_t dlistCapacity(const Format& f) { return (f.unicode ? 476 : 480) / 4; }
+
+DListPage decodeDListPage(const Format& f, ByteView page) {
+  if (page.size() != kPageSize) throw Error("density list page is incomplete");
+  DListPage out;
+  out.flags = page[0];
+  const std::size_t count = page[1];
+  out.currentPage = load<std::uint32_t>(page.data() + 4);
+  if (count > dlistCapacity(f))
+    throw Error("density list claims " + std::to_string(count) + " entries, the page holds at most " +
+                std::to_string(dlistCapacity(f)));
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto v = load<std::uint32_t>(page.data() + kDListEntriesAt + 4 * i);
+    out.entries.push_back({v & kDListMaxAMapIndex, static_cast<std::uint16_t>(v >> 20)});
+  }
+  return out;
+}
+
+Bytes encodeDListPage(const DListPage& d, std::uint64_t bid) {
+  if (d.entries.size() > dlistCapacity(Format{true})) throw Error("internal: density list overfull");
+  Bytes page(kPageSize, 0);
+  page[0] = d.flags;
+  page[1] = static_cast<std::uint8_t>(d.entries.size());
+  store<std::uint32_t>(page.data() + 4, d.currentPage);
+  for (std::size_t i = 0; i < d.entries.size(); ++i) {
+    const DListEntry& e = d.entries[i];
+    if (e.amapIndex > kDListMaxAMapIndex || e.freeSlots > 0xFFF)
+      throw Error("internal: density list entry out of range (AMap " + std::to_string(e.amapIndex) + ")");
+    store<std::uint32_t>(page.data() + kDListEntriesAt + 4 * i, e.amapIndex | std::uint32_t{e.freeSlots} << 20);
+  }
+  sealPage(page, PageType::kDList, bid, kDListOffset);
+  return page;
+}
+
 SectionMaps sectionMaps(std::uint64_t i) {
   SectionMaps m;
   m.pmap = i % kPMapEvery == 0;

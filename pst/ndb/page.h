@@ -105,4 +105,38 @@ SectionMaps sectionMaps(std::uint64_t amapIndex);
 // Offset of the map bits inside a map page (ANSI pages start with 4 bytes of padding).
 inline std::size_t mapDataOffset(const Format& f) { return f.unicode ? 0 : 4; }
 
+// ---- density list ---------------------------------------------------------------------------
+
+// The one DList page, in the reserved area just before the first AMap. It lists AMap pages by
+// their free 64-byte slots, most free first, so that a reader can allocate where room is
+// abundant without reading every AMap. It is optional (Outlook 2003 and early 2007 stores
+// have none) and derived: a reader that finds it damaged rebuilds it from the AMaps.
+inline constexpr std::uint8_t kDListBackfillComplete = 0x01;  // no backfill under way
+// Entries are 20 bits of AMap index and 12 bits of free slots.
+inline constexpr std::uint32_t kDListMaxAMapIndex = (1u << 20) - 1;
+
+struct DListEntry {
+  std::uint32_t amapIndex = 0;  // 0 = the AMap at 0x4400
+  std::uint16_t freeSlots = 0;  // free 64-byte units in that AMap's section
+  bool operator==(const DListEntry&) const = default;
+};
+
+struct DListPage {
+  std::uint8_t flags = 0;
+  // With the backfill flag set: the AMap the next allocation is taken from; without it: the
+  // AMap a backfill (a walk from the end of the file to its start) tries next.
+  std::uint32_t currentPage = 0;
+  std::vector<DListEntry> entries;
+};
+
+// Entries a DList page has room for: 119 (Unicode) or 120 (ANSI).
+std::size_t dlistCapacity(const Format& f);
+
+// Decodes a DList page whose trailer was already checked. Throws when the page claims more
+// entries than it has room for. (Bytes 2-3 are padding, not decoded.)
+DListPage decodeDListPage(const Format& f, ByteView page);
+
+// Encodes a Unicode DList page with page id `bid`, trailer included.
+Bytes encodeDListPage(const DListPage& page, std::uint64_t bid);
+
 }  // namespace mailfold::pst::ndb

@@ -289,7 +289,10 @@ void Database::commit() {
     for (const auto& [ib, size] : pendingFree_) allocator_.free(ib, size);
     pendingFree_.clear();
     newSpace_.clear();
-    allocator_.writeMaps(*file_, header_.bidNextP);
+    allocator_.writeMaps(*file_);
+    // The density list follows the maps just written. Its page id is the next one, not taken:
+    // nothing refers to the page by id (Outlook's carry ids just past its bidNextP).
+    if (keepsDensityList_) file_->write(kDListOffset, encodeDListPage(allocator_.densityList(), header_.bidNextP));
     file_->flush();
     header_.root.amapFree = allocator_.freeBytes();
     writeHeader(kAMapValid);

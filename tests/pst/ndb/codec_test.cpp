@@ -73,5 +73,23 @@ TEST(Codec, MapPagesFallDueAtTheirIntervals) {
   EXPECT_EQ(amapOffset(1), 0x4400u + 253952u);
 }
 
+// A density list entry is one little-endian word: the AMap index in the low 20 bits, the free
+// slots in the high 12 (fields listed first take the low bits, as in a NID).
+TEST(Codec, DensityListEntriesPackIndexLowAndFreeSlotsHigh) {
+  DListPage d;
+  d.flags = kDListBackfillComplete;
+  d.currentPage = 5;
+  d.entries = {{1, 0xABC}, {kDListMaxAMapIndex, 1}};
+  const Bytes page = encodeDListPage(d, 0x4CD);
+  EXPECT_EQ(Bytes(page.begin(), page.begin() + 16), (Bytes{1, 2, 0, 0, 5, 0, 0, 0, 0x01, 0x00, 0xC0, 0xAB, 0xFF, 0xFF, 0x1F, 0x00}));
+  EXPECT_EQ(checkPage(Format{}, page, PageType::kDList, 0x4CD, kDListOffset), "");
+  const DListPage back = decodeDListPage(Format{}, page);
+  EXPECT_EQ(back.flags, d.flags);
+  EXPECT_EQ(back.currentPage, 5u);
+  EXPECT_EQ(back.entries, d.entries);
+  d.entries.assign(120, {});  // one more than a Unicode page holds
+  EXPECT_THROW(encodeDListPage(d, 1), Error);
+}
+
 }  // namespace
 }  // namespace mailfold::pst::ndb

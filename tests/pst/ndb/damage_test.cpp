@@ -224,6 +224,66 @@ TEST(Damage, CheckerNamesAWrongReferenceCount) {
   EXPECT_TRUE(mentions(v, "reference count 7")) << (v.empty() ? "no violation" : v[0]);
 }
 
+// A store of several AMaps with space freed here and there, so that their free counts differ,
+// its density list then damaged in the ways a careless writer would, one at a time. The next
+// commit writes a sound list again.
+TEST(Damage, CheckerNamesAWrongDensityList) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/dlist.pst";
+  {
+    auto db = NodeDatabase::create(path, {CryptMethod::kNone});
+    for (std::uint32_t i = 1; i <= 30; ++i) {
+      auto node = db->createNode(makeNid(kNidTypeNormalMessage, 0x10000 + i), 0x122);
+      for (std::uint32_t b = 0; b < 5; ++b) node->data().writeBlock(b, Bytes(kMaxBlockPayload, static_cast<std::uint8_t>(i)));
+    }
+    db->commit();
+    for (std::uint32_t i : {3u, 13u, 14u}) db->deleteNode(makeNid(kNidTypeNormalMessage, 0x10000 + i));
+    db->close();
+  }
+  ASSERT_TRUE(checkNdb(path).empty());
+  const Bytes clean = slurp(path);
+  const Bytes page(clean.begin() + kDListOffset, clean.begin() + kDListOffset + kPageSize);
+  const std::uint64_t bid = decodePageTrailer(Format{}, page).bid;
+  const DListPage good = decodeDListPage(Format{}, page);
+  ASSERT_GE(good.entries.size(), 3u);
+  ASSERT_GT(good.entries.front().freeSlots, good.entries.back().freeSlots);
+
+  auto checkWith = [&](const Bytes& dlist) {
+    Bytes file = clean;
+    std::copy(dlist.begin(), dlist.end(), file.begin() + kDListOffset);
+    spit(path, file);
+    return checkNdb(path);
+  };
+  auto checkChanged = [&](const std::function<void(DListPage&)>& change) {
+    DListPage d = good;
+    change(d);
+    return checkWith(encodeDListPage(d, bid));
+  };
+  auto expectNamed = [](const std::vector<std::string>& v, const std::string& word) {
+    EXPECT_TRUE(mentions(v, word)) << word << ": " << (v.empty() ? "no violation" : v[0]);
+  };
+  expectNamed(checkChanged([](DListPage& d) { std::swap(d.entries.front(), d.entries.back()); }), "not sorted by free space");
+  expectNamed(checkChanged([](DListPage& d) { d.entries.pop_back(); }), "are not listed");
+  expectNamed(checkChanged([](DListPage& d) { d.entries.clear(); }), "are not listed");  // marked complete, lists none
+  expectNamed(checkChanged([](DListPage& d) { d.entries[0].freeSlots += 1; }), "free slots, the AMap has");
+  expectNamed(checkChanged([](DListPage& d) { d.entries[1] = d.entries[0]; }), "a second time");
+  expectNamed(checkChanged([](DListPage& d) { d.entries[0].amapIndex = 500; }), "does not have");
+  expectNamed(checkChanged([](DListPage& d) { d.flags = 0x81; }), "unknown flags");
+  expectNamed(checkChanged([](DListPage& d) { d.currentPage = 500; }), "current page 500");
+  Bytes over = page;
+  over[1] = 200;
+  sealPage(over, PageType::kDList, bid, kDListOffset);
+  expectNamed(checkWith(over), "claims 200 entries");
+  Bytes stale = page;
+  stale[8] ^= 1;
+  expectNamed(checkWith(stale), "CRC");
+
+  auto db = NodeDatabase::open(path, OpenMode::kReadWrite);
+  db->createNode(makeNid(kNidTypeNormalMessage, 0x10100), 0x122)->data().writeBlock(0, Bytes(10, 1));
+  db->close();
+  for (const auto& v : checkNdb(path)) ADD_FAILURE() << v;
+}
+
 // A sub-node whose own sub-node tree is its parent's: walking it must end with an Error.
 TEST(Damage, SubnodeTreeThatListsItselfIsRefused) {
   test::TempDir dir;

@@ -2,16 +2,20 @@
 // deletes and replaces over several commits, then read back by a fresh reader and checked.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <random>
+#include <set>
 
 #include "pst/ndb/crc.h"
 #include "pst/ndb/file.h"
 #include "support/paths.h"
 #include "pst/ndb/ndb_check.h"
 #include "pst/ndb/node_database.h"
+#include "pst/ndb/page.h"
 #include "support/temp_dir.h"
 
 namespace mailfold::pst::ndb {
@@ -40,6 +44,46 @@ void expectClean(const std::string& path, bool fullBlocks = false) {
   CheckOptions o;
   o.requireFullDataBlocks = fullBlocks;
   for (const auto& v : checkNdb(path, o)) ADD_FAILURE() << v;
+}
+
+// The list Outlook writes, against the AMap pages in the file: empty, no flag, for one section;
+// otherwise every AMap but the last (the current page) with the free units its bits show, most
+// free first, as many as the page holds, flagged complete.
+void expectOutlookDensityList(const std::string& path) {
+  auto f = File::open(path, File::Mode::kRead);
+  const std::uint64_t sections = (f->size() - 0x4400) / 253952;
+  std::vector<std::uint16_t> free;
+  for (std::uint64_t s = 0; s < sections; ++s) {
+    const Bytes bits = f->read(0x4400 + s * 253952, 496, "AMap");
+    free.push_back(static_cast<std::uint16_t>(std::accumulate(bits.begin(), bits.end(), 0, [](int n, std::uint8_t b) { return n + 8 - std::popcount(b); })));
+  }
+  const Bytes raw = f->read(kDListOffset, kPageSize, "density list");
+  EXPECT_EQ(checkPage(Format{}, raw, PageType::kDList, decodePageTrailer(Format{}, raw).bid, kDListOffset), "");
+  const DListPage d = decodeDListPage(Format{}, raw);
+  if (sections == 1) {
+    EXPECT_EQ(d.flags, 0);
+    EXPECT_EQ(d.currentPage, 0u);
+    EXPECT_TRUE(d.entries.empty());
+    return;
+  }
+  EXPECT_EQ(d.flags, kDListBackfillComplete);
+  EXPECT_EQ(d.currentPage, sections - 1);
+  ASSERT_EQ(d.entries.size(), std::min<std::uint64_t>(sections - 1, 119));
+  std::set<std::uint32_t> seen;
+  for (std::size_t i = 0; i < d.entries.size(); ++i) {
+    const DListEntry& e = d.entries[i];
+    ASSERT_LT(e.amapIndex, sections - 1);
+    EXPECT_TRUE(seen.insert(e.amapIndex).second);
+    EXPECT_EQ(e.freeSlots, free[e.amapIndex]) << "AMap " << e.amapIndex;
+    if (i > 0) {
+      EXPECT_LE(e.freeSlots, d.entries[i - 1].freeSlots) << "entry " << i;
+    }
+  }
+  for (std::uint64_t s = 0; s + 1 < sections; ++s) {
+    if (!seen.count(static_cast<std::uint32_t>(s))) {
+      EXPECT_LE(free[s], d.entries.back().freeSlots) << "AMap " << s << " left out";
+    }
+  }
 }
 
 TEST(Write, NewStoreIsOneSectionLikeOutlookAndPassesTheChecker) {
@@ -212,6 +256,7 @@ TEST(Write, StoreGrowsPastTheFirstFreeMapPage) {
   }
   EXPECT_GT(std::filesystem::file_size(path), 0x4400u + 129u * 253952u);
   expectClean(path, true);
+  expectOutlookDensityList(path);  // more AMaps than the list holds
   auto db = NodeDatabase::open(path);
   auto node = db->openNode(nid);
   ASSERT_EQ(node->data().blockCount(), 4400u);
@@ -366,6 +411,60 @@ TEST(Write, ViewsStayValidAcrossCommits) {
   EXPECT_EQ(sub->data().readBlock(0), pattern(40, 4));
   db->close();
   expectClean(path);
+}
+
+// Grown to several AMaps, space freed in the middle, reopened and added to: after every commit
+// the density list says what the AMaps say.
+TEST(Write, DensityListFollowsTheMapsOnEveryCommit) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/dlist.pst";
+  auto db = NodeDatabase::create(path, {CryptMethod::kNone});
+  expectOutlookDensityList(path);
+  std::vector<Nid> nids;
+  for (std::uint32_t i = 0; i < 24; ++i) {
+    nids.push_back(db->allocateNid(kNidTypeNormalMessage));
+    writeAll(db->createNode(nids.back(), 0x122)->data(), pattern(6 * kMaxBlockPayload, i));
+  }
+  db->commit();
+  EXPECT_GE(std::filesystem::file_size(path), 0x4400u + 4 * 253952u);
+  expectOutlookDensityList(path);
+  for (std::uint32_t i : {2u, 9u, 10u, 17u}) db->deleteNode(nids[i]);
+  db->commit();
+  expectOutlookDensityList(path);
+  db->close();
+  expectClean(path);
+  db = NodeDatabase::open(path, OpenMode::kReadWrite);
+  writeAll(db->createNode(db->allocateNid(kNidTypeNormalMessage), 0x122)->data(), pattern(3 * kMaxBlockPayload, 99));
+  db->close();
+  expectClean(path);
+  expectOutlookDensityList(path);
+}
+
+// Appending to Outlook's stores: one made with a density list (Outlook 2010, one section) keeps
+// it right as it grows to several AMaps; one made without (Outlook 2003) is left without, the
+// reserved area untouched.
+TEST(Write, AppendedOutlookStoresKeepTheirKindOfDensityList) {
+  MAILFOLD_REQUIRE_SHARED();
+  test::TempDir dir;
+  for (const char* name : {"outlook2010-nearly-empty.pst", "pst2john-2003-unicode-no-encryption-b.pst"}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.str() + "/" + name;
+    std::filesystem::copy_file(test::sharedDir() / "samples/pst" / name, path);
+    const Bytes reservedBefore = File::open(path, File::Mode::kRead)->read(kDListOffset, kPageSize, "reserved");
+    const bool hadList = decodePageTrailer(Format{}, reservedBefore).ptype == static_cast<std::uint8_t>(PageType::kDList);
+    for (int round = 0; round < 2; ++round) {
+      auto db = NodeDatabase::open(path, OpenMode::kReadWrite);
+      writeAll(db->createNode(db->allocateNid(kNidTypeNormalMessage), 0x122)->data(), pattern(40 * kMaxBlockPayload, round));
+      db->close();
+      expectClean(path);
+      if (hadList) {
+        expectOutlookDensityList(path);
+      } else {
+        EXPECT_EQ(File::open(path, File::Mode::kRead)->read(kDListOffset, kPageSize, "reserved"), reservedBefore);
+      }
+    }
+    EXPECT_GE(std::filesystem::file_size(path), 0x4400u + 3 * 253952u);
+  }
 }
 
 // A store left with its maps marked untrusted (a writer died between the commit point and

@@ -4,9 +4,11 @@
 //
 // The model carries everything the store writer needs: envelope, recipients, bodies,
 // attachments (large ones as pst::ByteSource backed by a temporary file) and embedded messages.
-// PR_MESSAGE_FLAGS holds the has-attachments bit only when the message has an attachment a user
-// sees (inline images of an HTML body do not count) and the unsent bit only for X-Unsent: 1.
-// The caller ORs in the read bit (kMsgFlagRead) rather than overwriting the flags.
+// PR_MESSAGE_FLAGS holds only the unsent bit, for X-Unsent: 1 on a message that is not attached
+// to another; the caller ORs in the read bit (kMsgFlagRead) rather than overwriting the flags.
+// The has-attachments bit is the store's: it follows the attachment table. A message with
+// attachments none of which a user sees (inline images of an HTML body) carries PidLidSmartNoAttach
+// so that Outlook shows no paperclip.
 #pragma once
 
 #include <cstdint>
@@ -48,7 +50,8 @@ pst::MessageModel importMessage(std::span<const std::uint8_t> bytes, const Impor
 pst::MessageModel importMessage(std::string_view bytes, const ImportOptions& options = {},
                                 const std::string& sourceName = "message");
 
-// True when the model has an attachment that is not hidden (what the paperclip shows).
+// True when the model has an attachment that is not hidden and the paperclip is not turned off
+// (what Outlook's paperclip shows).
 bool hasVisibleAttachments(const pst::MessageModel& message);
 
 }  // namespace mailfold::mime

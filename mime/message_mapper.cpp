@@ -12,6 +12,7 @@
 #include "mime/gmime_ptr.h"
 #include "mime/header_decoding.h"
 #include "mime/html_to_text.h"
+#include "mime/received_mail_tags.h"
 #include "mime/temp_file_source.h"
 #include "mime/text_decoding.h"
 #include "mime/uuencode_blocks.h"
@@ -863,11 +864,15 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
   }
   model.props.set(kPrMessageClass, messageClass);
 
+  // The store sets the has-attachments flag whenever there is an attachment row, as Outlook's
+  // own files have it; the importer decides whether the paperclip shows. A message whose
+  // attachments are all hidden (inline images of its HTML; the S/MIME wrapper of content
+  // without attachments, or of encrypted content) says so as Outlook does.
+  if (!model.attachments.empty() && !visible) model.props.setNamed(kSmartNoAttach, kPtBoolean, true);
+  // Only the message itself can be a draft; one attached to it is shown as the mail it was.
   std::int32_t flags = 0;
-  if (visible) flags |= kMsgFlagHasAttach;
-  if (headerValue(GMIME_OBJECT(message), "X-Unsent") == "1") flags |= kMsgFlagUnsent;
+  if (depth == 0 && headerValue(GMIME_OBJECT(message), "X-Unsent") == "1") flags |= kMsgFlagUnsent;
   model.props.set(kPrMessageFlags, flags);
-  model.props.set(kPrHasAttach, visible);
 
   if (sourceSize == 0) {
     // An embedded message has no file of its own: estimate from what it carries.

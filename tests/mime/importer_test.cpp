@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "mime/importer.h"
+#include "mime/received_mail_tags.h"
 #include "support/temp_dir.h"
 #include "model_json.h"
 #include "pst/messaging/property_tags.h"
@@ -50,6 +51,13 @@ std::string dataOf(const Attachment& a) {
 }
 
 std::int32_t flags(const MessageModel& m) { return i32(m.props, kPrMessageFlags); }
+
+bool hidesPaperclip(const MessageModel& m) {
+  for (const NamedProperty& n : m.props.named()) {
+    if (n.key == mime::kSmartNoAttach) return n.type == kPtBoolean && std::get<bool>(n.value);
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -291,9 +299,9 @@ TEST(ImportBody, RelatedRootIsTheBodyAndItsImagesAreHiddenInline) {
   EXPECT_EQ(*a.getAs<bool>(kPrAttachmentHidden), true);
   EXPECT_EQ(i32(a, kPrAttachFlags), kAttachFlagRenderedInBody);
   EXPECT_EQ(dataOf(m.attachments[0]), "\x89PNG\r\n\x1a\n");
-  // Only an inline image: no paperclip.
-  EXPECT_EQ(flags(m) & kMsgFlagHasAttach, 0);
-  EXPECT_FALSE(*m.props.getAs<bool>(kPrHasAttach));
+  // Only an inline image: the store flags an attachment, the paperclip stays hidden.
+  EXPECT_TRUE(hidesPaperclip(m));
+  EXPECT_FALSE(m.props.has(kPrHasAttach));
   EXPECT_FALSE(mime::hasVisibleAttachments(m));
 }
 
@@ -328,8 +336,8 @@ TEST(ImportAttachments, Rfc2231AndRfc2047NamesDecode) {
   EXPECT_EQ(i32(pdf, kPrAttachSize), 3);
   EXPECT_EQ(i32(pdf, kPrRenderingPosition), -1);
   EXPECT_EQ(str(m.attachments[1].props, kPrAttachLongFilename), "Grüße long name.txt");
-  EXPECT_NE(flags(m) & kMsgFlagHasAttach, 0);
-  EXPECT_TRUE(*m.props.getAs<bool>(kPrHasAttach));
+  EXPECT_FALSE(hidesPaperclip(m));
+  EXPECT_TRUE(mime::hasVisibleAttachments(m));
 }
 
 TEST(ImportAttachments, MessageWithOnlyAnAttachment) {
@@ -343,12 +351,17 @@ TEST(ImportAttachments, MessageWithOnlyAnAttachment) {
   EXPECT_TRUE(mime::hasVisibleAttachments(m));
 }
 
-TEST(ImportAttachments, PlainMessageHasNoPaperclip) {
+TEST(ImportAttachments, FlagsHoldOnlyTheUnsentBitOfATopLevelDraft) {
   const auto m = import("Subject: x\r\n\r\nbody\r\n");
-  EXPECT_EQ(flags(m), 0);  // neither has-attachments nor unsent; the import loop adds read
-  EXPECT_FALSE(*m.props.getAs<bool>(kPrHasAttach));
-  const auto draft = import("X-Unsent: 1\r\n\r\nbody\r\n");
+  EXPECT_EQ(flags(m), 0);  // the import loop adds read, the store has-attachments
+  EXPECT_FALSE(hidesPaperclip(m));
+  const auto draft = import(
+      "X-Unsent: 1\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\nb\r\n"
+      "--m\r\nContent-Type: message/rfc822\r\n\r\nX-Unsent: 1\r\nSubject: inner\r\n\r\ninner\r\n--m--\r\n");
   EXPECT_EQ(flags(draft), kMsgFlagUnsent);
+  ASSERT_EQ(draft.attachments.size(), 1u);
+  ASSERT_TRUE(draft.attachments[0].embedded);
+  EXPECT_EQ(flags(*draft.attachments[0].embedded), 0);  // an attached message is no draft
 }
 
 TEST(ImportAttachments, TextAttachmentsKeepTheirExactBytesInCrlfFiles) {
@@ -450,6 +463,7 @@ TEST(ImportAttachments, SignedAndEncryptedMessagesKeepTheirSmimeContent) {
   EXPECT_NE(entity.find("signed text\r\n"), std::string::npos);
   EXPECT_NE(entity.find("MIIB"), std::string::npos);
   EXPECT_TRUE(mime::hasVisibleAttachments(s));  // the signed content holds a.pdf
+  EXPECT_FALSE(hidesPaperclip(s));
 
   const auto e = import(
       "Subject: secret\r\nContent-Type: application/pkcs7-mime; smime-type=enveloped-data; name=smime.p7m\r\n"
@@ -459,6 +473,7 @@ TEST(ImportAttachments, SignedAndEncryptedMessagesKeepTheirSmimeContent) {
   ASSERT_EQ(e.attachments.size(), 1u);
   EXPECT_EQ(str(e.attachments[0].props, kPrAttachLongFilename), "smime.p7m");
   EXPECT_EQ(dataOf(e.attachments[0]).size(), 20u);
+  EXPECT_TRUE(hidesPaperclip(e));  // nothing to show until it is decrypted
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -23,8 +23,8 @@
 namespace mailfold::mime {
 
 struct ImportOptions {
-  // Creation and modification time of the new item, and the client submit time of a message
-  // that has neither a Date nor a Received header. Unset: the time of the import.
+  // The times of a message that has neither a Date nor a Received header (submit, delivery,
+  // creation, modification; otherwise all come from the message). Unset: the time of the import.
   std::optional<pst::FileTime> importTime;
   // Attachments whose encoded content exceeds this go to an unlinked temporary file.
   std::uint64_t inMemoryAttachmentLimit = 4u << 20;

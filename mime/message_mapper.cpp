@@ -12,6 +12,7 @@
 #include "mime/gmime_ptr.h"
 #include "mime/header_decoding.h"
 #include "mime/html_to_text.h"
+#include "mime/outlook_text_limits.h"
 #include "mime/received_mail_tags.h"
 #include "mime/temp_file_source.h"
 #include "mime/text_decoding.h"
@@ -398,13 +399,17 @@ void mapEnvelope(GMimeMessage* message, MessageModel& model, const MapContext& c
   auto* object = GMIME_OBJECT(message);
   PropertyBag& props = model.props;
 
-  // The first Subject counts when a broken message carries several.
-  const std::string subject = decodeUnstructuredHeader(firstRawHeader(object, "Subject").value_or(""));
+  // The first Subject counts when a broken message carries several. Outlook keeps 255
+  // characters of it (the whole line stays in the transport headers); prefix and normalized
+  // subject are split from what is kept, so that they still make up the subject.
+  const std::string subject =
+      capUtf16Units(decodeUnstructuredHeader(firstRawHeader(object, "Subject").value_or("")), kMaxSubjectUnits);
   const SubjectParts parts = splitSubject(subject);
   props.set(kPrSubject, subject);
   props.set(kPrSubjectPrefix, parts.prefix);
   props.set(kPrNormalizedSubject, parts.normalized);
-  const std::string topic = decodeUnstructuredHeader(firstRawHeader(object, "Thread-Topic").value_or(""));
+  const std::string topic =
+      capUtf16Units(decodeUnstructuredHeader(firstRawHeader(object, "Thread-Topic").value_or("")), kMaxSubjectUnits);
   if (!topic.empty()) props.set(kPrConversationTopic, topic);
   else if (g_mime_object_get_header(object, "Subject")) props.set(kPrConversationTopic, parts.normalized);
   const std::string threadIndex = headerValue(object, "Thread-Index");
@@ -455,15 +460,17 @@ void mapEnvelope(GMimeMessage* message, MessageModel& model, const MapContext& c
   }
 
   // Dates: Date is the submit time; the newest Received hop the delivery time. Each stands in
-  // for the other when missing, and the import time when both are.
+  // for the other when missing, and the import time when both are. The item was created and
+  // last changed when it arrived, as Outlook has it: the Modified column and archiving go by
+  // the mail's own date, not by the day of the conversion.
   std::optional<FileTime> submit = parseDate(takeString(g_mime_utils_header_unfold(firstRawHeader(object, "Date").value_or("").c_str())));
   std::optional<FileTime> delivery = newestReceivedDate(object);
   if (!submit) submit = delivery;
   if (!delivery) delivery = submit;
   props.set(kPrClientSubmitTime, submit.value_or(ctx.importTime));
   props.set(kPrMessageDeliveryTime, delivery.value_or(ctx.importTime));
-  props.set(kPrCreationTime, ctx.importTime);
-  props.set(kPrLastModificationTime, ctx.importTime);
+  props.set(kPrCreationTime, delivery.value_or(ctx.importTime));
+  props.set(kPrLastModificationTime, delivery.value_or(ctx.importTime));
   if (auto replyBy = parseDate(headerValue(object, "Reply-By"))) props.set(kPrReplyTime, *replyBy);
 
   const std::string messageId = headerValue(object, "Message-ID");
@@ -588,7 +595,8 @@ MappedBodies mapBodies(const BodyParts& body, MessageModel& model, const ImportO
       text = std::move(split.text);
       result.uuencoded = std::move(split.files);
     }
-    props.set(kPrBody, std::move(text));
+    // Outlook ends a body at a U+0000 (uuencoded files after one are attachments all the same).
+    props.set(kPrBody, std::string(upToFirstNul(text)));
     codePage = codePageForCharset(contentTypeParameter(GMIME_OBJECT(body.plain), "charset"));
   }
   if (body.html) {
@@ -606,7 +614,7 @@ MappedBodies mapBodies(const BodyParts& body, MessageModel& model, const ImportO
       props.set(kPrHtml, Bytes(result.html.begin(), result.html.end()));
       codePage = 65001;
     }
-    if (!body.plain) props.set(kPrBody, htmlToText(result.html));
+    if (!body.plain) props.set(kPrBody, htmlToText(result.html));  // which ends at a NUL too
     props.set(kPrNativeBody, kNativeBodyHtml);
   } else if (body.plain) {
     props.set(kPrNativeBody, kNativeBodyPlain);

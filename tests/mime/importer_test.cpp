@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "mime/importer.h"
+#include "mime/outlook_text_limits.h"
 #include "mime/received_mail_tags.h"
 #include "support/temp_dir.h"
 #include "model_json.h"
@@ -111,6 +112,19 @@ TEST(ImportEnvelope, SubjectPrefixAndNormalizedSubject) {
     EXPECT_EQ(str(m.props, kPrNormalizedSubject), c.normalized) << c.subject;
     EXPECT_EQ(str(m.props, kPrSubjectPrefix) + str(m.props, kPrNormalizedSubject), c.subject);
   }
+
+  // Outlook keeps 255 UTF-16 units of a subject and never half a surrogate pair; the prefix and
+  // the normalized subject split what is kept, the transport headers keep the whole line.
+  const std::string smiley = "\xF0\x9F\x98\x80";  // U+1F600: two UTF-16 units
+  const std::string fits = "RE: " + std::string(249, 'a') + smiley;  // 255 units
+  EXPECT_EQ(str(import("Subject: " + fits + "\r\n\r\nx\r\n").props, kPrSubject), fits);
+  const std::string longSubject = "RE: " + std::string(250, 'a') + smiley + "tail";
+  const auto capped = import("Subject: " + longSubject + "\r\nThread-Topic: " + std::string(300, 't') + "\r\n\r\nx\r\n");
+  EXPECT_EQ(str(capped.props, kPrSubject), "RE: " + std::string(250, 'a'));
+  EXPECT_EQ(str(capped.props, kPrSubjectPrefix), "RE: ");
+  EXPECT_EQ(str(capped.props, kPrNormalizedSubject), std::string(250, 'a'));
+  EXPECT_EQ(str(capped.props, kPrConversationTopic), std::string(255, 't'));
+  EXPECT_NE(str(capped.props, kPrTransportMessageHeaders).find(longSubject + "\r\n"), std::string::npos);
 }
 
 TEST(ImportEnvelope, FromSenderAndRecipientRows) {
@@ -182,14 +196,20 @@ TEST(ImportEnvelope, DatesSubmitDeliveryAndFallbacks) {
       "Date: Tue, 2 Jan 2024 11:58:00 +0200\r\n\r\nx\r\n");
   EXPECT_EQ(test::isoTime(*both.props.getAs<FileTime>(kPrClientSubmitTime)), "2024-01-02T09:58:00");
   EXPECT_EQ(test::isoTime(*both.props.getAs<FileTime>(kPrMessageDeliveryTime)), "2024-01-02T10:00:05");
+  // The item was created (and last changed) when the mail arrived, not when it was converted.
+  EXPECT_EQ(test::isoTime(*both.props.getAs<FileTime>(kPrCreationTime)), "2024-01-02T10:00:05");
+  EXPECT_EQ(test::isoTime(*both.props.getAs<FileTime>(kPrLastModificationTime)), "2024-01-02T10:00:05");
 
   // Missing Date: the newest Received hop stands in; with neither, the import time.
   const auto noDate = import("Received: from a by b; Wed, 03 Jan 2024 08:00:00 -0500\r\nSubject: x\r\n\r\nx\r\n");
   EXPECT_EQ(test::isoTime(*noDate.props.getAs<FileTime>(kPrClientSubmitTime)), "2024-01-03T13:00:00");
+  const auto onlyDate = import("Date: Thu, 4 Jan 2024 12:00:00 +0000\r\n\r\nx\r\n");
+  EXPECT_EQ(test::isoTime(*onlyDate.props.getAs<FileTime>(kPrCreationTime)), "2024-01-04T12:00:00");
   const auto nothing = import("Subject: x\r\n\r\nx\r\n");
   EXPECT_EQ(nothing.props.getAs<FileTime>(kPrClientSubmitTime)->ticks, 133000000000000000ull);
   EXPECT_EQ(nothing.props.getAs<FileTime>(kPrMessageDeliveryTime)->ticks, 133000000000000000ull);
   EXPECT_EQ(nothing.props.getAs<FileTime>(kPrCreationTime)->ticks, 133000000000000000ull);
+  EXPECT_EQ(nothing.props.getAs<FileTime>(kPrLastModificationTime)->ticks, 133000000000000000ull);
 
   // Zones old mailers write: lower-case names and three-digit offsets.
   const auto cst = import("Date: Tue, 28 May 1996 12:24:23 cst\r\n\r\nx\r\n");
@@ -285,6 +305,20 @@ TEST(ImportBody, HtmlOnlyMessageGetsADerivedPlainBody) {
   EXPECT_EQ(str(m.props, kPrBody), "Hello\u00a0world & all\r\n\r\nSecond line \u263A");
   ASSERT_TRUE(m.props.has(kPrHtml));
   EXPECT_EQ(i32(m.props, kPrInternetCodepage), 65001);  // no charset: stored as UTF-8
+}
+
+TEST(ImportBody, ABodyEndsAtItsFirstNul) {
+  const auto plain = import("Subject: x\r\n\r\nbefore" + std::string(1, '\0') + "after\r\n");
+  EXPECT_EQ(str(plain.props, kPrBody), "before");
+  const auto utf16 = import(
+      "Content-Type: text/plain; charset=utf-16le\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "aABpAAAAdABoAGUAcgBlAA==\r\n");  // "hi", U+0000, "there"
+  EXPECT_EQ(str(utf16.props, kPrBody), "hi");
+  const auto html = import("Content-Type: text/html\r\n\r\n<p>seen</p>" + std::string(1, '\0') + "<p>lost</p>\r\n");
+  EXPECT_EQ(str(html.props, kPrBody), "seen");
+  ASSERT_NE(html.props.getAs<Bytes>(kPrHtml), nullptr);
+  const Bytes& markup = *html.props.getAs<Bytes>(kPrHtml);
+  EXPECT_NE(std::string(markup.begin(), markup.end()).find("lost"), std::string::npos);  // the HTML stays whole
 }
 
 TEST(ImportBody, RelatedRootIsTheBodyAndItsImagesAreHiddenInline) {
@@ -542,7 +576,7 @@ TEST(ImportBadInput, ResourceBoundsHold) {
   EXPECT_EQ(str(m.props, kPrBody), "body\r\n");
 
   const auto longLine = import("Subject: " + std::string(4 << 20, 'a') + "\r\n\r\nx\r\n");
-  EXPECT_EQ(str(longLine.props, kPrSubject).size(), std::size_t{4} << 20);
+  EXPECT_EQ(str(longLine.props, kPrSubject).size(), mime::kMaxSubjectUnits);
 }
 
 TEST(ImportConcurrency, ThreadsImportAtTheSameTime) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "mime/address_mapping.h"
+#include "mime/conversation_index.h"
 #include "mime/gmime_ptr.h"
 #include "mime/header_decoding.h"
 #include "mime/html_to_text.h"
@@ -412,12 +413,6 @@ void mapEnvelope(GMimeMessage* message, MessageModel& model, const MapContext& c
       capUtf16Units(decodeUnstructuredHeader(firstRawHeader(object, "Thread-Topic").value_or("")), kMaxSubjectUnits);
   if (!topic.empty()) props.set(kPrConversationTopic, topic);
   else if (g_mime_object_get_header(object, "Subject")) props.set(kPrConversationTopic, parts.normalized);
-  const std::string threadIndex = headerValue(object, "Thread-Index");
-  if (!threadIndex.empty()) {
-    gsize len = 0;
-    GCharPtr decoded(reinterpret_cast<char*>(g_base64_decode(threadIndex.c_str(), &len)));
-    if (decoded && len >= 22) props.set(kPrConversationIndex, Bytes(decoded.get(), decoded.get() + len));
-  }
 
   // From and Sender: the first mailbox of each. Without Sender the sender is the author.
   const auto from = addressHeader(object, "From", ctx.parserOptions, true);
@@ -479,6 +474,12 @@ void mapEnvelope(GMimeMessage* message, MessageModel& model, const MapContext& c
   if (!inReplyTo.empty()) props.set(kPrInReplyToId, inReplyTo);
   const std::string references = headerValue(object, "References", kMaxReferencesBytes);
   if (!references.empty()) props.set(kPrInternetReferences, references);
+  // Every message gets an index (see conversation_index.h), and Outlook is told to take the
+  // conversation from its GUID rather than from the topic, as it does for mail it receives.
+  const std::string threadIndex = headerValue(object, "Thread-Index");
+  props.set(kPrConversationIndex,
+            conversationIndex(ThreadHeaders{messageId, inReplyTo, references, threadIndex}, submit.value_or(ctx.importTime)));
+  props.set(kPrConversationIndexTracking, true);
 
   props.set(kPrImportance, importanceFromHeaders(object));
   const std::string priority = lowerAscii(headerValue(object, "Priority"));

@@ -60,6 +60,11 @@ bool hidesPaperclip(const MessageModel& m) {
   return false;
 }
 
+Bytes conversationIndexOf(const MessageModel& m) {
+  const Bytes* index = m.props.getAs<Bytes>(kPrConversationIndex);
+  return index ? *index : Bytes{};
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -231,7 +236,10 @@ TEST(ImportEnvelope, IdentityImportanceSensitivityAndHeaders) {
   EXPECT_EQ(i32(m.props, kPrImportance), kImportanceHigh);
   EXPECT_EQ(i32(m.props, kPrSensitivity), 3);
   EXPECT_EQ(str(m.props, kPrConversationTopic), "The topic");
-  EXPECT_TRUE(m.props.has(kPrConversationIndex));
+  // The sending Outlook's own index is kept as it came (0x01 header, one child block).
+  const Bytes threadIndex = conversationIndexOf(m);
+  ASSERT_EQ(threadIndex.size(), 27u);
+  EXPECT_EQ(Bytes(threadIndex.begin(), threadIndex.begin() + 3), (Bytes{0x01, 0x01, 0xD9}));
   const std::string headers = str(m.props, kPrTransportMessageHeaders);
   EXPECT_NE(headers.find("Message-ID: <abc@example.com>\r\n"), std::string::npos);
   EXPECT_EQ(headers.find("X-MS-Exchange-Organization"), std::string::npos);
@@ -250,6 +258,40 @@ TEST(ImportEnvelope, IdentityImportanceSensitivityAndHeaders) {
 TEST(ImportEnvelope, FirstSubjectWinsWhenThereAreSeveral) {
   const auto m = import("Subject: Testing outlook\r\nSubject: Another PDF\r\n\r\nx\r\n");
   EXPECT_EQ(str(m.props, kPrSubject), "Testing outlook");
+}
+
+TEST(ImportEnvelope, ConversationIndexNestsRepliesUnderTheirParentFromEachFileAlone) {
+  const auto root = import("Message-ID: <root@x>\r\nDate: Tue, 2 Jan 2024 10:00:00 +0000\r\n\r\nx\r\n");
+  const auto reply = import("Message-ID: <reply@x>\r\nIn-Reply-To: <root@x>\r\nDate: Wed, 3 Jan 2024 10:00:00 +0000\r\n\r\nx\r\n");
+  const auto second = import("Message-ID: <second@x>\r\nReferences: <root@x> <reply@x>\r\n\r\nx\r\n");
+  // Only In-Reply-To names the parent here: it extends References.
+  const auto third = import(
+      "Message-ID: <third@x>\r\nReferences: <root@x>\r\n <reply@x>\r\nIn-Reply-To: <second@x> (Bob)\r\n\r\nx\r\n");
+  const Bytes r = conversationIndexOf(root), a = conversationIndexOf(reply), b = conversationIndexOf(second),
+              c = conversationIndexOf(third);
+  ASSERT_EQ(r.size(), 22u);
+  ASSERT_EQ(a.size(), 27u);
+  ASSERT_EQ(b.size(), 32u);
+  ASSERT_EQ(c.size(), 37u);
+  EXPECT_TRUE(std::equal(r.begin(), r.end(), a.begin()));  // same header: same GUID
+  EXPECT_TRUE(std::equal(a.begin(), a.end(), b.begin()));  // the parent's index, one block more
+  EXPECT_TRUE(std::equal(b.begin(), b.end(), c.begin()));
+  EXPECT_EQ(*root.props.getAs<bool>(mime::kPrConversationIndexTracking), true);
+
+  // Another thread, and messages without any id, are conversations of their own.
+  const Bytes other = conversationIndexOf(import("Message-ID: <other@x>\r\n\r\nx\r\n"));
+  EXPECT_FALSE(std::equal(other.begin() + 6, other.end(), r.begin() + 6));
+  const std::string noIds = "Date: Tue, 2 Jan 2024 10:00:00 +0000\r\n\r\nx\r\n";
+  const Bytes lone1 = conversationIndexOf(import(noIds)), lone2 = conversationIndexOf(import(noIds));
+  ASSERT_EQ(lone1.size(), 22u);
+  EXPECT_NE(lone1, lone2);  // random GUIDs
+  // The high 48 bits of the date's FILETIME (0x01DA3D62729F9000), big-endian.
+  EXPECT_EQ(Bytes(lone1.begin(), lone1.begin() + 6), (Bytes{0x01, 0xDA, 0x3D, 0x62, 0x72, 0x9F}));
+  EXPECT_EQ(Bytes(r.begin(), r.begin() + 6), (Bytes{0x01, 0, 0, 0, 0, 0}));  // the time no message knows
+
+  // A Thread-Index that is not an index (too short, wrong length) is replaced.
+  const auto broken = import("Message-ID: <root@x>\r\nThread-Index: AQHZ\r\n\r\nx\r\n");
+  EXPECT_EQ(conversationIndexOf(broken), r);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -396,6 +396,50 @@ std::string withoutOrganisationHeaders(std::string_view block) {
   return out;
 }
 
+// The mailbox the message was delivered to, from the headers delivery agents add: the top-most
+// Delivered-To (added at final delivery, after aliases; with forwarding they stack up, newest
+// first), else X-Original-To (Postfix: the envelope recipient before alias expansion, which may
+// be an alias or a list), else Envelope-To (Exim: the envelope recipients at the last host).
+// A Delivered-To that qmail-style list managers add for the list itself ("mailing list ...")
+// names no mailbox of the reader.
+std::optional<MailAddress> deliveredTo(GMimeObject* object, GMimeParserOptions* options) {
+  for (const char* name : {"Delivered-To", "X-Original-To", "Envelope-To"}) {
+    for (const std::string& raw : rawHeaders(object, name)) {
+      if (lowerAscii(trim(raw)).rfind("mailing list", 0) == 0) continue;
+      for (MailAddress& a : addressesOf(raw, options, false)) {
+        if (a.address.find('@') != std::string::npos) return std::move(a);
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+bool sameAddress(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && g_ascii_strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+// Received-by and received-representing (the same mailbox: nothing tells of a delegate), named
+// as the recipient rows name that address, and whether it is among the To and Cc recipients.
+void mapReceivedBy(GMimeObject* object, MessageModel& model, GMimeParserOptions* options) {
+  std::optional<MailAddress> owner = deliveredTo(object, options);
+  if (!owner) return;
+  bool toMe = false;
+  bool ccMe = false;
+  for (const Recipient& r : model.recipients) {
+    const std::string* address = r.props.getAs<std::string>(kPrEmailAddress);
+    if (!address || !sameAddress(*address, owner->address)) continue;
+    const std::int32_t* type = r.props.getAs<std::int32_t>(kPrRecipientType);
+    toMe |= type && *type == kRecipientTo;
+    ccMe |= type && *type == kRecipientCc;
+    const std::string* name = r.props.getAs<std::string>(kPrDisplayName);
+    if (owner->name.empty() && name && *name != *address) owner->name = *name;
+  }
+  setAddressGroup(model.props, AddressGroup::kReceivedBy, *owner);
+  setAddressGroup(model.props, AddressGroup::kReceivedRepresenting, *owner);
+  model.props.set(kPrMessageToMe, toMe);
+  model.props.set(kPrMessageCcMe, ccMe);
+}
+
 void mapEnvelope(GMimeMessage* message, MessageModel& model, const MapContext& ctx, const std::string& rawHeaders) {
   auto* object = GMIME_OBJECT(message);
   PropertyBag& props = model.props;
@@ -454,6 +498,8 @@ void mapEnvelope(GMimeMessage* message, MessageModel& model, const MapContext& c
     props.set(kPrReplyRecipientNames, names);
   }
 
+  mapReceivedBy(object, model, ctx.parserOptions);
+
   // Dates: Date is the submit time; the newest Received hop the delivery time. Each stands in
   // for the other when missing, and the import time when both are. The item was created and
   // last changed when it arrived, as Outlook has it: the Modified column and archiving go by
@@ -480,6 +526,10 @@ void mapEnvelope(GMimeMessage* message, MessageModel& model, const MapContext& c
   props.set(kPrConversationIndex,
             conversationIndex(ThreadHeaders{messageId, inReplyTo, references, threadIndex}, submit.value_or(ctx.importTime)));
   props.set(kPrConversationIndexTracking, true);
+  // Locale and code page of the item as an English-language Outlook writes them on the mail it
+  // receives (the strings are Unicode whatever the code page says).
+  props.set(kPrMessageLocaleId, kLocaleEnglishUs);
+  props.set(kPrMessageCodepage, kCodePageWestern);
 
   props.set(kPrImportance, importanceFromHeaders(object));
   const std::string priority = lowerAscii(headerValue(object, "Priority"));

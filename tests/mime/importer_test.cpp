@@ -240,6 +240,8 @@ TEST(ImportEnvelope, IdentityImportanceSensitivityAndHeaders) {
   const Bytes threadIndex = conversationIndexOf(m);
   ASSERT_EQ(threadIndex.size(), 27u);
   EXPECT_EQ(Bytes(threadIndex.begin(), threadIndex.begin() + 3), (Bytes{0x01, 0x01, 0xD9}));
+  EXPECT_EQ(i32(m.props, kPrMessageLocaleId), 1033);
+  EXPECT_EQ(i32(m.props, kPrMessageCodepage), 1252);
   const std::string headers = str(m.props, kPrTransportMessageHeaders);
   EXPECT_NE(headers.find("Message-ID: <abc@example.com>\r\n"), std::string::npos);
   EXPECT_EQ(headers.find("X-MS-Exchange-Organization"), std::string::npos);
@@ -292,6 +294,40 @@ TEST(ImportEnvelope, ConversationIndexNestsRepliesUnderTheirParentFromEachFileAl
   // A Thread-Index that is not an index (too short, wrong length) is replaced.
   const auto broken = import("Message-ID: <root@x>\r\nThread-Index: AQHZ\r\n\r\nx\r\n");
   EXPECT_EQ(conversationIndexOf(broken), r);
+}
+
+TEST(ImportEnvelope, ReceivedByIsTheMailboxTheMessageWasDeliveredTo) {
+  const auto m = import(
+      "Delivered-To: mailing list dev@lists.example.org\r\nDelivered-To: Ann@Example.com\r\n"
+      "X-Original-To: alias@example.com\r\nDelivered-To: old-box@example.net\r\n"
+      "To: Dev list <dev@lists.example.org>\r\nCc: \"Ann Lee\" <ann@example.com>\r\n\r\nx\r\n");
+  EXPECT_EQ(str(m.props, mime::kPrReceivedByEmailAddress), "Ann@Example.com");
+  EXPECT_EQ(str(m.props, mime::kPrReceivedByName), "Ann Lee");  // as the Cc row names her
+  EXPECT_EQ(str(m.props, mime::kPrReceivedByAddrType), "SMTP");
+  EXPECT_EQ(str(m.props, mime::kPrRcvdRepresentingEmailAddress), "Ann@Example.com");
+  EXPECT_EQ(str(m.props, mime::kPrRcvdRepresentingName), "Ann Lee");
+  const Bytes* key = m.props.getAs<Bytes>(mime::kPrReceivedBySearchKey);
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(std::string(key->begin(), key->end()), std::string("SMTP:ANN@EXAMPLE.COM") + '\0');
+  const Bytes* id = m.props.getAs<Bytes>(mime::kPrRcvdRepresentingEntryId);
+  ASSERT_NE(id, nullptr);
+  ASSERT_GT(id->size(), 26u);
+  EXPECT_TRUE(std::equal(std::begin(kOneOffProviderUid), std::end(kOneOffProviderUid), id->begin() + 4));
+  EXPECT_EQ((*id)[22], 0x00);  // flags 0x8000: Unicode, as Outlook writes the received-by
+  EXPECT_EQ((*id)[23], 0x80);
+  EXPECT_EQ((*id)[24], 'A');
+  EXPECT_EQ(*m.props.getAs<bool>(mime::kPrMessageToMe), false);
+  EXPECT_EQ(*m.props.getAs<bool>(mime::kPrMessageCcMe), true);
+
+  const auto postfix = import("X-Original-To: bob@example.com\r\nEnvelope-To: carl@example.com\r\nTo: bob@example.com\r\n\r\nx\r\n");
+  EXPECT_EQ(str(postfix.props, mime::kPrReceivedByEmailAddress), "bob@example.com");
+  EXPECT_EQ(*postfix.props.getAs<bool>(mime::kPrMessageToMe), true);
+  const auto exim = import("Envelope-To: <carl@example.com>\r\n\r\nx\r\n");
+  EXPECT_EQ(str(exim.props, mime::kPrReceivedByEmailAddress), "carl@example.com");
+
+  const auto unknown = import("To: bob@example.com\r\nDelivered-To: mailing list x@example.org\r\n\r\nx\r\n");
+  EXPECT_FALSE(unknown.props.has(mime::kPrReceivedByEntryId));
+  EXPECT_FALSE(unknown.props.has(mime::kPrMessageToMe));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "mime/gmime_ptr.h"
+#include "mime/received_mail_tags.h"
 #include "mime/text_decoding.h"
 #include "pst/messaging/property_tags.h"
 
@@ -64,13 +65,14 @@ std::vector<MailAddress> flattenAddressList(InternetAddressList* list) {
   return out;
 }
 
-pst::Bytes oneOffEntryId(const std::string& displayName, const std::string& addressType, const std::string& address) {
+pst::Bytes oneOffEntryId(const std::string& displayName, const std::string& addressType, const std::string& address,
+                         bool noRichInfo) {
   pst::Bytes id;
   id.reserve(24 + 2 * (displayName.size() + addressType.size() + address.size() + 3));
   for (int i = 0; i < 4; ++i) id.push_back(0);  // flags
   for (std::uint8_t b : pst::kOneOffProviderUid) id.push_back(b);
   // Version 0, then the flag word: Unicode strings (0x8000), no rich info (0x0001).
-  for (std::uint8_t b : {0x00, 0x00, 0x01, 0x80}) id.push_back(b);
+  for (std::uint8_t b : {0x00, 0x00, noRichInfo ? 0x01 : 0x00, 0x80}) id.push_back(b);
   appendUtf16z(id, displayName);
   appendUtf16z(id, addressType);
   appendUtf16z(id, address);
@@ -130,14 +132,29 @@ pst::Recipient makeRecipient(const MailAddress& who, std::int32_t recipientType)
 
 void setAddressGroup(pst::PropertyBag& props, AddressGroup group, const MailAddress& who) {
   using namespace pst;
-  const bool sender = group == AddressGroup::kSender;
+  struct Tags {
+    PropTag name, addrType, email, entryId, searchKey, smtp;  // smtp 0: the group has none
+  };
+  // In the order of AddressGroup.
+  static constexpr Tags kGroups[] = {
+      {kPrSenderName, kPrSenderAddrType, kPrSenderEmailAddress, kPrSenderEntryId, kPrSenderSearchKey,
+       kPrSenderSmtpAddress},
+      {kPrSentRepresentingName, kPrSentRepresentingAddrType, kPrSentRepresentingEmailAddress,
+       kPrSentRepresentingEntryId, kPrSentRepresentingSearchKey, kPrSentRepresentingSmtpAddress},
+      {kPrReceivedByName, kPrReceivedByAddrType, kPrReceivedByEmailAddress, kPrReceivedByEntryId,
+       kPrReceivedBySearchKey, 0},
+      {kPrRcvdRepresentingName, kPrRcvdRepresentingAddrType, kPrRcvdRepresentingEmailAddress,
+       kPrRcvdRepresentingEntryId, kPrRcvdRepresentingSearchKey, 0},
+  };
+  const Tags& tags = kGroups[static_cast<int>(group)];
+  const bool received = group == AddressGroup::kReceivedBy || group == AddressGroup::kReceivedRepresenting;
   const std::string& name = who.shownName();
-  props.set(sender ? kPrSenderName : kPrSentRepresentingName, name);
-  props.set(sender ? kPrSenderAddrType : kPrSentRepresentingAddrType, std::string(kSmtp));
-  props.set(sender ? kPrSenderEmailAddress : kPrSentRepresentingEmailAddress, who.address);
-  props.set(sender ? kPrSenderSmtpAddress : kPrSentRepresentingSmtpAddress, who.address);
-  props.set(sender ? kPrSenderEntryId : kPrSentRepresentingEntryId, oneOffEntryId(name, kSmtp, who.address));
-  props.set(sender ? kPrSenderSearchKey : kPrSentRepresentingSearchKey, addressSearchKey(kSmtp, who.address));
+  props.set(tags.name, name);
+  props.set(tags.addrType, std::string(kSmtp));
+  props.set(tags.email, who.address);
+  if (tags.smtp != 0) props.set(tags.smtp, who.address);
+  props.set(tags.entryId, oneOffEntryId(name, kSmtp, who.address, !received));
+  props.set(tags.searchKey, addressSearchKey(kSmtp, who.address));
 }
 
 }  // namespace mailfold::mime

@@ -22,8 +22,10 @@ struct MailAddress {
 // address). Null or empty lists give an empty result.
 std::vector<MailAddress> flattenAddressList(InternetAddressList* list);
 
-// One-off entry identifier (Unicode, no rich info) for an SMTP recipient.
-pst::Bytes oneOffEntryId(const std::string& displayName, const std::string& addressType, const std::string& address);
+// One-off entry identifier with Unicode strings. `noRichInfo` marks an address that takes no
+// TNEF, as MAPI marks Internet recipients; Outlook leaves it clear on the received-by mailbox.
+pst::Bytes oneOffEntryId(const std::string& displayName, const std::string& addressType, const std::string& address,
+                         bool noRichInfo = true);
 
 // "TYPE:ADDRESS" upper-cased, with a terminating zero byte.
 pst::Bytes addressSearchKey(const std::string& addressType, const std::string& address);
@@ -34,8 +36,9 @@ pst::Bytes flatEntryList(const std::vector<pst::Bytes>& entryIds);
 // A recipient row of the given type (1 To, 2 Cc, 3 Bcc).
 pst::Recipient makeRecipient(const MailAddress& who, std::int32_t recipientType);
 
-enum class AddressGroup { kSender, kSentRepresenting };
-// Sets the name, address type, e-mail and SMTP address, entry id and search key of one group.
+enum class AddressGroup { kSender, kSentRepresenting, kReceivedBy, kReceivedRepresenting };
+// Sets the name, address type, e-mail address, entry id and search key of one group, and the
+// SMTP address where the group has one (sender and sent-representing).
 void setAddressGroup(pst::PropertyBag& props, AddressGroup group, const MailAddress& who);
 
 }  // namespace mailfold::mime

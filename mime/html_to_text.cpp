@@ -129,6 +129,7 @@ std::string htmlToText(std::string_view html) {
   std::size_t i = 0;
   while (i < html.size()) {
     const char c = html[i];
+    if (c == '\0') break;
     // A '<' opens markup only before a letter, '/', '!' or '?'; otherwise it is text ("a < b").
     const bool opensMarkup = c == '<' && i + 1 < html.size() &&
                              (std::isalpha(static_cast<unsigned char>(html[i + 1])) || html[i + 1] == '/' ||

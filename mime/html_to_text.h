@@ -9,7 +9,8 @@ namespace mailfold::mime {
 
 // UTF-8 HTML in, UTF-8 text with CRLF line ends out. Tags are dropped, <script>, <style> and
 // <head> contents are skipped, block elements and <br> start new lines, entities are decoded,
-// runs of white space collapse the way a browser collapses them.
+// runs of white space collapse the way a browser collapses them. The text ends at a NUL in the
+// HTML, as Outlook ends a body there.
 std::string htmlToText(std::string_view html);
 
 }  // namespace mailfold::mime

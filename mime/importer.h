@@ -4,9 +4,11 @@
 //
 // The model carries everything the store writer needs: envelope, recipients, bodies,
 // attachments (large ones as pst::ByteSource backed by a temporary file) and embedded messages.
-// PR_MESSAGE_FLAGS holds the has-attachments bit only when the message has an attachment a user
-// sees (inline images of an HTML body do not count) and the unsent bit only for X-Unsent: 1.
-// The caller ORs in the read bit (kMsgFlagRead) rather than overwriting the flags.
+// PR_MESSAGE_FLAGS holds only the unsent bit, for X-Unsent: 1 on a message that is not attached
+// to another; the caller ORs in the read bit (kMsgFlagRead) rather than overwriting the flags.
+// The has-attachments bit is the store's: it follows the attachment table. A message with
+// attachments none of which a user sees (inline images of an HTML body) carries PidLidSmartNoAttach
+// so that Outlook shows no paperclip.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +23,8 @@
 namespace mailfold::mime {
 
 struct ImportOptions {
-  // Creation and modification time of the new item, and the client submit time of a message
-  // that has neither a Date nor a Received header. Unset: the time of the import.
+  // The times of a message that has neither a Date nor a Received header (submit, delivery,
+  // creation, modification; otherwise all come from the message). Unset: the time of the import.
   std::optional<pst::FileTime> importTime;
   // Attachments whose encoded content exceeds this go to an unlinked temporary file.
   std::uint64_t inMemoryAttachmentLimit = 4u << 20;
@@ -48,7 +50,8 @@ pst::MessageModel importMessage(std::span<const std::uint8_t> bytes, const Impor
 pst::MessageModel importMessage(std::string_view bytes, const ImportOptions& options = {},
                                 const std::string& sourceName = "message");
 
-// True when the model has an attachment that is not hidden (what the paperclip shows).
+// True when the model has an attachment that is not hidden and the paperclip is not turned off
+// (what Outlook's paperclip shows).
 bool hasVisibleAttachments(const pst::MessageModel& message);
 
 }  // namespace mailfold::mime

@@ -9,9 +9,12 @@
 #include <cstring>
 
 #include "mime/address_mapping.h"
+#include "mime/conversation_index.h"
 #include "mime/gmime_ptr.h"
 #include "mime/header_decoding.h"
 #include "mime/html_to_text.h"
+#include "mime/outlook_text_limits.h"
+#include "mime/received_mail_tags.h"
 #include "mime/temp_file_source.h"
 #include "mime/text_decoding.h"
 #include "mime/uuencode_blocks.h"
@@ -393,25 +396,67 @@ std::string withoutOrganisationHeaders(std::string_view block) {
   return out;
 }
 
+// The mailbox the message was delivered to, from the headers delivery agents add: the top-most
+// Delivered-To (added at final delivery, after aliases; with forwarding they stack up, newest
+// first), else X-Original-To (Postfix: the envelope recipient before alias expansion, which may
+// be an alias or a list), else Envelope-To (Exim: the envelope recipients at the last host).
+// A Delivered-To that qmail-style list managers add for the list itself ("mailing list ...")
+// names no mailbox of the reader.
+std::optional<MailAddress> deliveredTo(GMimeObject* object, GMimeParserOptions* options) {
+  for (const char* name : {"Delivered-To", "X-Original-To", "Envelope-To"}) {
+    for (const std::string& raw : rawHeaders(object, name)) {
+      if (lowerAscii(trim(raw)).rfind("mailing list", 0) == 0) continue;
+      for (MailAddress& a : addressesOf(raw, options, false)) {
+        if (a.address.find('@') != std::string::npos) return std::move(a);
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+bool sameAddress(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && g_ascii_strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+// Received-by and received-representing (the same mailbox: nothing tells of a delegate), named
+// as the recipient rows name that address, and whether it is among the To and Cc recipients.
+void mapReceivedBy(GMimeObject* object, MessageModel& model, GMimeParserOptions* options) {
+  std::optional<MailAddress> owner = deliveredTo(object, options);
+  if (!owner) return;
+  bool toMe = false;
+  bool ccMe = false;
+  for (const Recipient& r : model.recipients) {
+    const std::string* address = r.props.getAs<std::string>(kPrEmailAddress);
+    if (!address || !sameAddress(*address, owner->address)) continue;
+    const std::int32_t* type = r.props.getAs<std::int32_t>(kPrRecipientType);
+    toMe |= type && *type == kRecipientTo;
+    ccMe |= type && *type == kRecipientCc;
+    const std::string* name = r.props.getAs<std::string>(kPrDisplayName);
+    if (owner->name.empty() && name && *name != *address) owner->name = *name;
+  }
+  setAddressGroup(model.props, AddressGroup::kReceivedBy, *owner);
+  setAddressGroup(model.props, AddressGroup::kReceivedRepresenting, *owner);
+  model.props.set(kPrMessageToMe, toMe);
+  model.props.set(kPrMessageCcMe, ccMe);
+}
+
 void mapEnvelope(GMimeMessage* message, MessageModel& model, const MapContext& ctx, const std::string& rawHeaders) {
   auto* object = GMIME_OBJECT(message);
   PropertyBag& props = model.props;
 
-  // The first Subject counts when a broken message carries several.
-  const std::string subject = decodeUnstructuredHeader(firstRawHeader(object, "Subject").value_or(""));
+  // The first Subject counts when a broken message carries several. Outlook keeps 255
+  // characters of it (the whole line stays in the transport headers); prefix and normalized
+  // subject are split from what is kept, so that they still make up the subject.
+  const std::string subject =
+      capUtf16Units(decodeUnstructuredHeader(firstRawHeader(object, "Subject").value_or("")), kMaxSubjectUnits);
   const SubjectParts parts = splitSubject(subject);
   props.set(kPrSubject, subject);
   props.set(kPrSubjectPrefix, parts.prefix);
   props.set(kPrNormalizedSubject, parts.normalized);
-  const std::string topic = decodeUnstructuredHeader(firstRawHeader(object, "Thread-Topic").value_or(""));
+  const std::string topic =
+      capUtf16Units(decodeUnstructuredHeader(firstRawHeader(object, "Thread-Topic").value_or("")), kMaxSubjectUnits);
   if (!topic.empty()) props.set(kPrConversationTopic, topic);
   else if (g_mime_object_get_header(object, "Subject")) props.set(kPrConversationTopic, parts.normalized);
-  const std::string threadIndex = headerValue(object, "Thread-Index");
-  if (!threadIndex.empty()) {
-    gsize len = 0;
-    GCharPtr decoded(reinterpret_cast<char*>(g_base64_decode(threadIndex.c_str(), &len)));
-    if (decoded && len >= 22) props.set(kPrConversationIndex, Bytes(decoded.get(), decoded.get() + len));
-  }
 
   // From and Sender: the first mailbox of each. Without Sender the sender is the author.
   const auto from = addressHeader(object, "From", ctx.parserOptions, true);
@@ -453,16 +498,20 @@ void mapEnvelope(GMimeMessage* message, MessageModel& model, const MapContext& c
     props.set(kPrReplyRecipientNames, names);
   }
 
+  mapReceivedBy(object, model, ctx.parserOptions);
+
   // Dates: Date is the submit time; the newest Received hop the delivery time. Each stands in
-  // for the other when missing, and the import time when both are.
+  // for the other when missing, and the import time when both are. The item was created and
+  // last changed when it arrived, as Outlook has it: the Modified column and archiving go by
+  // the mail's own date, not by the day of the conversion.
   std::optional<FileTime> submit = parseDate(takeString(g_mime_utils_header_unfold(firstRawHeader(object, "Date").value_or("").c_str())));
   std::optional<FileTime> delivery = newestReceivedDate(object);
   if (!submit) submit = delivery;
   if (!delivery) delivery = submit;
   props.set(kPrClientSubmitTime, submit.value_or(ctx.importTime));
   props.set(kPrMessageDeliveryTime, delivery.value_or(ctx.importTime));
-  props.set(kPrCreationTime, ctx.importTime);
-  props.set(kPrLastModificationTime, ctx.importTime);
+  props.set(kPrCreationTime, delivery.value_or(ctx.importTime));
+  props.set(kPrLastModificationTime, delivery.value_or(ctx.importTime));
   if (auto replyBy = parseDate(headerValue(object, "Reply-By"))) props.set(kPrReplyTime, *replyBy);
 
   const std::string messageId = headerValue(object, "Message-ID");
@@ -471,6 +520,16 @@ void mapEnvelope(GMimeMessage* message, MessageModel& model, const MapContext& c
   if (!inReplyTo.empty()) props.set(kPrInReplyToId, inReplyTo);
   const std::string references = headerValue(object, "References", kMaxReferencesBytes);
   if (!references.empty()) props.set(kPrInternetReferences, references);
+  // Every message gets an index (see conversation_index.h), and Outlook is told to take the
+  // conversation from its GUID rather than from the topic, as it does for mail it receives.
+  const std::string threadIndex = headerValue(object, "Thread-Index");
+  props.set(kPrConversationIndex,
+            conversationIndex(ThreadHeaders{messageId, inReplyTo, references, threadIndex}, submit.value_or(ctx.importTime)));
+  props.set(kPrConversationIndexTracking, true);
+  // Locale and code page of the item as an English-language Outlook writes them on the mail it
+  // receives (the strings are Unicode whatever the code page says).
+  props.set(kPrMessageLocaleId, kLocaleEnglishUs);
+  props.set(kPrMessageCodepage, kCodePageWestern);
 
   props.set(kPrImportance, importanceFromHeaders(object));
   const std::string priority = lowerAscii(headerValue(object, "Priority"));
@@ -587,7 +646,8 @@ MappedBodies mapBodies(const BodyParts& body, MessageModel& model, const ImportO
       text = std::move(split.text);
       result.uuencoded = std::move(split.files);
     }
-    props.set(kPrBody, std::move(text));
+    // Outlook ends a body at a U+0000 (uuencoded files after one are attachments all the same).
+    props.set(kPrBody, std::string(upToFirstNul(text)));
     codePage = codePageForCharset(contentTypeParameter(GMIME_OBJECT(body.plain), "charset"));
   }
   if (body.html) {
@@ -605,7 +665,7 @@ MappedBodies mapBodies(const BodyParts& body, MessageModel& model, const ImportO
       props.set(kPrHtml, Bytes(result.html.begin(), result.html.end()));
       codePage = 65001;
     }
-    if (!body.plain) props.set(kPrBody, htmlToText(result.html));
+    if (!body.plain) props.set(kPrBody, htmlToText(result.html));  // which ends at a NUL too
     props.set(kPrNativeBody, kNativeBodyHtml);
   } else if (body.plain) {
     props.set(kPrNativeBody, kNativeBodyPlain);
@@ -863,11 +923,15 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
   }
   model.props.set(kPrMessageClass, messageClass);
 
+  // The store sets the has-attachments flag whenever there is an attachment row, as Outlook's
+  // own files have it; the importer decides whether the paperclip shows. A message whose
+  // attachments are all hidden (inline images of its HTML; the S/MIME wrapper of content
+  // without attachments, or of encrypted content) says so as Outlook does.
+  if (!model.attachments.empty() && !visible) model.props.setNamed(kSmartNoAttach, kPtBoolean, true);
+  // Only the message itself can be a draft; one attached to it is shown as the mail it was.
   std::int32_t flags = 0;
-  if (visible) flags |= kMsgFlagHasAttach;
-  if (headerValue(GMIME_OBJECT(message), "X-Unsent") == "1") flags |= kMsgFlagUnsent;
+  if (depth == 0 && headerValue(GMIME_OBJECT(message), "X-Unsent") == "1") flags |= kMsgFlagUnsent;
   model.props.set(kPrMessageFlags, flags);
-  model.props.set(kPrHasAttach, visible);
 
   if (sourceSize == 0) {
     // An embedded message has no file of its own: estimate from what it carries.

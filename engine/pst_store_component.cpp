@@ -92,8 +92,9 @@ class PstMessage : public MailMessage {
     sourcePath_ = filePath;
   }
 
-  // Adds the read bit to the flags the importer computed: the has-attachments bit stays set only
-  // for messages that show an attachment, and an X-Unsent draft stays a draft.
+  // Adds the read bit to the flags the importer computed; the store sets the has-attachment bit
+  // from the attachments (the paperclip of hidden-only ones is the importer's PidLidSmartNoAttach),
+  // and an X-Unsent draft stays a draft.
   void MarkAsRead() override {
     if (!model_) throw StoreError("The message has not been imported");
     const auto* flags = model_->props.getAs<std::int32_t>(pst::kPrMessageFlags);

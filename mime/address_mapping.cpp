@@ -5,7 +5,6 @@
 #include <cctype>
 
 #include "mime/gmime_ptr.h"
-#include "mime/received_mail_tags.h"
 #include "mime/text_decoding.h"
 #include "pst/messaging/property_tags.h"
 

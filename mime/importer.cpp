@@ -12,7 +12,6 @@
 
 #include "mime/gmime_ptr.h"
 #include "mime/message_mapper.h"
-#include "mime/received_mail_tags.h"
 #include "mime/signed_entity.h"
 #include "pst/messaging/property_tags.h"
 
@@ -173,7 +172,7 @@ pst::MessageModel importMessage(std::span<const std::uint8_t> bytes, const Impor
 bool hasVisibleAttachments(const pst::MessageModel& message) {
   for (const pst::NamedProperty& n : message.props.named()) {
     const bool* hidesPaperclip = std::get_if<bool>(&n.value);
-    if (n.key == kSmartNoAttach && hidesPaperclip && *hidesPaperclip) return false;
+    if (n.key == pst::kSmartNoAttach && hidesPaperclip && *hidesPaperclip) return false;
   }
   return std::any_of(message.attachments.begin(), message.attachments.end(), [](const pst::Attachment& a) {
     const bool* hidden = a.props.getAs<bool>(pst::kPrAttachmentHidden);

@@ -39,6 +39,9 @@ inline constexpr PropTag kPrSubjectPrefix = makeTag(0x003D, kPtUnicode);
 inline constexpr PropTag kPrNormalizedSubject = makeTag(0x0E1D, kPtUnicode);
 inline constexpr PropTag kPrConversationTopic = makeTag(0x0070, kPtUnicode);
 inline constexpr PropTag kPrConversationIndex = makeTag(0x0071, kPtBinary);
+// True: Outlook takes the conversation id from the GUID of PR_CONVERSATION_INDEX; false or
+// absent: from a hash of the conversation topic, which joins unrelated mail of equal subject.
+inline constexpr PropTag kPrConversationIndexTracking = makeTag(0x3016, kPtBoolean);
 
 // ---- Message: importance, priority, sensitivity ----
 inline constexpr PropTag kPrImportance = makeTag(0x0017, kPtInt32);
@@ -57,6 +60,24 @@ inline constexpr PropTag kPrTransportMessageHeaders = makeTag(0x007D, kPtUnicode
 inline constexpr PropTag kPrInternetCodepage = makeTag(0x3FDE, kPtInt32);
 inline constexpr PropTag kPrMessageCodepage = makeTag(0x3FFD, kPtInt32);
 inline constexpr PropTag kPrMessageLocaleId = makeTag(0x3FF1, kPtInt32);
+// What an English-language Outlook writes into the two above.
+inline constexpr std::int32_t kLocaleEnglishUs = 1033;
+inline constexpr std::int32_t kCodePageWestern = 1252;
+
+// ---- Message: the mailbox it was delivered to (received-by) and for (received-representing) ----
+inline constexpr PropTag kPrReceivedByEntryId = makeTag(0x003F, kPtBinary);
+inline constexpr PropTag kPrReceivedByName = makeTag(0x0040, kPtUnicode);
+inline constexpr PropTag kPrReceivedBySearchKey = makeTag(0x0051, kPtBinary);
+inline constexpr PropTag kPrReceivedByAddrType = makeTag(0x0075, kPtUnicode);
+inline constexpr PropTag kPrReceivedByEmailAddress = makeTag(0x0076, kPtUnicode);
+inline constexpr PropTag kPrRcvdRepresentingEntryId = makeTag(0x0043, kPtBinary);
+inline constexpr PropTag kPrRcvdRepresentingName = makeTag(0x0044, kPtUnicode);
+inline constexpr PropTag kPrRcvdRepresentingSearchKey = makeTag(0x0052, kPtBinary);
+inline constexpr PropTag kPrRcvdRepresentingAddrType = makeTag(0x0077, kPtUnicode);
+inline constexpr PropTag kPrRcvdRepresentingEmailAddress = makeTag(0x0078, kPtUnicode);
+// The received-by mailbox is among the To (Cc) recipients.
+inline constexpr PropTag kPrMessageToMe = makeTag(0x0057, kPtBoolean);
+inline constexpr PropTag kPrMessageCcMe = makeTag(0x0058, kPtBoolean);
 
 // ---- Message: sender (Sender header) and sent-representing (From header) ----
 inline constexpr PropTag kPrSenderName = makeTag(0x0C1A, kPtUnicode);
@@ -167,6 +188,9 @@ inline constexpr Guid kPsetidTask{
 
 // Named properties the importer sets (string names in PS_INTERNET_HEADERS).
 inline constexpr const char* kNameContentClass = "content-class";
+// PidLidSmartNoAttach (PSETID_Common, LID 0x8514, boolean): true hides the paperclip of a
+// message whose attachment table is not empty, when every attachment is hidden.
+inline const NamedPropertyKey kSmartNoAttach{kPsetidCommon, std::uint32_t{0x8514}};
 
 // Provider UID of one-off entry identifiers (MUIDOOP), 81 2B 1F A4 BE A3 10 19 9D 6E 00 DD 01 0F 54 02.
 inline constexpr std::uint8_t kOneOffProviderUid[16] = {0x81, 0x2B, 0x1F, 0xA4, 0xBE, 0xA3, 0x10, 0x19,

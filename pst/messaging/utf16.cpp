@@ -85,18 +85,4 @@ Bytes utf8ToUtf16le(std::string_view s) {
 std::optional<std::string> utf16leToUtf8(ByteView utf16) { return decode(utf16, false); }
 std::string utf16leToUtf8Lossy(ByteView utf16) { return *decode(utf16, true); }
 
-std::string utf8PrefixInUtf16Units(std::string_view utf8, std::size_t units) {
-  // A UTF-16 unit takes at most three UTF-8 bytes (a pair of them four), so the prefix lies
-  // within the first 3 * units bytes; only that much is converted.
-  const std::string_view head = utf8.substr(0, units > utf8.size() / 3 ? utf8.size() : 3 * units);
-  const Bytes wide = utf8ToUtf16le(head);
-  if (wide.size() / 2 <= units && head.size() == utf8.size()) return std::string(utf8);
-  std::size_t keep = std::min(units, wide.size() / 2);
-  if (keep > 0 && keep < wide.size() / 2) {
-    const std::uint16_t last = load<std::uint16_t>(wide.data() + 2 * (keep - 1));
-    if (last >= 0xD800 && last <= 0xDBFF) --keep;  // the first half of a pair goes with its second
-  }
-  return utf16leToUtf8Lossy(ByteView(wide.data(), 2 * keep));
-}
-
 }  // namespace mailfold::pst

@@ -33,7 +33,17 @@ inline void appendUtf8(std::string& out, std::uint32_t cp) {
 Bytes utf8ToUtf16le(std::string_view utf8);
 // The longest start of `utf8` that takes at most `units` UTF-16 code units (Outlook's measure of
 // a text's length), never ending inside a character.
-std::string utf8PrefixInUtf16Units(std::string_view utf8, std::size_t units);
+inline std::string utf8PrefixInUtf16Units(std::string_view utf8, std::size_t units) {
+  std::size_t counted = 0;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto byte = static_cast<std::uint8_t>(utf8[i]);
+    if ((byte & 0xC0) == 0x80) continue;  // inside a character
+    // A four-byte sequence is a character outside the BMP: a surrogate pair in UTF-16.
+    counted += byte >= 0xF0 ? 2 : 1;
+    if (counted > units) return std::string(utf8.substr(0, i));
+  }
+  return std::string(utf8);
+}
 // nullopt when the bytes are not valid UTF-16LE (odd length, unpaired surrogate).
 std::optional<std::string> utf16leToUtf8(ByteView utf16);
 // As above, but unpaired surrogates become U+FFFD and a trailing odd byte is dropped.

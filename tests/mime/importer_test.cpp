@@ -9,7 +9,6 @@
 
 #include "mime/importer.h"
 #include "mime/outlook_text_limits.h"
-#include "mime/received_mail_tags.h"
 #include "support/temp_dir.h"
 #include "model_json.h"
 #include "pst/messaging/property_tags.h"
@@ -55,7 +54,7 @@ std::int32_t flags(const MessageModel& m) { return i32(m.props, kPrMessageFlags)
 
 bool hidesPaperclip(const MessageModel& m) {
   for (const NamedProperty& n : m.props.named()) {
-    if (n.key == mime::kSmartNoAttach) return n.type == kPtBoolean && std::get<bool>(n.value);
+    if (n.key == kSmartNoAttach) return n.type == kPtBoolean && std::get<bool>(n.value);
   }
   return false;
 }
@@ -278,7 +277,7 @@ TEST(ImportEnvelope, ConversationIndexNestsRepliesUnderTheirParentFromEachFileAl
   EXPECT_TRUE(std::equal(r.begin(), r.end(), a.begin()));  // same header: same GUID
   EXPECT_TRUE(std::equal(a.begin(), a.end(), b.begin()));  // the parent's index, one block more
   EXPECT_TRUE(std::equal(b.begin(), b.end(), c.begin()));
-  EXPECT_EQ(*root.props.getAs<bool>(mime::kPrConversationIndexTracking), true);
+  EXPECT_EQ(*root.props.getAs<bool>(kPrConversationIndexTracking), true);
 
   // Another thread, and messages without any id, are conversations of their own.
   const Bytes other = conversationIndexOf(import("Message-ID: <other@x>\r\n\r\nx\r\n"));
@@ -301,33 +300,33 @@ TEST(ImportEnvelope, ReceivedByIsTheMailboxTheMessageWasDeliveredTo) {
       "Delivered-To: mailing list dev@lists.example.org\r\nDelivered-To: Ann@Example.com\r\n"
       "X-Original-To: alias@example.com\r\nDelivered-To: old-box@example.net\r\n"
       "To: Dev list <dev@lists.example.org>\r\nCc: \"Ann Lee\" <ann@example.com>\r\n\r\nx\r\n");
-  EXPECT_EQ(str(m.props, mime::kPrReceivedByEmailAddress), "Ann@Example.com");
-  EXPECT_EQ(str(m.props, mime::kPrReceivedByName), "Ann Lee");  // as the Cc row names her
-  EXPECT_EQ(str(m.props, mime::kPrReceivedByAddrType), "SMTP");
-  EXPECT_EQ(str(m.props, mime::kPrRcvdRepresentingEmailAddress), "Ann@Example.com");
-  EXPECT_EQ(str(m.props, mime::kPrRcvdRepresentingName), "Ann Lee");
-  const Bytes* key = m.props.getAs<Bytes>(mime::kPrReceivedBySearchKey);
+  EXPECT_EQ(str(m.props, kPrReceivedByEmailAddress), "Ann@Example.com");
+  EXPECT_EQ(str(m.props, kPrReceivedByName), "Ann Lee");  // as the Cc row names her
+  EXPECT_EQ(str(m.props, kPrReceivedByAddrType), "SMTP");
+  EXPECT_EQ(str(m.props, kPrRcvdRepresentingEmailAddress), "Ann@Example.com");
+  EXPECT_EQ(str(m.props, kPrRcvdRepresentingName), "Ann Lee");
+  const Bytes* key = m.props.getAs<Bytes>(kPrReceivedBySearchKey);
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(std::string(key->begin(), key->end()), std::string("SMTP:ANN@EXAMPLE.COM") + '\0');
-  const Bytes* id = m.props.getAs<Bytes>(mime::kPrRcvdRepresentingEntryId);
+  const Bytes* id = m.props.getAs<Bytes>(kPrRcvdRepresentingEntryId);
   ASSERT_NE(id, nullptr);
   ASSERT_GT(id->size(), 26u);
   EXPECT_TRUE(std::equal(std::begin(kOneOffProviderUid), std::end(kOneOffProviderUid), id->begin() + 4));
   EXPECT_EQ((*id)[22], 0x00);  // flags 0x8000: Unicode, as Outlook writes the received-by
   EXPECT_EQ((*id)[23], 0x80);
   EXPECT_EQ((*id)[24], 'A');
-  EXPECT_EQ(*m.props.getAs<bool>(mime::kPrMessageToMe), false);
-  EXPECT_EQ(*m.props.getAs<bool>(mime::kPrMessageCcMe), true);
+  EXPECT_EQ(*m.props.getAs<bool>(kPrMessageToMe), false);
+  EXPECT_EQ(*m.props.getAs<bool>(kPrMessageCcMe), true);
 
   const auto postfix = import("X-Original-To: bob@example.com\r\nEnvelope-To: carl@example.com\r\nTo: bob@example.com\r\n\r\nx\r\n");
-  EXPECT_EQ(str(postfix.props, mime::kPrReceivedByEmailAddress), "bob@example.com");
-  EXPECT_EQ(*postfix.props.getAs<bool>(mime::kPrMessageToMe), true);
+  EXPECT_EQ(str(postfix.props, kPrReceivedByEmailAddress), "bob@example.com");
+  EXPECT_EQ(*postfix.props.getAs<bool>(kPrMessageToMe), true);
   const auto exim = import("Envelope-To: <carl@example.com>\r\n\r\nx\r\n");
-  EXPECT_EQ(str(exim.props, mime::kPrReceivedByEmailAddress), "carl@example.com");
+  EXPECT_EQ(str(exim.props, kPrReceivedByEmailAddress), "carl@example.com");
 
   const auto unknown = import("To: bob@example.com\r\nDelivered-To: mailing list x@example.org\r\n\r\nx\r\n");
-  EXPECT_FALSE(unknown.props.has(mime::kPrReceivedByEntryId));
-  EXPECT_FALSE(unknown.props.has(mime::kPrMessageToMe));
+  EXPECT_FALSE(unknown.props.has(kPrReceivedByEntryId));
+  EXPECT_FALSE(unknown.props.has(kPrMessageToMe));
 }
 
 // ---------------------------------------------------------------------------------------------

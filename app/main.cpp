@@ -11,6 +11,7 @@
 #include "app/wizard.h"
 #include "app/wx_style.h"
 #include "engine/pst_store_component.h"
+#include "run/store_password.h"
 #include "run/wx_dialog_service.h"
 
 namespace {
@@ -24,6 +25,9 @@ class MailfoldApp : public wxApp {
     mailfold::app::Wizard::Options options;
     options.helpFolder = mailfold::app::FindHelpFolder(mailfold::app::HelpFolderCandidates(executable));
     launcher_.afterFolder = [this](mailfold::engine::FolderOutcome& outcome) { stores_.Reconcile(outcome); };
+    // A store file protected by a password is added to once the user gives its password.
+    stores_.SetPasswordSource(
+        [this](const std::string& storePath) { return mailfold::run::AskStorePassword(dialogs_, storePath); });
     wizard_ = std::make_unique<mailfold::app::Wizard>(shell_, launcher_, std::move(options));
     wizard_->Start();
     return true;

@@ -1,6 +1,6 @@
-// The modal dialogs the screens open: message boxes, the save-as dialog for a store file and the
-// folder browser. The screens go through this one service so that the desktop build shows the
-// native dialogs (WxDialogService) and tests answer them from a script.
+// The modal dialogs the screens open: message boxes, the save-as dialog for a store file, the
+// folder browser and the password box. The screens go through this one service so that the
+// desktop build shows the native dialogs (WxDialogService) and tests answer them from a script.
 #pragma once
 
 #include <optional>
@@ -23,6 +23,9 @@ class DialogService {
   // Lets the user pick a folder, starting at `startFolder` when it is not empty. The chosen path
   // without a final separator (except for a root), or nothing when the user cancelled.
   virtual std::optional<std::string> BrowseForFolder(const std::string& prompt, const std::string& startFolder) = 0;
+  // Asks for a password, without showing what is typed. The text entered (possibly empty), or
+  // nothing when the user cancelled.
+  virtual std::optional<std::string> AskPassword(const std::string& prompt, const std::string& title) = 0;
 };
 
 }  // namespace mailfold::run

@@ -3,6 +3,7 @@
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>
+#include <wx/textdlg.h>
 #include <wx/string.h>
 
 namespace mailfold::run {
@@ -62,6 +63,12 @@ std::optional<std::string> WxDialogService::BrowseForFolder(const std::string& p
     chosen.pop_back();
   if (chosen.empty()) return std::nullopt;
   return chosen;
+}
+
+std::optional<std::string> WxDialogService::AskPassword(const std::string& prompt, const std::string& title) {
+  wxPasswordEntryDialog dialog(parent_, ToDisplayText(prompt), wxString::FromUTF8(title));
+  if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+  return dialog.GetValue().utf8_string();
 }
 
 }  // namespace mailfold::run

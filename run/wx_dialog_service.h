@@ -1,5 +1,5 @@
-// The native dialogs of the desktop build: wxMessageDialog, wxFileDialog and wxDirDialog, each
-// modal over the active window.
+// The native dialogs of the desktop build: wxMessageDialog, wxFileDialog, wxDirDialog and
+// wxPasswordEntryDialog, each modal over the active window.
 #pragma once
 
 #include "run/dialog_service.h"
@@ -17,6 +17,7 @@ class WxDialogService : public DialogService {
                                     engine::MessageButtons buttons) override;
   std::optional<std::string> AskSaveAs(const std::string& filter, const std::string& proposedName) override;
   std::optional<std::string> BrowseForFolder(const std::string& prompt, const std::string& startFolder) override;
+  std::optional<std::string> AskPassword(const std::string& prompt, const std::string& title) override;
 
  private:
   wxWindow* parent_;

@@ -17,10 +17,11 @@ TEST(ConvertOptions, ModesOutputsAndMistakes) {
   EXPECT_EQ(parsed.options.output, "x.pst");
   EXPECT_TRUE(parsed.options.json && parsed.options.quiet);
 
-  parsed = ParseOptions({"--multiple", "root", "--output-dir=out", "A", "B", "--", "-odd"});
+  parsed = ParseOptions({"--multiple", "root", "--output-dir=out", "--password-file=pw", "A", "B", "--", "-odd"});
   ASSERT_EQ(parsed.error, "");
   EXPECT_TRUE(parsed.options.multiple);
   EXPECT_EQ(parsed.options.outDir, "out");
+  EXPECT_EQ(parsed.options.passwordFile, "pw");
   EXPECT_EQ(parsed.options.names, (std::vector<std::string>{"A", "B", "-odd"}));
 
   EXPECT_TRUE(ParseOptions({"--help"}).options.help);
@@ -35,7 +36,10 @@ TEST(ConvertOptions, ModesOutputsAndMistakes) {
                                                                  {"A", "-x"},
                                                                  {"--multiple"},
                                                                  {"--multiple", "r", "-o", "x.pst"},
-                                                                 {"A", "-d", "out"}})
+                                                                 {"A", "-d", "out"},
+                                                                 {"A", "--password-file"},
+                                                                 {"A", "--password-file="},
+                                                                 {"A", "--password-file", "p", "--password-file", "q"}})
     EXPECT_NE(ParseOptions(bad).error, "") << (bad.empty() ? std::string("(nothing)") : bad[0]);
 }
 

@@ -200,6 +200,85 @@ TEST(ConvertCli, StoresThatCannotBeCreatedEndWithExitThreeAndTheRealCause) {
   EXPECT_EQ(BadLines(ReadText(dir.path() / "text.log")), 2u);
 }
 
+// A writable copy of the Outlook-made store whose password is "openwall".
+fs::path CopyProtectedStore(const fs::path& to) {
+  fs::copy_file(sharedDir() / "samples" / "pst" / "pst2john-outlook2010-openwall-password.pst", to);
+  fs::permissions(to, fs::perms::owner_write, fs::perm_options::add);
+  return to;
+}
+
+std::int32_t MessagesAtTheTop(const fs::path& store) {
+  return pst::Store::open(store.string(), false)->ipmRoot().contentCount();
+}
+
+TEST(ConvertCli, AProtectedStoreIsAddedToOnlyWithItsPassword) {
+  MAILFOLD_REQUIRE_SHARED();
+  TempDir dir;
+  for (int i = 0; i < 3; ++i) WriteMessage(dir.path() / "Mail", "m" + std::to_string(i));
+  const auto store = CopyProtectedStore(dir.path() / "locked.pst");
+  const std::string before = ReadText(store);
+  const auto messagesBefore = MessagesAtTheTop(store);
+  // Standard input is not a terminal: no one can be asked for the password.
+  const auto convert = [&](const std::string& options) {
+    return RunProcess({"sh", "-c", "exec \"$0\" Mail -o locked.pst " + options + " </dev/null", ConverterPath()},
+                      dir.path());
+  };
+
+  WriteText(dir.path() / "wrong", "openwall2\n");
+  for (const std::string options : {"", "--password-file wrong"}) {
+    SCOPED_TRACE(options);
+    const auto result = convert(options);
+    EXPECT_EQ(result.exitCode, 3) << result.err;
+    EXPECT_NE(result.err.find(options.empty() ? "is protected by a password; give it with --password-file"
+                                              : "the password is not the store's password"),
+              std::string::npos)
+        << result.err;
+    EXPECT_TRUE(ReadText(store) == before) << "the store file changed";
+    EXPECT_EQ(BadLines(ReadText(dir.path() / "locked.log")), 3u);
+  }
+
+  auto result = convert("--password-file missing");
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_NE(result.err.find("cannot read the password file missing: No such file or directory"), std::string::npos)
+      << result.err;
+
+  // Its own password, on a first line ended as on Windows.
+  WriteText(dir.path() / "right", "openwall\r\nnot part of it\n");
+  result = convert("--password-file right");
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(MessagesAtTheTop(store), messagesBefore + 3);
+  EXPECT_EQ(BadLines(ReadText(dir.path() / "locked.log")), 0u);
+}
+
+TEST(ConvertCli, OnATerminalThePasswordIsAskedForWithoutEchoAndTheTerminalIsPutBack) {
+  MAILFOLD_REQUIRE_SHARED();
+  if (!HaveProgram("script")) GTEST_SKIP() << "script (util-linux) is needed to run under a terminal";
+  TempDir dir;
+  for (int i = 0; i < 2; ++i) WriteMessage(dir.path() / "Mail", "m" + std::to_string(i));
+  const auto store = CopyProtectedStore(dir.path() / "locked.pst");
+  const std::string before = ReadText(store);
+  const auto messagesBefore = MessagesAtTheTop(store);
+  const std::string prompt = "Password for locked.pst: ";  // the store as the command line names it
+  // The shell outlives a Ctrl-C (its trap has a command) to show the exit status and the
+  // terminal's settings afterwards.
+  const std::string command =
+      "trap 'true' INT; " + ConverterPath() + " Mail -o locked.pst; echo \"exit=$?\"; stty -a";
+  const std::regex echoOn(R"((^|\s)echo(\s|;|$))");
+
+  // Ctrl-C at the question: no password, the run stops, the file is as it was.
+  auto result = RunOnATerminal(command, dir.path(), prompt, "\x03");
+  EXPECT_NE(result.out.find(prompt), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("exit=130"), std::string::npos) << result.out;
+  EXPECT_TRUE(std::regex_search(result.out, echoOn)) << result.out;
+  EXPECT_TRUE(ReadText(store) == before) << "the store file changed";
+
+  result = RunOnATerminal(command, dir.path(), prompt, "openwall\n");
+  EXPECT_NE(result.out.find("exit=0"), std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("openwall"), std::string::npos) << "the password was shown: " << result.out;
+  EXPECT_TRUE(std::regex_search(result.out, echoOn)) << result.out;
+  EXPECT_EQ(MessagesAtTheTop(store), messagesBefore + 2);
+}
+
 TEST(ConvertCli, UsageErrorsHelpAndVersion) {
   TempDir dir;
   WriteMessage(dir.path() / "Mail", "m1");
@@ -230,6 +309,7 @@ TEST(ConvertCli, UsageErrorsHelpAndVersion) {
   auto result = RunConverter({"--help"}, dir.path());
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_NE(result.out.find("--multiple ROOT"), std::string::npos);
+  EXPECT_NE(result.out.find("--password-file FILE"), std::string::npos);
   result = RunConverter({"--version"}, dir.path());
   EXPECT_EQ(result.exitCode, 0);
   EXPECT_TRUE(std::regex_match(result.out, std::regex("mailfold-convert \\d+\\.\\d+\\.\\d+\n"))) << result.out;

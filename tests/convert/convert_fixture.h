@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/paths.h"
@@ -98,6 +100,41 @@ ProcessResult RunProcess(const std::vector<std::string>& arguments, const fs::pa
 
 inline ProcessResult RunProcess(const std::vector<std::string>& arguments, const fs::path& workingDir) {
   return RunProcess(arguments, workingDir, [](pid_t) {});
+}
+
+// Runs the shell command `command` on a pseudo-terminal (util-linux script), as a user at a
+// terminal would, and types `typed` once what it drew contains `cue` (or gives up typing after a
+// minute). `result.out` is everything the terminal showed.
+inline ProcessResult RunOnATerminal(const std::string& command, const fs::path& workingDir, const std::string& cue,
+                                    const std::string& typed) {
+  TempDir capture;
+  const std::string outPath = (capture.path() / "out").string();
+  int keyboard[2];
+  if (pipe(keyboard) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(keyboard[1]);
+    if (dup2(keyboard[0], STDIN_FILENO) < 0 || chdir(workingDir.c_str()) != 0) _exit(126);
+    if (!freopen(outPath.c_str(), "w", stdout) || !freopen("/dev/null", "w", stderr)) _exit(126);
+    execlp("script", "script", "-qec", command.c_str(), "/dev/null", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(keyboard[0]);
+  ProcessResult result;
+  if (pid < 0) {
+    close(keyboard[1]);
+    return result;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (ReadText(outPath).find(cue) == std::string::npos && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (write(keyboard[1], typed.data(), typed.size()) < 0) result.err = "could not type";
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(keyboard[1]);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = ReadText(outPath);
+  return result;
 }
 
 inline std::string ConverterPath() { return (binDir() / "mailfold-convert").string(); }

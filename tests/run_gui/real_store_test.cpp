@@ -5,12 +5,16 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "engine/pst_store_component.h"
 #include "gui_fixture.h"
 #include "pst/messaging/store.h"
 #include "pst/messaging/store_check.h"
+#include "run/store_password.h"
+#include "support/paths.h"
 
 namespace mailfold::test {
 namespace {
@@ -30,6 +34,11 @@ class RealStoreGuiTest : public ConversionTest {
     selection.source = Src();
     selection.output = Out("");
     dialogs.saveAsAnswer = Out("store.pst");
+    OpenScreen();
+  }
+  // A new conversion screen, as each Start from the selection screens gets.
+  void OpenScreen() {
+    if (frm) frm->Destroy();
     frm = new run::FrmMigateAll(nullptr, selection, pstStores, dialogs, engine::FileServices::System(), FixedTime);
     frm->SetAfterFolder([this](engine::FolderOutcome& outcome) { pstStores.Reconcile(outcome); });
   }
@@ -51,6 +60,10 @@ class RealStoreGuiTest : public ConversionTest {
     for (const auto& child : folder.children()) count += CountMessages(child);
     return count;
   }
+  static std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
   static std::int32_t MessagesInStore(const std::string& path) {
     auto store = pst::Store::open(path, false);
     return CountMessages(store->ipmRoot());
@@ -70,6 +83,56 @@ TEST_F(RealStoreGuiTest, ARunLeavesAStoreThatOpensPassesTheCheckerAndHoldsEveryM
   EXPECT_EQ(store->defaultFolder(6).contentCount(), 20);
   ASSERT_TRUE(store->ipmRoot().child("Projects").has_value());
   EXPECT_EQ(store->ipmRoot().child("Projects")->child("2026")->contentCount(), 10);
+}
+
+// A store file protected by a password, chosen in the save dialog: the password box names it;
+// Cancel or another password leaves the file as it was, with the session error and every message
+// in the log, and its own password adds the messages.
+TEST_F(RealStoreGuiTest, AProtectedStoreIsAddedToOnlyWithThePasswordTypedIntoThePasswordBox) {
+  MAILFOLD_REQUIRE_SHARED();
+  namespace fs = std::filesystem;
+  const std::string store = Out("protected.pst");
+  fs::create_directories(Out(""));
+  fs::copy_file(sharedDir() / "samples" / "pst" / "pst2john-outlook2010-openwall-password.pst", store);
+  fs::permissions(store, fs::perms::owner_write, fs::perm_options::add);
+  dialogs.saveAsAnswer = store;
+  // As the program wires it.
+  pstStores.SetPasswordSource([this](const std::string& path) { return run::AskStorePassword(dialogs, path); });
+  for (int m = 0; m < 3; ++m) Write("Inbox/m" + std::to_string(m) + ".eml");
+  const std::string before = ReadFile(store);
+  const std::int32_t messagesBefore = MessagesInStore(store);
+
+  for (const auto& refused : {std::optional<std::string>(), std::optional<std::string>("openwall2")}) {
+    SCOPED_TRACE(refused ? "another password" : "Cancel");
+    dialogs.passwordAnswer = refused;
+    dialogs.messages.clear();
+    dialogs.passwordsAsked.clear();
+    OpenScreen();
+    RunToTheEnd();
+    ASSERT_EQ(dialogs.passwordsAsked.size(), 1u);
+    EXPECT_EQ(dialogs.passwordsAsked[0].title, "Store Password");
+    EXPECT_EQ(dialogs.passwordsAsked[0].prompt, "The store file\r\n" + store +
+                                                    "\r\nis protected by a password. Enter its password to add "
+                                                    "the messages to it:");
+    ASSERT_EQ(dialogs.Titles(), (std::vector<std::string>{engine::kSessionErrorTitle, run::kApplicationTitle}));
+    EXPECT_TRUE(dialogs.messages[0].text.starts_with(engine::kSessionErrorFirstLine)) << dialogs.messages[0].text;
+    EXPECT_NE(dialogs.messages[0].text.find(refused ? "not the store's password" : "protected by a password"),
+              std::string::npos)
+        << dialogs.messages[0].text;
+    EXPECT_TRUE(ReadFile(store) == before) << "the store file changed";
+    const std::string log = ReadFile(Out("protected.log"));
+    for (int m = 0; m < 3; ++m)
+      EXPECT_NE(log.find("BAD : " + Src("Inbox/m" + std::to_string(m) + ".eml")), std::string::npos) << log;
+  }
+
+  dialogs.passwordAnswer = "openwall";
+  dialogs.messages.clear();
+  OpenScreen();
+  RunToTheEnd();
+  ASSERT_EQ(dialogs.Titles(), std::vector<std::string>{run::kApplicationTitle});
+  EXPECT_EQ(dialogs.messages[0].text, run::kSingleSuccessText);
+  EXPECT_EQ(MessagesInStore(store), messagesBefore + 3);
+  EXPECT_EQ(pst::checkStore(store), std::vector<std::string>{});
 }
 
 // Six minutes under the sanitizers on a small machine: run on demand with MAILFOLD_MEASURE=1.

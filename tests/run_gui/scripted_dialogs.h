@@ -20,16 +20,23 @@ struct AskedMessage {
   engine::MessageButtons buttons;
 };
 
+struct AskedPassword {
+  std::string prompt;
+  std::string title;
+};
+
 class ScriptedDialogs : public run::DialogService {
  public:
   std::deque<engine::MessageAnswer> answers;  // Yes/No answers in order; No when none is left
   std::optional<std::string> saveAsAnswer;    // nothing: Cancel
   std::optional<std::string> folderAnswer;    // nothing: Cancel
+  std::optional<std::string> passwordAnswer;  // nothing: Cancel
   std::function<void(const AskedMessage&)> onMessage;
 
   std::vector<AskedMessage> messages;
   std::vector<std::string> proposedNames;
   int foldersBrowsed = 0;
+  std::vector<AskedPassword> passwordsAsked;
 
   engine::MessageAnswer ShowMessage(const std::string& text, const std::string& title, engine::MessageIcon icon,
                                     engine::MessageButtons buttons) override {
@@ -48,6 +55,11 @@ class ScriptedDialogs : public run::DialogService {
   std::optional<std::string> BrowseForFolder(const std::string&, const std::string&) override {
     ++foldersBrowsed;
     return folderAnswer;
+  }
+
+  std::optional<std::string> AskPassword(const std::string& prompt, const std::string& title) override {
+    passwordsAsked.push_back({prompt, title});
+    return passwordAnswer;
   }
 
   std::vector<std::string> Titles() const {

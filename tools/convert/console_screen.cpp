@@ -107,6 +107,13 @@ void ConsoleScreen::ClearLine() {
   lineShown_ = false;
 }
 
+void ConsoleScreen::BeginQuestion() {
+  ClearLine();
+  questionStart_ = settings_.clock();
+}
+
+void ConsoleScreen::EndQuestion() { folderStart_ += settings_.clock() - questionStart_; }
+
 void ConsoleScreen::Draw(bool force) {
   if (settings_.quiet || !settings_.terminal) return;
   const auto now = settings_.clock();

@@ -69,6 +69,10 @@ class ConsoleScreen : public engine::ConversionScreen {
 
   // Takes the progress bar off the terminal before other output.
   void ClearLine();
+  // Around a question to the user (a store's password): the bar is taken off, and the time the
+  // answer takes does not count into the folder's rate and time left.
+  void BeginQuestion();
+  void EndQuestion();
   // The errors shown (store session failures), as plain text.
   const std::vector<std::string>& Errors() const { return errors_; }
   bool StopNoticed() const { return stopNoticed_; }
@@ -88,6 +92,7 @@ class ConsoleScreen : public engine::ConversionScreen {
   ItemCounter counter_;
   std::chrono::steady_clock::time_point folderStart_{};
   std::chrono::steady_clock::time_point lastDraw_{};
+  std::chrono::steady_clock::time_point questionStart_{};
   std::string queuedText_;
   bool lineShown_ = false;
   int lastTenth_ = -1;  // plain lines: the last tenth of the folder that was reported

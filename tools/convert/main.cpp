@@ -8,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "tools/convert/options.h"
 #include "tools/convert/run_report.h"
 #include "tools/convert/stop_signal.h"
+#include "tools/convert/store_password.h"
 
 namespace {
 
@@ -70,6 +72,15 @@ int Run(const convert::Options& options) {
     }
   }
 
+  // Read before anything is converted: a password file that cannot be read is a mistake on the
+  // command line, not a store failure.
+  std::optional<std::string> filePassword;
+  if (options.passwordFile) {
+    auto passwordFile = convert::ReadPasswordFile(*options.passwordFile);
+    if (!passwordFile.error.empty()) return UsageError(passwordFile.error);
+    filePassword = std::move(passwordFile.password);
+  }
+
   convert::InstallStopHandlers();
   convert::ConsoleScreen::Settings settings;
   settings.terminal = !options.quiet && DrawsOnTerminal();
@@ -80,6 +91,12 @@ int Run(const convert::Options& options) {
   convert::ConsoleScreen screen(settings);
 
   engine::PstStoreSessionFactory stores;
+  convert::StorePasswords passwords({.filePassword = filePassword,
+                                     .stdinIsTerminal = ::isatty(STDIN_FILENO) == 1,
+                                     .beforeQuestion = [&screen] { screen.BeginQuestion(); },
+                                     .afterQuestion = [&screen] { screen.EndQuestion(); },
+                                     .stopSignal = convert::StopSignal});
+  stores.SetPasswordSource([&passwords](const std::string& storePath) { return passwords.For(storePath); });
   run::RunDriver driver(screen, selection, stores);
   // Messages lost to a failed commit become failures before anything counts them.
   driver.SetAfterFolder([&stores](engine::FolderOutcome& folder) { stores.Reconcile(folder); });

@@ -15,6 +15,11 @@ std::string UsageText() {
          "  -m, --multiple    convert every immediate sub-folder of ROOT (or only the NAMEs) into\n"
          "                    OUTDIR/NAME.pst; every file is queued, message files are imported\n"
          "  -d, --output-dir DIR  where the stores of --multiple go (default: the current folder)\n"
+         "      --password-file FILE  the password of a store protected by one: the first line\n"
+         "                    of FILE. Every store of --multiple that asks for a password is\n"
+         "                    given this one. Without it the password is asked for on the\n"
+         "                    terminal, once per protected store; without a terminal such a\n"
+         "                    store is not added to\n"
          "  -q, --quiet       print nothing but errors\n"
          "      --json        print a summary as JSON on standard output\n"
          "  -h, --help        show this help\n"
@@ -23,7 +28,8 @@ std::string UsageText() {
          "A log beside each store lists the files that failed (\"BAD : path\").\n"
          "Ctrl-C stops after the current message; the store keeps everything converted so far.\n"
          "Exit status: 0 all messages converted, 1 some failed, 2 usage error,\n"
-         "3 a store could not be opened or created, 130 stopped by Ctrl-C.\n";
+         "3 a store could not be opened or created (or its password was missing or wrong),\n"
+         "130 stopped by Ctrl-C.\n";
 }
 
 ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
@@ -78,10 +84,13 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
       if (!value(options.output)) return fail(name + " needs one store file name");
     } else if (name == "-d" || name == "--output-dir") {
       if (!value(options.outDir)) return fail(name + " needs one folder");
+    } else if (name == "--password-file") {
+      if (!value(options.passwordFile)) return fail(name + " needs one file name");
     } else {
       return fail("unknown option " + argument);
     }
-    if (inlineValue && name != "-o" && name != "--output" && name != "-d" && name != "--output-dir")
+    if (inlineValue && name != "-o" && name != "--output" && name != "-d" && name != "--output-dir" &&
+        name != "--password-file")
       return fail(name + " takes no value");
   }
   if (options.help || options.version) return parsed;

@@ -13,6 +13,7 @@ struct Options {
   std::optional<std::string> output;   // single mode: -o STORE.pst
   std::optional<std::string> outDir;   // multiple mode: -d OUTDIR
   std::vector<std::string> names;      // multiple mode: only these sub-folders
+  std::optional<std::string> passwordFile;  // --password-file: the password of protected stores
   bool quiet = false;
   bool json = false;
   bool help = false;

@@ -8,8 +8,6 @@
 
 #include <random>
 
-#include <map>
-
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store.h"
 #include "pst/ndb/crc.h"
@@ -57,9 +55,6 @@ TEST(Refusals, AnsiStoresAreReadButNotAddedTo) {
 // file names carried.
 TEST(Refusals, PasswordProtectedStoresAreAddedToOnlyWithTheirPassword) {
   MAILFOLD_REQUIRE_SHARED();
-  const std::map<std::string, std::string> known = {{"pst2john-outlook2010-openwall-password.pst", "openwall"},
-                                                    {"pst2john-2003-unicode-no-encryption-b.pst", "quickquick12"},
-                                                    {"pst2john-2003-unicode-high-encryption-b.pst", "cheechNchong"}};
   test::TempDir dir;
   int protectedStores = 0, opened = 0;
   for (const std::string& name : allSamples()) {
@@ -75,10 +70,10 @@ TEST(Refusals, PasswordProtectedStoresAreAddedToOnlyWithTheirPassword) {
       EXPECT_FALSE(e.passwordWasGiven());
     }
     EXPECT_NO_THROW(Store::open(path, false)->ipmRoot());  // reading still works
-    const auto password = known.find(name);
-    if (password == known.end()) continue;
+    const auto password = knownPassword(name);
+    if (!password) continue;
     {
-      auto store = Store::open(path, true, password->second);
+      auto store = Store::open(path, true, password);
       MessageModel m;
       m.props.set(kPrSubject, std::string("added with the password"));
       store->ipmRoot().addChild("Added").addMessage(m);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,16 @@ inline std::string refusalReason(const std::string& path) {
   auto v = ltp::PropertyContext::open(*node).get(kPrPstPassword);
   const auto* crc = v ? std::get_if<std::int32_t>(&*v) : nullptr;
   return crc && *crc != 0 ? "password" : "";
+}
+
+// The passwords of the protected samples whose original file names carried them.
+inline std::optional<std::string> knownPassword(const std::string& sampleName) {
+  static const std::map<std::string, std::string> known = {
+      {"pst2john-outlook2010-openwall-password.pst", "openwall"},
+      {"pst2john-2003-unicode-no-encryption-b.pst", "quickquick12"},
+      {"pst2john-2003-unicode-high-encryption-b.pst", "cheechNchong"}};
+  const auto found = known.find(sampleName);
+  return found == known.end() ? std::nullopt : std::optional<std::string>(found->second);
 }
 
 inline std::string fileBytes(const std::filesystem::path& path) {

@@ -10,8 +10,7 @@
 #include "app/shell.h"
 #include "app/wizard.h"
 #include "app/wx_style.h"
-#include "engine/pst_store_component.h"
-#include "run/store_password.h"
+#include "engine/pst_store_port.h"
 #include "run/wx_dialog_service.h"
 
 namespace {
@@ -24,10 +23,6 @@ class MailfoldApp : public wxApp {
     const std::string executable = mailfold::app::FromWx(wxStandardPaths::Get().GetExecutablePath());
     mailfold::app::Wizard::Options options;
     options.helpFolder = mailfold::app::FindHelpFolder(mailfold::app::HelpFolderCandidates(executable));
-    launcher_.afterFolder = [this](mailfold::engine::FolderOutcome& outcome) { stores_.Reconcile(outcome); };
-    // A store file protected by a password is added to once the user gives its password.
-    stores_.SetPasswordSource(
-        [this](const std::string& storePath) { return mailfold::run::AskStorePassword(dialogs_, storePath); });
     wizard_ = std::make_unique<mailfold::app::Wizard>(shell_, launcher_, std::move(options));
     wizard_->Start();
     return true;
@@ -41,7 +36,7 @@ class MailfoldApp : public wxApp {
   mailfold::run::WxDialogService dialogs_;
   mailfold::app::BrowserDocumentOpener documents_;
   mailfold::app::Shell shell_{dialogs_, documents_};
-  mailfold::engine::PstStoreSessionFactory stores_;
+  mailfold::engine::PstStoreOpener stores_;
   mailfold::app::MigrateAllLauncher launcher_{stores_, dialogs_};
   std::unique_ptr<mailfold::app::Wizard> wizard_;
 };

@@ -7,7 +7,6 @@ namespace mailfold::app {
 void MigrateAllLauncher::ShowConversionScreen(wxWindow* owner, run::Selection& selection) {
   // Created when opened and discarded when closed: every opening starts from the load step.
   run::FrmMigateAll screen(owner, selection, stores_, dialogs_);
-  if (afterFolder) screen.SetAfterFolder(afterFolder);
   if (onOpen) onOpen(screen);
   screen.ShowModal();
 }

@@ -108,8 +108,8 @@ bool MultipleModel::ConfirmNext() {
     }
   }
   if (!anyChecked) {
-    shell_.ShowMessage(kNoFoldersText, kNoFoldersTitle, engine::MessageIcon::Information,
-                       engine::MessageButtons::Ok);
+    shell_.ShowMessage(kNoFoldersText, kNoFoldersTitle, run::MessageIcon::Information,
+                       run::MessageButtons::Ok);
   }
   return anyChecked;
 }

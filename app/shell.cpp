@@ -20,8 +20,8 @@ void Shell::OpenDocument(const std::string& address) {
   }
 }
 
-engine::MessageAnswer Shell::ShowMessage(const std::string& text, const std::string& title,
-                                         engine::MessageIcon icon, engine::MessageButtons buttons) {
+run::MessageAnswer Shell::ShowMessage(const std::string& text, const std::string& title,
+                                         run::MessageIcon icon, run::MessageButtons buttons) {
   return dialogs_.ShowMessage(text, title, icon, buttons);
 }
 

@@ -37,8 +37,8 @@ class Shell {
   // The empty address does nothing; failures are not reported.
   void OpenDocument(const std::string& address);
   // A modal message box; Ok for MessageButtons::Ok. Lines are separated by "\r\n".
-  engine::MessageAnswer ShowMessage(const std::string& text, const std::string& title, engine::MessageIcon icon,
-                                    engine::MessageButtons buttons);
+  run::MessageAnswer ShowMessage(const std::string& text, const std::string& title, run::MessageIcon icon,
+                                    run::MessageButtons buttons);
 
   run::DialogService& Dialogs() { return dialogs_; }
 

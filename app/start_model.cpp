@@ -3,8 +3,8 @@
 namespace mailfold::app {
 
 bool StartModel::ConfirmExit(Shell& shell) {
-  return shell.ShowMessage(kExitQuestion, kApplicationTitle, engine::MessageIcon::Question,
-                           engine::MessageButtons::YesNo) == engine::MessageAnswer::Yes;
+  return shell.ShowMessage(kExitQuestion, kApplicationTitle, run::MessageIcon::Question,
+                           run::MessageButtons::YesNo) == run::MessageAnswer::Yes;
 }
 
 }  // namespace mailfold::app

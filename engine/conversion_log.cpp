@@ -36,9 +36,15 @@ LogAppender::~LogAppender() {
   if (file_) std::fclose(file_);
 }
 
-bool LogAppender::WriteBad(const std::string& sourcePath) {
+bool LogAppender::WriteBad(const std::string& sourcePath, const std::string& cause) {
   if (!file_) return false;
-  const std::string line = kBadLinePrefix + sourcePath + "\r\n";
+  std::string line = kBadLinePrefix + sourcePath + "\r\n";
+  if (!cause.empty()) {
+    std::string oneLine = cause;
+    for (char& c : oneLine)
+      if (c == '\r' || c == '\n') c = ' ';
+    line += kCauseLineIndent + oneLine + "\r\n";
+  }
   return std::fwrite(line.data(), 1, line.size(), file_) == line.size() && std::fflush(file_) == 0;
 }
 

@@ -1,6 +1,8 @@
 // The conversion log beside a store file: a header line when a folder's conversion starts, then
-// one "BAD : " line per message file that could not be imported. Lines end with CR LF. The file
-// is opened and closed around every write, so it is complete on disk at every moment.
+// one "BAD : " line per message file that could not be imported, each followed by one line that
+// starts with blanks and gives the cause. Lines end with CR LF. Anything that reads the "BAD : "
+// lines keeps working: the cause lines never start with it. The file is opened and closed around
+// every write, so it is complete on disk at every moment.
 #pragma once
 
 #include <cstdio>
@@ -10,6 +12,7 @@ namespace mailfold::engine {
 
 inline constexpr const char* kLogHeader = "---- Log Starts -----";
 inline constexpr const char* kBadLinePrefix = "BAD : ";
+inline constexpr const char* kCauseLineIndent = "    ";
 
 // The log path for a store path: the store's file name with every ".pst" (exact case) replaced by
 // ".log", in the store's folder. A name without ".pst" gets ".log" appended, so the log never
@@ -29,8 +32,9 @@ class LogAppender {
   LogAppender& operator=(const LogAppender&) = delete;
 
   bool IsOpen() const { return file_ != nullptr; }
-  // Appends "BAD : " + sourcePath. False when the log is not open or the write failed.
-  bool WriteBad(const std::string& sourcePath);
+  // Appends "BAD : " + sourcePath and, when `cause` is not empty, the cause line (line breaks in
+  // the cause become blanks). False when the log is not open or the write failed.
+  bool WriteBad(const std::string& sourcePath, const std::string& cause);
 
  private:
   std::FILE* file_ = nullptr;

@@ -7,15 +7,9 @@
 #include "engine/import_loop.h"
 #include "engine/store_paths.h"
 #include "files/existence.h"
-#include "files/scan_lists.h"
 
 namespace mailfold::engine {
 namespace {
-
-std::vector<std::string> ValuesOf(const files::ProcessList& list) {
-  const auto current = list.current();
-  return current ? current->values() : std::vector<std::string>{};
-}
 
 std::vector<std::string> MessageFilesOf(const std::vector<std::string>& queued) {
   std::vector<std::string> messages;
@@ -24,34 +18,38 @@ std::vector<std::string> MessageFilesOf(const std::vector<std::string>& queued) 
   return messages;
 }
 
-// The store could not be opened or prepared: one message box with the real cause and what to do,
-// and every message file of the folder listed in the log, so that the log says what is missing.
-constexpr const char* kCheckTheStoreFile =
-    "Check that the folder exists and can be written to, that the disk has free space, and that an existing "
-    "file of this name is an intact store file; then start the conversion again.";
-
-void ReportStoreFailure(ConversionScreen& screen, const std::string& cause, const std::vector<std::string>& queued,
-                        FolderOutcome& outcome, const char* whatToDo = kCheckTheStoreFile) {
+// The store could not be opened or prepared: the user is told the cause and what to do, and every
+// message file of the folder is listed in the log, so that the log says what is missing.
+void ReportStoreFailure(ConversionListener& listener, const Failure& failure, StoreFailureAdvice advice,
+                        const std::vector<std::string>& queued, FolderOutcome& outcome) {
   outcome.ending = FolderEnding::StoreFailed;
-  outcome.error = cause;
-  screen.ShowMessage(std::string(kSessionErrorFirstLine) + "\r\n" + cause + "\r\n" + whatToDo +
-                         " The messages that were not converted are listed in " + outcome.logPath + ".",
-                     kSessionErrorTitle, MessageIcon::Information, MessageButtons::Ok);
+  outcome.error = failure.cause;
+  listener.StoreFailed({failure, advice, outcome.logPath});
   LogAppender log(outcome.logPath);
   for (const auto& path : MessageFilesOf(queued)) {
     ++outcome.failed;
-    outcome.failedFiles.push_back(path);
-    if (!log.WriteBad(path)) outcome.logComplete = false;
+    outcome.failures.push_back({path, failure});
+    if (!log.WriteBad(path, failure.cause)) outcome.logComplete = false;
   }
 }
 
-// Commits and closes the store; a failure here means the store file may lack what was imported.
-void CloseStore(StoreSession& session, FolderOutcome& outcome) {
-  try {
-    session.Logoff();
-  } catch (const std::exception& error) {
-    outcome.error = "The store file " + outcome.storePath + " could not be completed: " + error.what();
+// Commits and closes the store. Messages a failed commit lost move from imported to failed with
+// their log lines; a failure to finish the file is the folder's error.
+void CloseStore(OpenStore& store, FolderOutcome& outcome) {
+  const CloseReport report = store.Close();
+  const Failure lost{FailureKind::Io, report.failure ? report.failure->cause
+                                                      : "the store file " + outcome.storePath +
+                                                            " could not be written after this message was added"};
+  LogAppender log(outcome.logPath);
+  for (const auto& path : report.lost) {
+    // Only files this outcome counted as imported move; anything else was reported already.
+    if (outcome.imported <= 0) break;
+    --outcome.imported;
+    ++outcome.failed;
+    outcome.failures.push_back({path, lost});
+    if (!log.WriteBad(path, lost.cause)) outcome.logComplete = false;
   }
+  if (report.failure) outcome.error = report.failure->cause;
 }
 
 }  // namespace
@@ -79,131 +77,100 @@ std::tm FolderConversion::LocalTime() {
   return local;
 }
 
-FolderConversion::FolderConversion(ConversionScreen& screen, StoreSessionFactory& stores, FileServices files,
-                                   Clock clock)
-    : screen_(screen), stores_(stores), files_(std::move(files)), clock_(std::move(clock)) {}
+FolderConversion::FolderConversion(ConversionListener& listener, RunRequests& requests, StoreOpener& stores,
+                                   FileServices files, Clock clock, MessageReader reader)
+    : listener_(listener),
+      requests_(requests),
+      stores_(stores),
+      files_(std::move(files)),
+      clock_(std::move(clock)),
+      reader_(std::move(reader)) {}
 
-FolderOutcome FolderConversion::StartMigration(const std::string& folderName, const std::string& folderPath,
-                                               std::int32_t totalItems, const StoreTarget& target) {
-  // A snapshot: a discard by a handler during a yield starts new lists and leaves these intact.
-  const std::vector<std::string> queuedFiles = ValuesOf(files::colFiles());
-  const std::vector<std::string> sourceFolders = ValuesOf(files::colFolders());
+FolderOutcome FolderConversion::StartMigration(const FolderJob& job) {
+  FolderOutcome outcome = Convert(job);
+  listener_.OnEvent(FolderEnded{outcome});
+  return outcome;
+}
 
+FolderOutcome FolderConversion::Convert(const FolderJob& job) {
   FolderOutcome outcome;
-  outcome.folderName = folderName;
-  outcome.folderPath = folderPath;
-  outcome.totalFiles = totalItems;
-  outcome.queued = static_cast<std::int32_t>(MessageFilesOf(queuedFiles).size());
+  outcome.folderName = job.folderName;
+  outcome.folderPath = job.folderPath;
+  outcome.totalFiles = static_cast<std::int32_t>(job.files.size());
+  outcome.queued = static_cast<std::int32_t>(MessageFilesOf(job.files).size());
 
   const std::string timeStamp = FormatTimeStamp(clock_());
 
-  // The store file.
+  // The store file. A screen closed before this point (during the scan) makes nothing.
   std::string storePath;
-  if (target.mode == ConversionMode::SingleFolder) {
-    const auto chosen = screen_.AskSaveAs(kStoreFileFilter, folderName + timeStamp + ".pst");
+  if (requests_.CloseRequested()) {
+    outcome.ending = FolderEnding::Stopped;
+    outcome.stopped = outcome.queued;
+    return outcome;
+  }
+  if (job.target.mode == ConversionMode::SingleFolder) {
+    const auto chosen = listener_.ChooseStoreFile(job.folderName + timeStamp + ".pst");
     if (!chosen || chosen->empty()) {
-      screen_.Close();
-      screen_.Requests().closedByUser = true;
+      requests_.RequestClose();
       outcome.ending = FolderEnding::Cancelled;
       outcome.stopped = outcome.queued;
       return outcome;
     }
     storePath = *chosen;
   } else {
-    const std::string outputFolder = TrimBlanks(target.outputFolder);
+    const std::string outputFolder = TrimBlanks(job.target.outputFolder);
     // An empty output folder means the current folder, not the file system's root.
     const bool needsSeparator = !outputFolder.empty() && !outputFolder.ends_with('/');
-    storePath = outputFolder + (needsSeparator ? "/" : "") + folderName + ".pst";
+    storePath = outputFolder + (needsSeparator ? "/" : "") + job.folderName + ".pst";
   }
   outcome.storePath = storePath;
-
-  screen_.ProcessPendingEvents();
-  screen_.SetProgressRange(0, 100);
-  screen_.ShowStop(true);
-  screen_.EnableStop(true);
-  screen_.EnableSkip(true);
-
   outcome.logPath = LogPathFor(storePath);
-  screen_.ProcessPendingEvents();
+  listener_.OnEvent(StoreChosen{storePath, outcome.logPath});
+
   try {
     StartLog(outcome.logPath);
   } catch (const std::exception& error) {
     // Without a log no failure could be recorded: nothing is converted.
-    screen_.Close();
     outcome.ending = FolderEnding::LogFailed;
     outcome.error = error.what();
-    outcome.failedFiles = MessageFilesOf(queuedFiles);
+    const Failure noLog{FailureKind::Io, error.what()};
+    for (const auto& path : MessageFilesOf(job.files)) outcome.failures.push_back({path, noLog});
     outcome.failed = outcome.queued;
     outcome.logComplete = false;
     return outcome;
   }
-  screen_.ProcessPendingEvents();
 
-  std::unique_ptr<StoreSession> session;
+  listener_.OnEvent(StepChanged{Step::OpeningStore, storePath});
+  const std::string storeName = StoreSafeName(job.folderName) + " : Created - " + timeStamp;
+  std::unique_ptr<OpenStore> store;
+  std::string inboxName, sentName;
   try {
-    session = stores_.CreateSession();
-  } catch (const std::exception& error) {
-    ReportStoreFailure(screen_, std::string("The store library could not start a session: ") + error.what(),
-                       queuedFiles, outcome);
-    return outcome;
-  }
-  screen_.SetCurrentStep("Outlook Session Created...");
-  screen_.EnableStart(false);
-
-  const std::string storeName = StoreSafeName(folderName) + " : Created - " + timeStamp;
-  std::string entryId;
-  std::string inboxName;
-  std::string sentName;
-  try {
-    const auto store = session->LogonPstStore(storePath, kDefaultStoreFormat, storeName);
-    entryId = store->EntryID();
-  } catch (const StorePasswordError& error) {
-    ReportStoreFailure(screen_, "The store file " + storePath + " was left as it was: " + error.what(), queuedFiles,
-                       outcome,
-                       "Start the conversion again and give the store's password when asked, or choose another "
-                       "store file.");
+    store = stores_.Open(storePath, storeName,
+                         [this](const std::string& path) { return listener_.StorePassword(path); });
+    inboxName = store->InboxName();
+    sentName = store->SentItemsName();
+  } catch (const StorePasswordRefused& error) {
+    if (store) store->Close();
+    ReportStoreFailure(listener_, {FailureKind::Refused, "The store file " + storePath + " was left as it was: " + error.what()},
+                       StoreFailureAdvice::GiveThePassword, job.files, outcome);
     return outcome;
   } catch (const std::exception& error) {
-    ReportStoreFailure(screen_, "The store file " + storePath + " could not be opened or created: " + error.what(),
-                       queuedFiles, outcome);
-    return outcome;
-  }
-  try {
-    session->GetStoreFromID(entryId)->ValidateIPMTree();
-    inboxName = session->GetStoreFromID(entryId)->GetDefaultFolder(DefaultFolder::Inbox)->Name();
-    sentName = session->GetStoreFromID(entryId)->GetDefaultFolder(DefaultFolder::SentItems)->Name();
-  } catch (const std::exception& error) {
-    CloseStore(*session, outcome);
-    ReportStoreFailure(screen_, "The store file " + storePath + " could not be prepared: " + error.what(),
-                       queuedFiles, outcome);
+    if (store) store->Close();
+    Failure failure = FailureOf(error, FailureKind::Io);
+    failure.cause = "The store file " + storePath + " could not be opened or created: " + failure.cause;
+    ReportStoreFailure(listener_, failure, StoreFailureAdvice::CheckTheStoreFile, job.files, outcome);
     return outcome;
   }
 
-  const OpenStore store{*session, entryId, storeName, BackslashFormOf(folderPath), inboxName, sentName};
-  std::vector<std::string> folderList;
-  try {
-    folderList = ReadFolderList(sourceFolders, store.rootPath, files_.folderExists, screen_);
-  } catch (const std::exception& error) {
-    CloseStore(*session, outcome);
-    ReportStoreFailure(screen_, "The folder list of " + folderPath + " could not be read: " + error.what(),
-                       queuedFiles, outcome);
-    return outcome;
-  }
-  CreateStoreFolders(folderList, store, screen_);
+  const StoreFolders folders{*store, BackslashFormOf(job.folderPath), inboxName, sentName};
+  std::vector<std::string> folderList = ReadFolderList(job.folders, folders.rootPath, files_.folderExists, listener_);
+  CreateStoreFolders(folderList, folders, listener_);
 
-  const ImportJob job{store, screen_, files_, outcome.logPath, totalItems};
-  outcome.ending = ImportMessages(queuedFiles, job, outcome);
-  if (outcome.ending == FolderEnding::Stopped) {
-    // Everything imported so far goes to disk; the run ends without the normal folder end.
-    CloseStore(*session, outcome);
-    return outcome;
-  }
-
-  files::colFiles().discard();
-  files::colFolders().discard();
-  screen_.ProcessPendingEvents();
-  CloseStore(*session, outcome);
-  screen_.EnableStart(true);
+  const ImportJob importJob{folders, listener_, requests_, files_, reader_, outcome.logPath,
+                            outcome.totalFiles, job.deleteSources};
+  outcome.ending = ImportMessages(job.files, importJob, outcome);
+  // Everything imported so far goes to disk, also after a stop.
+  CloseStore(*store, outcome);
   return outcome;
 }
 

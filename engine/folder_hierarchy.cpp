@@ -22,89 +22,80 @@ std::vector<std::string> SplitAtBackslash(const std::string& path) {
   return parts;
 }
 
-// A folder listed at the top of the store (the source root is a drive root, or was given with a
-// final separator, so the relative path has no "\").
-void CreateTopLevelFolder(std::string name, const OpenStore& store, ConversionScreen& screen) {
-  std::string found;
-  std::shared_ptr<StoreFolder> root;
-  try {
-    root = store.session.GetStoreFromID(store.entryId)->IPMRootFolder();
-  } catch (const std::exception&) {
-    // Without the root nothing can be looked up or created; the steps below fail quietly.
-  }
-  if (name == "Inbox") name = store.inboxName;
-  else if (name == "Sent") name = store.sentName;
-  if (root) {
-    try {
-      for (const auto& child : root->Folders()) {
-        screen.ProcessPendingEvents();
-        if (child->Name() == name) found = name;
-      }
-    } catch (const std::exception&) {
-    }
-  }
-  if (found.empty() && name != "Emailed Contacts") {
-    if (name != "Sent" && name != "Inbox" && root) {
-      try {
-        root->AddFolder(name, kMailFolderKind);
-      } catch (const std::exception&) {
-      }
-    }
-    screen.SetCurrentStep("Creating Outlook Folders... " + name);
-  }
-  screen.ProcessPendingEvents();
+void Tell(ConversionListener& listener, Step step, const std::string& detail) {
+  listener.OnEvent(StepChanged{step, detail});
 }
 
-void CreateNestedFolder(const std::string& path, const OpenStore& store, ConversionScreen& screen) {
+// A folder listed at the top of the store (the source root is a drive root, or was given with a
+// final separator, so the relative path has no "\"). Only a name the top does not hold yet is
+// made; Inbox and Sent stand for the store's own.
+void CreateTopLevelFolder(std::string name, const StoreFolders& folders, ConversionListener& listener) {
+  if (name == "Inbox") name = folders.inboxName;
+  else if (name == "Sent") name = folders.sentName;
+  bool found = false;
+  std::optional<FolderId> top;
+  try {
+    top = folders.store.Top();
+    for (const auto& child : folders.store.SubfolderNames(*top))
+      if (child == name) found = true;
+  } catch (const ConversionError&) {
+    // An unreadable top makes nothing here; the messages meant for this folder report the cause.
+  }
+  if (found || name == "Emailed Contacts") return;
+  if (name != "Sent" && name != "Inbox" && top) {
+    try {
+      folders.store.CreateFolder(*top, name);
+    } catch (const ConversionError&) {
+      // The messages meant for it make it when they are imported, or fail with the cause.
+    }
+  }
+  Tell(listener, Step::FolderCreated, name);
+}
+
+void CreateNestedFolder(const std::string& path, const StoreFolders& folders, ConversionListener& listener) {
   if (IsSpecialFolderPath(path)) return;
   const auto parts = SplitAtBackslash(path);
   const std::string leaf = parts.back();
   std::string parent = path.substr(0, path.rfind('\\'));
 
   if (parent == "Inbox") {
-    parent = store.inboxName;
+    parent = folders.inboxName;
   } else if (parent == "Sent") {
-    parent = store.sentName;
+    parent = folders.sentName;
   } else if (parent.starts_with("Sent\\") && parts[parts.size() - 2] != "Inbox") {
-    parent = store.sentName + parent.substr(4);
+    parent = folders.sentName + parent.substr(4);
   }
   constexpr std::string_view kInboxInside = "\\Inbox\\";
   if (const auto pos = parent.find(kInboxInside); pos != std::string::npos) {
     const std::string after = parent.substr(pos + kInboxInside.size());
-    parent = store.inboxName + "\\" + after.substr(0, after.find(kInboxInside));
+    parent = folders.inboxName + "\\" + after.substr(0, after.find(kInboxInside));
   }
 
-  std::shared_ptr<StoreFolder> parentFolder;
   try {
-    parentFolder = store.session.GetFolderFromPath(StoreFolderPath(store, parent));
-  } catch (const std::exception&) {
-    // The parent was not created (a special name, a "!" name, or a listing gap): make the
-    // missing folders under their real parents, at most one per component.
+    // A parent that was not created (a special name, a "!" name, a listing gap) is made under its
+    // real parents, at most one folder per component.
+    const FolderPath parentPath = ComponentsOf(parent);
+    const auto found = folders.store.FindFolder(parentPath);
+    const FolderId parentFolder = found ? *found : EnsureFolder(folders.store, parentPath);
     try {
-      parentFolder = EnsureFolderPath(store, parent);
-    } catch (const std::exception&) {
-      return;
+      folders.store.CreateFolder(parentFolder, leaf);
+    } catch (const ConversionError&) {
+      // Already there, or the name is refused: its messages show the outcome.
     }
+  } catch (const ConversionError&) {
+    return;  // as above: the messages meant for it report the cause
   }
-  screen.ProcessPendingEvents();
-  try {
-    parentFolder->AddFolder(leaf, kMailFolderKind);
-  } catch (const std::exception&) {
-    // Already there, or the name is refused: its messages show the outcome.
-  }
-  screen.ProcessPendingEvents();
-  screen.SetCurrentStep("Creating Outlook Folders... " + leaf);
+  Tell(listener, Step::FolderCreated, leaf);
 }
 
 }  // namespace
 
-void QuickSortList(std::vector<std::string>& list, long lo, long hi, const std::function<void()>& onStep) {
+void QuickSortList(std::vector<std::string>& list, long lo, long hi) {
   if (lo < 0 || hi >= static_cast<long>(list.size()))
     throw std::out_of_range("QuickSortList: range " + std::to_string(lo) + ".." + std::to_string(hi) +
                             " outside a list of " + std::to_string(list.size()));
   // Recurse into the smaller part and loop on the larger one, so the depth stays logarithmic.
   while (lo < hi) {
-    if (onStep) onStep();
     long mid = (lo + hi) / 2;
     if ((lo + hi) % 2 != 0 && mid % 2 != 0) ++mid;  // the half rounds to the even neighbour
     const std::string pivot = list[static_cast<std::size_t>(mid)];
@@ -120,10 +111,10 @@ void QuickSortList(std::vector<std::string>& list, long lo, long hi, const std::
       }
     }
     if (j - lo < hi - i) {
-      if (lo < j) QuickSortList(list, lo, j, onStep);
+      if (lo < j) QuickSortList(list, lo, j);
       lo = i;
     } else {
-      if (i < hi) QuickSortList(list, i, hi, onStep);
+      if (i < hi) QuickSortList(list, i, hi);
       hi = j;
     }
   }
@@ -155,15 +146,21 @@ bool IsSpecialFolderPath(const std::string& relativePath) {
   return false;
 }
 
+FolderPath ComponentsOf(const std::string& relativePath) {
+  FolderPath components;
+  for (auto& part : SplitAtBackslash(relativePath))
+    if (!part.empty()) components.push_back(std::move(part));
+  return components;
+}
+
 std::vector<std::string> ReadFolderList(const std::vector<std::string>& sourceFolders, const std::string& rootPath,
                                         const std::function<bool(const std::string&)>& folderExists,
-                                        ConversionScreen& screen) {
-  screen.SetCurrentStep("Reading Folder(s)...");
+                                        ConversionListener& listener) {
+  Tell(listener, Step::ReadingFolders, "");
   std::vector<std::string> list(sourceFolders.size() + 1);
   std::size_t count = 0;
   std::string current;
   for (const auto& folder : sourceFolders) {
-    screen.ProcessPendingEvents();
     // A folder that vanished since the scan repeats the entry before it; the repeat is dropped
     // with the duplicates below.
     if (folderExists(folder)) {
@@ -171,55 +168,28 @@ std::vector<std::string> ReadFolderList(const std::vector<std::string>& sourceFo
       if (!current.empty() && current.back() == '\\') current.pop_back();
     }
     if (!current.empty()) list[count++] = current;
-    screen.SetCurrentStep("Reading Folder(s)... " + current);
+    Tell(listener, Step::FolderRead, current);
   }
-  QuickSortList(list, 0, static_cast<long>(list.size()) - 1, [&screen] { screen.ProcessPendingEvents(); });
-  screen.ProcessPendingEvents();
+  QuickSortList(list, 0, static_cast<long>(list.size()) - 1);
   RemoveDuplicates(list);
-  screen.ProcessPendingEvents();
-  screen.SetCurrentStep("Creating Outlook Folders...");
+  Tell(listener, Step::CreatingFolders, "");
   return list;
 }
 
-void CreateStoreFolders(std::vector<std::string>& folderList, const OpenStore& store, ConversionScreen& screen) {
+void CreateStoreFolders(std::vector<std::string>& folderList, const StoreFolders& folders,
+                        ConversionListener& listener) {
   const std::size_t count = folderList.size();
   for (std::size_t i = 0; i < count; ++i) {
     std::string& entry = folderList[i];
     if (entry.empty() || Contains(entry, "!")) continue;
-    screen.ProcessPendingEvents();
     // A path that still carries a drive prefix keeps only the part after it.
     if (const auto pos = entry.find(":\\"); pos != std::string::npos) {
       const std::string after = entry.substr(pos + 2);
       entry = after.substr(0, after.find(":\\"));
     }
-    try {
-      if (Contains(entry, "\\")) CreateNestedFolder(entry, store, screen);
-      else CreateTopLevelFolder(entry, store, screen);
-    } catch (const std::exception&) {
-      // Screen calls do not fail in practice; a folder that fails is simply left out.
-    }
+    if (Contains(entry, "\\")) CreateNestedFolder(entry, folders, listener);
+    else CreateTopLevelFolder(entry, folders, listener);
   }
-}
-
-std::string StoreFolderPath(const OpenStore& store, const std::string& relativePath) {
-  if (relativePath.starts_with('\\')) return "\\\\" + store.storeName + relativePath;
-  return "\\\\" + store.storeName + "\\" + relativePath;
-}
-
-std::shared_ptr<StoreFolder> EnsureFolderPath(const OpenStore& store, const std::string& relativePath) {
-  auto folder = store.session.GetFolderFromPath("\\\\" + store.storeName);
-  for (const auto& name : SplitAtBackslash(relativePath)) {
-    if (name.empty()) continue;
-    std::shared_ptr<StoreFolder> next;
-    for (const auto& child : folder->Folders()) {
-      if (child->Name() == name) {
-        next = child;
-        break;
-      }
-    }
-    folder = next ? next : folder->AddFolder(name, kMailFolderKind);
-  }
-  return folder;
 }
 
 }  // namespace mailfold::engine

@@ -6,15 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "engine/failure.h"
+
 namespace mailfold::engine {
 
 enum class FolderEnding {
   Converted,    // every queued file was worked through
   Skipped,      // the user confirmed a skip; the rest of the folder was left out
   Stopped,      // the user confirmed a stop, or closed the screen
-  Cancelled,    // the user cancelled the save-as dialog; nothing was written
+  Cancelled,    // the user cancelled the choice of the store file; nothing was written
   LogFailed,    // the log beside the store could not be created; nothing was converted
   StoreFailed,  // the store could not be opened or prepared; nothing was imported
+};
+
+// A message file that is not in the store, and why.
+struct FileFailure {
+  std::string file;
+  Failure failure;
 };
 
 struct FolderOutcome {
@@ -31,7 +39,7 @@ struct FolderOutcome {
   std::int32_t failed = 0;
   std::int32_t skipped = 0;  // not worked through because of a confirmed skip
   std::int32_t stopped = 0;  // not worked through because the run was stopped or cancelled
-  std::vector<std::string> failedFiles;
+  std::vector<FileFailure> failures;  // one per failed file, in the order they failed
 
   // The store or log failure behind LogFailed / StoreFailed, or a failure to finish the store
   // file after the import (then the store may lack what was imported).

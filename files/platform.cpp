@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace mailfold::files {
@@ -69,6 +70,13 @@ std::int32_t RefuseUnsafePath(const std::string& path) {
 std::int32_t LastFileError() { return gLastFileError.load(std::memory_order_relaxed); }
 
 void SetLastFileError(std::int32_t code) { gLastFileError.store(code, std::memory_order_relaxed); }
+
+std::string FileErrorText(std::int32_t code) {
+  if (code == win_error::kPathNotFound) return std::strerror(ENOENT);
+  for (const ErrnoMapping& mapping : kErrnoToWindows)
+    if (mapping.windowsCode == code) return std::strerror(mapping.errnoValue);
+  return "error " + std::to_string(code);
+}
 
 std::int32_t WindowsErrorFromErrno(int errnoValue) {
   if (errnoValue == 0) return win_error::kUnknown;

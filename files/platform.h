@@ -76,6 +76,10 @@ void SetLastFileError(std::int32_t code);
 // The Windows code for an errno value; unmapped values are returned unchanged and 0 gives -1.
 std::int32_t WindowsErrorFromErrno(int errnoValue);
 
+// A short description of a code of LastFileError ("access denied", "path not found"), from the
+// system's text for the errno the code stands for; "error N" for a code of no known errno.
+std::string FileErrorText(std::int32_t code);
+
 // Records a failure in LastFileError and returns the recorded code. `errnoValue` is the errno
 // captured right after the failed call.
 std::int32_t RecordFileError(int errnoValue);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
-#include <vector>
 
 #include "files/directory_search.h"
 #include "files/platform.h"
@@ -15,7 +14,6 @@ namespace mailfold::files {
 namespace {
 
 constexpr char kSeparator = '/';
-const std::string kQueuedSuffix = " Messages Queued for Conversion.";
 
 struct FolderIdentity {
   dev_t device = 0;
@@ -30,13 +28,6 @@ FolderIdentity IdentityOf(const std::string& folder) {
   struct stat st {};
   if (CheckPathForSystem(folder) != 0 || ::stat(folder.c_str(), &st) != 0) return {};
   return {st.st_dev, st.st_ino, true};
-}
-
-std::int32_t NextCounterValue(std::int32_t counter, const char* what) {
-  if (counter == std::numeric_limits<std::int32_t>::max()) {
-    throw std::overflow_error(std::string(what) + " passed 2147483647");
-  }
-  return counter + 1;
 }
 
 std::string CutAtNul(const std::string& name) { return name.substr(0, name.find('\0')); }
@@ -58,21 +49,20 @@ struct PendingFolder {
 
 class TreeScan {
  public:
-  TreeScan(const std::string& mask, std::int32_t& fileCounter, std::int32_t& folderCounter, ScanScreen& screen)
-      : mask_(mask), fileCounter_(fileCounter), folderCounter_(folderCounter), screen_(screen) {}
+  TreeScan(const std::string& mask, ScanObserver& observer, ScanResult& result)
+      : mask_(mask), observer_(observer), result_(result) {}
 
   void run(const std::string& root) {
     // Depth-first with an explicit stack: tree depth is bounded only by the path length, which
     // would be a lot of recursion.
     std::vector<PendingFolder> pending{{root, 0}};
-    bool isRoot = true;
     while (!pending.empty()) {
+      if (observer_.ShouldStop()) {
+        result_.stoppedEarly = true;
+        return;
+      }
       PendingFolder folder = std::move(pending.back());
       pending.pop_back();
-      if (!isRoot) screen_.yield();
-      isRoot = false;
-
-      screen_.yield();
       descent_.resize(folder.depth);
       const FolderIdentity identity = IdentityOf(folder.path);
       if (std::find(descent_.begin(), descent_.end(), identity) != descent_.end()) continue;
@@ -81,68 +71,71 @@ class TreeScan {
       FindRecord record;
       const std::vector<std::string> subfolders = listSubfolders(folder.path, record);
       queueFiles(folder.path, record);
-      if (subfolders.empty()) continue;
-      screen_.yield();
-      for (auto name = subfolders.rbegin(); name != subfolders.rend(); ++name) {
+      for (auto name = subfolders.rbegin(); name != subfolders.rend(); ++name)
         pending.push_back({folder.path + *name + kSeparator, folder.depth + 1});
-      }
     }
   }
 
  private:
+  // Every folder lists at least "." and "..": a listing that fails, or stops short, is an error.
   std::vector<std::string> listSubfolders(const std::string& folder, FindRecord& record) {
     std::vector<std::string> names;
-    if (FindFirstEntry(folder + "*", record) == kNoSearch) return names;
+    if (FindFirstEntry(folder + "*", record) == kNoSearch) {
+      result_.errors.push_back({folder, LastFileError()});
+      return names;
+    }
     do {
-      screen_.yield();
       const std::string name = CutAtNul(record.name);
       if (IsDotOrDotDot(name)) continue;
-      screen_.yield();
       if ((EntryAttributes(folder + name, record) & kAttrFolder) == 0) continue;
-      screen_.yield();
       names.push_back(name);
-      colFolders().add("Z" + std::to_string(folderCounter_), folder + name);
-      folderCounter_ = NextCounterValue(folderCounter_, "folder counter");
+      std::string path = folder + name;
+      result_.folders.push_back(std::move(path));
     } while (FindNextEntry(record));
+    if (record.error) result_.errors.push_back({folder, record.errorCode});
     CloseSearch(record);
     return names;
   }
 
   void queueFiles(const std::string& folder, FindRecord& record) {
-    if (FindFirstEntry(folder + mask_, record) == kNoSearch) return;
-    screen_.yield();
+    if (FindFirstEntry(folder + mask_, record) == kNoSearch) return;  // nothing matches
     do {
-      screen_.yield();
+      if (observer_.ShouldStop()) {
+        result_.stoppedEarly = true;
+        return;
+      }
       const std::string name = CutAtNul(record.name);
       const std::int32_t attributes = EntryAttributes(folder + name, record);
       if (IsDotOrDotDot(name) || (attributes & kAttrFolder) != 0) continue;
-      screen_.yield();
-      colFiles().add("K" + std::to_string(fileCounter_), folder + name);
-      if (!screen_.deleteSourceChecked()) screen_.setQueuedStatus(std::to_string(fileCounter_) + kQueuedSuffix);
-      fileCounter_ = NextCounterValue(fileCounter_, "file counter");
+      if (result_.files.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        throw std::overflow_error("more than 2147483647 files queued");
+      result_.files.push_back(folder + name);
+      observer_.FileQueued(static_cast<std::int32_t>(result_.files.size()));
     } while (FindNextEntry(record));
     CloseSearch(record);
   }
 
   const std::string& mask_;
-  std::int32_t& fileCounter_;
-  std::int32_t& folderCounter_;
-  ScanScreen& screen_;
+  ScanObserver& observer_;
+  ScanResult& result_;
   std::vector<FolderIdentity> descent_;  // the folders from the root down to the one being scanned
 };
 
 }  // namespace
 
-void ScanFolderTree(std::string& folderPath, const std::string& mask, std::int32_t& fileCounter,
-                    std::int32_t& folderCounter, ScanScreen& screen) {
+ScanResult ScanFolderTree(const std::string& folderPath, const std::string& mask, ScanObserver& observer) {
+  ScanResult result;
+  result.root = folderPath;
   // An empty path would read as the root and queue the whole file system.
-  const bool noFolderGiven = folderPath.empty();
-  if (noFolderGiven || folderPath.back() != kSeparator) folderPath += kSeparator;
-  if (noFolderGiven) {
+  if (folderPath.empty()) {
+    result.root = std::string(1, kSeparator);
+    result.errors.push_back({folderPath, win_error::kPathNotFound});
     SetLastFileError(win_error::kPathNotFound);
-    return;
+    return result;
   }
-  TreeScan(mask, fileCounter, folderCounter, screen).run(folderPath);
+  if (result.root.back() != kSeparator) result.root += kSeparator;
+  TreeScan(mask, observer, result).run(result.root);
+  return result;
 }
 
 }  // namespace mailfold::files

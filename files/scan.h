@@ -1,5 +1,5 @@
-// The folder-tree scan: walks a source folder tree depth-first and queues what the conversion
-// engine will work through, in colFiles() and colFolders() (scan_lists.h).
+// The folder-tree scan: walks a source folder tree depth-first and returns what the conversion
+// engine will work through, as a value.
 //
 // Order: a folder's direct sub-folders are listed together, before anything deeper; every
 // folder is listed before its own sub-folders; a folder's files are queued before the files of
@@ -10,41 +10,43 @@
 // Termination: a folder that is already on the current descent path (same device and inode,
 // reached again through a link) is listed where it is found but not scanned again.
 //
-// Failures: a folder that cannot be listed contributes nothing (its siblings are still
-// scanned) and is recorded in LastFileError only. A duplicate key (DuplicateKeyError) or a
-// counter passing 2,147,483,647 (std::overflow_error) is thrown to the caller.
-//
-// The scan works on the caller's thread and hands control back through ScanScreen::yield
-// often, so that a user interface stays responsive; it never stops early by itself.
+// Failures: a folder that cannot be listed contributes nothing (its siblings are still scanned)
+// and is recorded among the errors, in scan order.
 #pragma once
 
 #include <cstdint>
 #include <string>
-
-#include "files/scan_lists.h"
+#include <vector>
 
 namespace mailfold::files {
 
-// What the scan needs from the screen that runs it. The conversion screen implements it; a
-// command line or a test supplies its own.
-class ScanScreen {
- public:
-  virtual ~ScanScreen() = default;
-  // Lets pending user-interface events run (button presses, closing the window). Handlers may
-  // discard colFiles() or colFolders() here; the scan then continues into new lists.
-  virtual void yield() = 0;
-  // Whether "delete source files during conversion" is ticked; the queued count is not shown then.
-  virtual bool deleteSourceChecked() = 0;
-  // Shows the status line, e.g. "3 Messages Queued for Conversion.".
-  virtual void setQueuedStatus(const std::string& text) = 0;
+// A folder the scan could not read, with the Windows-compatible code of the failure.
+struct ScanError {
+  std::string folder;
+  std::int32_t code = 0;
 };
 
-// Scans `folderPath` (a "/" is appended to the caller's variable when missing) for files whose
-// names match `mask` (wildcard.h; "*.*" matches every name). `fileCounter` is the number the
-// next queued file receives (key "K" + number), `folderCounter` the number of the next listed
-// sub-folder (key "Z" + number); both are advanced as entries are added. The scanned folder
-// itself is not listed. An empty path scans nothing (it is not taken as the root "/").
-void ScanFolderTree(std::string& folderPath, const std::string& mask, std::int32_t& fileCounter,
-                    std::int32_t& folderCounter, ScanScreen& screen);
+struct ScanResult {
+  std::string root;                  // the scanned folder, with a final "/"
+  std::vector<std::string> files;    // full paths of the queued files
+  std::vector<std::string> folders;  // full paths of the sub-folders, without a final "/"
+  std::vector<ScanError> errors;
+  bool stoppedEarly = false;  // the observer asked to stop; the lists hold what was found so far
+};
+
+// What the scan tells and asks its caller while it runs.
+class ScanObserver {
+ public:
+  virtual ~ScanObserver() = default;
+  // A file was queued; `queued` files so far.
+  virtual void FileQueued(std::int32_t queued) = 0;
+  // Asked between entries: true ends the scan early (the user closed the screen).
+  virtual bool ShouldStop() = 0;
+};
+
+// Scans `folderPath` for files whose names match `mask` (wildcard.h; "*.*" matches every name).
+// The scanned folder itself is not listed. An empty path scans nothing (it is not taken as the
+// root "/") and gives one error of code 3 (path not found).
+ScanResult ScanFolderTree(const std::string& folderPath, const std::string& mask, ScanObserver& observer);
 
 }  // namespace mailfold::files

@@ -6,17 +6,19 @@
 #include <optional>
 #include <string>
 
-#include "engine/conversion_screen.h"
-
 namespace mailfold::run {
+
+enum class MessageIcon { None, Information, Question };
+enum class MessageButtons { Ok, YesNo };
+enum class MessageAnswer { Ok, Yes, No };
 
 class DialogService {
  public:
   virtual ~DialogService() = default;
 
   // A modal message box; the answer is Ok for MessageButtons::Ok. Lines are separated by "\r\n".
-  virtual engine::MessageAnswer ShowMessage(const std::string& text, const std::string& title,
-                                            engine::MessageIcon icon, engine::MessageButtons buttons) = 0;
+  virtual MessageAnswer ShowMessage(const std::string& text, const std::string& title,
+                                            MessageIcon icon, MessageButtons buttons) = 0;
   // Asks for a file to save to. `filter` has the form "Description (*.pst)|*.pst", `proposedName`
   // is a bare file name. The chosen full path, or nothing when the user cancelled.
   virtual std::optional<std::string> AskSaveAs(const std::string& filter, const std::string& proposedName) = 0;

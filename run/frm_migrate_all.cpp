@@ -1,12 +1,15 @@
 #include "run/frm_migrate_all.h"
 
+#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/font.h>
 #include <wx/gauge.h>
 #include <wx/panel.h>
 #include <wx/statbox.h>
+#include <wx/evtloop.h>
 #include <wx/stattext.h>
+#include <wx/utils.h>
 
 #include <exception>
 
@@ -50,19 +53,31 @@ wxFont Tahoma(double points, bool bold = false) {
 
 }  // namespace
 
-FrmMigateAll::FrmMigateAll(wxWindow* parent, Selection& selection, engine::StoreSessionFactory& stores,
-                           DialogService& dialogs, engine::FileServices files, engine::FolderConversion::Clock clock)
+FrmMigateAll::FrmMigateAll(wxWindow* parent, Selection& selection, engine::StoreOpener& stores,
+                           DialogService& dialogs, engine::FileServices files, engine::FolderConversion::Clock clock,
+                           engine::MessageReader reader)
     : wxDialog(parent, wxID_ANY, kWindowCaption, wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE,
                "frmMigateAll"),
+      selection_(selection),
       dialogs_(dialogs) {
   CreateControls();
   screen_ = std::make_unique<WxConversionScreen>(*this, dialogs_);
-  driver_ = std::make_unique<RunDriver>(*screen_, selection, stores, std::move(files), std::move(clock));
-  protocol_ = std::make_unique<RequestProtocol>(*screen_);
+  presenter_ = std::make_unique<ScreenPresenter>(
+      *screen_, [this](int row) { selection_.MarkRowTakenUp(row); },
+      [this](const RunSummary& summary) { lastRun_ = summary; });
+  relay_ = std::make_unique<ThreadedListener>(*presenter_, [this](std::function<void()> work) { CallAfter(work); });
+  driver_ = std::make_unique<RunDriver>(stores, std::move(files), std::move(clock), std::move(reader));
+  protocol_ = std::make_unique<RequestProtocol>(requests_, *screen_);
   Load();
 }
 
-FrmMigateAll::~FrmMigateAll() = default;
+FrmMigateAll::~FrmMigateAll() {
+  if (!worker_.joinable()) return;
+  // The screen is going: the run ends at its next test point and asks nothing more.
+  requests_.RequestClose();
+  relay_->Abandon();
+  worker_.join();
+}
 
 void FrmMigateAll::CreateControls() {
   SetFont(Tahoma(9));
@@ -131,11 +146,12 @@ void FrmMigateAll::Load() {
   cmdStartConversion_->Show();
   cmdStopMigration_->Enable();
   cmdStopMigration_->Hide();
-  driver_->Load();
+  requests_.Reset();
+  presenter_->ShowLoadState();
 }
 
 bool FrmMigateAll::Show(bool show) {
-  if (show && !IsShown() && screen_ && screen_->IsClosed() && !driver_->Running()) {
+  if (show && !IsShown() && screen_ && screen_->IsClosed() && !RunInProgress()) {
     screen_->Reopened();
     Load();
   }
@@ -143,27 +159,73 @@ bool FrmMigateAll::Show(bool show) {
 }
 
 int FrmMigateAll::ShowModal() {
-  if (screen_->IsClosed() && !driver_->Running()) {
+  if (screen_->IsClosed() && !RunInProgress()) {
     screen_->Reopened();
     Load();
   }
-  return wxDialog::ShowModal();
+  const int result = wxDialog::ShowModal();
+  WaitForRun();
+  return result;
 }
 
-void FrmMigateAll::SetYieldObserver(std::function<void()> observer) { screen_->SetYieldObserver(std::move(observer)); }
+void FrmMigateAll::WaitForRun() {
+  if (!RunInProgress()) return;
+  // The screen is closed but its run still works up to its next test point: the owner stays
+  // disabled and events keep flowing until the run has ended.
+  wxWindowDisabler disabler;
+  wxGUIEventLoop loop;
+  waitingLoop_ = &loop;
+  loop.Run();
+  waitingLoop_ = nullptr;
+}
 
-engine::ConversionScreen& FrmMigateAll::Screen() { return *screen_; }
+void FrmMigateAll::SetEventObserver(std::function<void()> observer) {
+  if (!observer) {
+    relay_->SetAfterEvent({}, false);
+    return;
+  }
+  // After the observer, the window handles what it caused (a click it queued) before the run
+  // goes on.
+  relay_->SetAfterEvent(
+      [observer = std::move(observer)] {
+        observer();
+        if (wxTheApp) wxTheApp->Yield(true);
+      },
+      true);
+}
 
 void FrmMigateAll::CmdStartConversion_Click() {
-  // A press while a run works (between two folders, or during its first yield) does nothing.
-  if (driver_->Running()) return;
+  // A press while a run works does nothing.
+  if (RunInProgress()) return;
+  RunPlan plan;
   try {
-    lastRun_ = driver_->Start();
+    plan = RunPlan::Of(selection_, screen_->DeleteSourceChecked());
   } catch (const std::exception& error) {
-    // The driver has already reset the buttons; the user must learn that the run did not finish.
-    dialogs_.ShowMessage(std::string("The conversion ended unexpectedly:\r\n") + error.what(), kApplicationTitle,
-                         engine::MessageIcon::Information, engine::MessageButtons::Ok);
+    RunEnded(std::nullopt, error.what());
+    return;
   }
+  worker_ = std::thread([this, plan = std::move(plan)] {
+    std::optional<RunSummary> summary;
+    std::string failure;
+    try {
+      summary = driver_->Run(plan, *relay_, requests_);
+    } catch (const std::exception& error) {
+      failure = error.what();
+    }
+    CallAfter([this, summary = std::move(summary), failure] { RunEnded(summary, failure); });
+  });
+}
+
+void FrmMigateAll::RunEnded(std::optional<RunSummary> summary, const std::string& failure) {
+  if (worker_.joinable()) worker_.join();
+  if (summary) lastRun_ = std::move(summary);  // as the presenter was told already, unless the screen went
+  if (!failure.empty()) {
+    presenter_->ShowRunEnded();
+    // The user must learn that the run did not finish.
+    dialogs_.ShowMessage(std::string("The conversion ended unexpectedly:\r\n") + failure, kApplicationTitle,
+                         MessageIcon::Information, MessageButtons::Ok);
+  }
+  if (waitingLoop_) waitingLoop_->Exit();
 }
 
 void FrmMigateAll::CmdSkip_Click() { protocol_->SkipPressed(); }

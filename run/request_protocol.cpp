@@ -2,17 +2,16 @@
 
 namespace mailfold::run {
 
-void RequestProtocol::SkipPressed() { screen_.Requests().skipFolder = true; }
+void RequestProtocol::SkipPressed() { requests_.RequestSkip(); }
 
 void RequestProtocol::StopPressed() {
-  auto& requests = screen_.Requests();
-  if (requests.skipFolder) CloseRequested();
-  requests.stopConversion = true;
+  if (requests_.SkipRequested()) CloseRequested();
+  requests_.RequestStop();
 }
 
 void RequestProtocol::CloseRequested() {
-  screen_.Requests().closedByUser = true;
-  screen_.Close();
+  requests_.RequestClose();
+  view_.Close();
 }
 
 }  // namespace mailfold::run

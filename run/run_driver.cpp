@@ -3,152 +3,121 @@
 #include <stdexcept>
 
 #include "engine/store_paths.h"
+#include "files/platform.h"
 #include "files/scan.h"
-#include "files/scan_lists.h"
 
 namespace mailfold::run {
+namespace {
 
 using engine::ConversionMode;
-using engine::MessageButtons;
-using engine::MessageIcon;
 
-RunDriver::RunDriver(engine::ConversionScreen& screen, Selection& selection, engine::StoreSessionFactory& stores,
-                     engine::FileServices files, engine::FolderConversion::Clock clock)
-    : screen_(screen), selection_(selection), conversion_(screen, stores, std::move(files), std::move(clock)) {}
+// The scan's progress goes to the listener; a closed screen ends it early.
+class ScanReporter : public files::ScanObserver {
+ public:
+  ScanReporter(RunListener& listener, engine::RunRequests& requests) : listener_(listener), requests_(requests) {}
+  void FileQueued(std::int32_t queued) override { listener_.OnRunEvent(ScanProgress{queued}); }
+  bool ShouldStop() override { return requests_.CloseRequested(); }
 
-void RunDriver::Load() {
-  files::colFiles().discard();
-  files::colFolders().discard();
-  auto& requests = screen_.Requests();
-  requests.stopConversion = false;
-  requests.skipFolder = false;
-  requests.closedByUser = false;
-  screen_.SetProgressValue(0);
-  screen_.SetProgressText("0% Complete");
-  screen_.SetStatusLine("Conversion Not Started Yet...");
-  screen_.SetCurrentStep("Converting Messages...");
-  screen_.SetFrameCaption(" Details ");
-  screen_.EnableSkip(false);
-  screen_.SetDeleteSourceChecked(false);
+ private:
+  RunListener& listener_;
+  engine::RunRequests& requests_;
+};
+
+bool StopRequested(const engine::RunRequests& requests) {
+  return requests.StopRequested() || requests.CloseRequested();
 }
 
-bool RunDriver::StopRequested() const {
-  return screen_.Requests().stopConversion || screen_.Requests().closedByUser;
-}
-
-bool RunDriver::Scan(std::string& sourcePath, const std::string& mask, RunSummary& summary) {
-  fileCounter_ = 1;
-  screen_.ProcessPendingEvents();
-  bool scanned = true;
+// Scans `path` with `mask`; folders that could not be read go into the summary. Empty when the
+// scan itself failed (more files than can be counted).
+std::optional<files::ScanResult> Scan(const std::string& path, const std::string& mask, RunListener& listener,
+                                      engine::RunRequests& requests, RunSummary& summary) {
+  ScanReporter reporter(listener, requests);
   try {
-    files::ScanFolderTree(sourcePath, mask, fileCounter_, folderCounter_, screen_);
+    files::ScanResult scan = files::ScanFolderTree(path, mask, reporter);
+    for (const auto& error : scan.errors)
+      summary.scanErrors.push_back("The folder " + error.folder + " could not be read: " +
+                                   files::FileErrorText(error.code));
+    return scan;
   } catch (const std::exception& error) {
-    // A duplicate key or a counter overflow: this folder cannot be converted reliably.
-    summary.scanErrors.push_back("The folder " + sourcePath + " could not be scanned: " + error.what());
-    scanned = false;
+    summary.scanErrors.push_back("The folder " + path + " could not be scanned: " + error.what());
+    return std::nullopt;
   }
-  totalItems_ = fileCounter_ - 1;
-  return scanned;
 }
 
-RunSummary RunDriver::Start() {
+std::int32_t Count(const files::ScanResult& scan) { return static_cast<std::int32_t>(scan.files.size()); }
+
+}  // namespace
+
+RunSummary RunDriver::Run(const RunPlan& plan, RunListener& listener, engine::RunRequests& requests) {
   RunSummary summary;
-  if (running_) {
-    summary.ignoredWhileRunning = true;
-    return summary;
+  summary.mode = plan.mode;
+  requests.ClearStop();
+  engine::FolderConversion conversion(listener, requests, stores_, files_, clock_, reader_);
+
+  if (plan.mode == ConversionMode::SingleFolder) {
+    if (!StopRequested(requests)) {
+      listener.OnRunEvent(ScanStarted{-1, plan.sourcePath});
+      const auto scan = Scan(plan.sourcePath, "*.eml", listener, requests, summary);
+      summary.sourcePath = scan ? scan->root : plan.sourcePath;
+      listener.OnRunEvent(ScanFinished{ConversionMode::SingleFolder, summary.sourcePath, scan ? Count(*scan) : 0});
+      if (scan && Count(*scan) > 0 && !scan->stoppedEarly) {
+        requests.ClearSkip();
+        requests.ClearStop();
+        listener.OnRunEvent(FolderStarting{ConversionMode::SingleFolder, 0, 1});
+        engine::FolderJob job{engine::FileNameOf(plan.sourcePath, '/'), plan.sourcePath, scan->files, scan->folders,
+                              {ConversionMode::SingleFolder, {}}, plan.deleteSources};
+        auto outcome = conversion.StartMigration(job);
+        summary.stopped = outcome.ending == engine::FolderEnding::Stopped;
+        summary.folders.push_back(std::move(outcome));
+      }
+    }
+  } else {
+    const int rows = static_cast<int>(plan.rows.size());
+    for (int index = 0; index < rows; ++index) {
+      const FolderRow& row = plan.rows[static_cast<std::size_t>(index)];
+      if (!row.checked) continue;
+      if (StopRequested(requests)) break;
+      listener.OnRunEvent(ScanStarted{index, row.path});
+      listener.OnRunEvent(RowTakenUp{index});
+      ++summary.checkedRows;
+      const auto scan = Scan(row.path, "*.*", listener, requests, summary);
+      listener.OnRunEvent(ScanFinished{ConversionMode::MultipleFolders, row.path, scan ? Count(*scan) : 0});
+      if (!scan || Count(*scan) < 1 || scan->stoppedEarly) continue;
+
+      requests.ClearSkip();
+      requests.ClearStop();
+      listener.OnRunEvent(FolderStarting{ConversionMode::MultipleFolders, index, rows});
+      engine::FolderJob job{row.name, row.path, scan->files, scan->folders,
+                            {ConversionMode::MultipleFolders, plan.outputFolder}, plan.deleteSources};
+      auto outcome = conversion.StartMigration(job);
+      const engine::FolderEnding ending = outcome.ending;
+      if (ending == engine::FolderEnding::Stopped) summary.stopped = true;
+      summary.folders.push_back(std::move(outcome));
+      // A stop, a closed screen or a log that cannot be written ends the run.
+      if (ending == engine::FolderEnding::Stopped || ending == engine::FolderEnding::LogFailed ||
+          ending == engine::FolderEnding::Cancelled || requests.CloseRequested())
+        break;
+    }
   }
-  running_ = true;
-  screen_.Requests().stopConversion = false;
-  summary.mode = selection_.Mode();
-  try {
-    if (summary.mode == ConversionMode::SingleFolder) RunSingleFolder(summary);
-    else RunMultipleFolders(summary);
-  } catch (...) {
-    Finish(summary);
-    running_ = false;
-    throw;
-  }
-  summary.stopped = summary.stopped || StopRequested();
-  summary.closedByUser = screen_.Requests().closedByUser;
-  if (!summary.closedByUser) {
-    screen_.ShowMessage(ClosingText(summary), kApplicationTitle, MessageIcon::Information, MessageButtons::Ok);
-    summary.closingMessageShown = true;
-  }
-  Finish(summary);
-  running_ = false;
+
+  summary.stopped = summary.stopped || StopRequested(requests);
+  summary.closedByUser = requests.CloseRequested();
+  summary.closingMessageShown = !summary.closedByUser;
+  listener.RunFinished(summary);
   return summary;
 }
 
-void RunDriver::RunSingleFolder(RunSummary& summary) {
-  screen_.ProcessPendingEvents();
-  if (StopRequested()) return;
-  screen_.EnableStart(false);
-  screen_.EnableSkip(false);
-
-  std::string sourcePath = selection_.SourcePath();
-  files::colFiles().discard();
-  const bool scanned = Scan(sourcePath, "*.eml", summary);
-  summary.sourcePath = sourcePath;
-
-  screen_.ProcessPendingEvents();
-  screen_.SetStatusLine("Migrating " + std::to_string(totalItems_) + " items from " + sourcePath);
-  if (!scanned || totalItems_ < 1) return;
-
-  screen_.Requests().skipFolder = false;
-  screen_.Requests().stopConversion = false;
-  screen_.SetWindowCaption("Conversion Status");
-  const std::string source = selection_.SourcePath();
-  const std::string displayName = engine::FileNameOf(source, '/');
-  auto outcome = conversion_.StartMigration(displayName, source, totalItems_, {ConversionMode::SingleFolder, {}});
-  if (afterFolder_) afterFolder_(outcome);
-  summary.stopped = outcome.ending == engine::FolderEnding::Stopped;
-  summary.folders.push_back(std::move(outcome));
-}
-
-void RunDriver::RunMultipleFolders(RunSummary& summary) {
-  const int rows = selection_.RowCount();
-  for (int index = 0; index < rows; ++index) {
-    screen_.ProcessPendingEvents();
-    // The row count is taken once; rows removed from the list meanwhile end the run.
-    if (index >= selection_.RowCount()) break;
-    const FolderRow row = selection_.Row(index);
-    if (!row.checked) continue;
-    screen_.ProcessPendingEvents();
-    if (StopRequested()) break;
-    screen_.EnableStart(false);
-    screen_.EnableSkip(false);
-    selection_.MarkRowTakenUp(index);
-    ++summary.checkedRows;
-
-    std::string sourcePath = row.path;
-    files::colFiles().discard();
-    files::colFolders().discard();
-    const bool scanned = Scan(sourcePath, "*.*", summary);
-
-    screen_.ProcessPendingEvents();
-    const FolderRow current = selection_.Row(index);
-    screen_.SetStatusLine("Converting " + std::to_string(totalItems_) + " items from " + current.path);
-    if (!scanned || totalItems_ < 1) continue;
-
-    screen_.Requests().skipFolder = false;
-    screen_.Requests().stopConversion = false;
-    screen_.SetWindowCaption("Converting " + std::to_string(index + 1) + " of " +
-                             std::to_string(selection_.RowCount()) + " Folders");
-    auto outcome = conversion_.StartMigration(current.name, current.path, totalItems_,
-                                              {ConversionMode::MultipleFolders, selection_.OutputFolder()});
-    if (afterFolder_) afterFolder_(outcome);
-    if (outcome.ending == engine::FolderEnding::Stopped) summary.stopped = true;
-    summary.folders.push_back(std::move(outcome));
-    // A screen closed by the conversion itself (a log that cannot be written) ends the run too.
-    if (screen_.IsClosed()) break;
+RunPlan RunPlan::Of(const Selection& selection, bool deleteSources) {
+  RunPlan plan;
+  plan.mode = selection.Mode();
+  plan.deleteSources = deleteSources;
+  if (plan.mode == ConversionMode::SingleFolder) {
+    plan.sourcePath = selection.SourcePath();
+  } else {
+    for (int index = 0; index < selection.RowCount(); ++index) plan.rows.push_back(selection.Row(index));
+    plan.outputFolder = selection.OutputFolder();
   }
-}
-
-void RunDriver::Finish(RunSummary& summary) {
-  if (StopRequested() || summary.stopped) screen_.Close();
-  screen_.EnableSkip(false);
-  screen_.EnableStop(false);
-  screen_.ShowStop(false);
+  return plan;
 }
 
 }  // namespace mailfold::run

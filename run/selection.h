@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/folder_conversion.h"
 
@@ -28,6 +29,18 @@ class Selection {
   // The mark stays after the run.
   virtual void MarkRowTakenUp(int index) = 0;
   virtual std::string OutputFolder() const = 0;
+};
+
+// What a run works on, read from the selection once when Start is pressed, on the window thread:
+// the run itself may work on another thread and must not touch the screens.
+struct RunPlan {
+  engine::ConversionMode mode = engine::ConversionMode::SingleFolder;
+  std::string sourcePath;       // single-folder mode
+  std::vector<FolderRow> rows;  // multiple-folder mode, in list order
+  std::string outputFolder;
+  bool deleteSources = false;
+
+  static RunPlan Of(const Selection& selection, bool deleteSources);
 };
 
 }  // namespace mailfold::run

@@ -8,8 +8,4 @@ std::string StorePasswordPrompt(const std::string& storePath) {
          "\r\nis protected by a password. Enter its password to add the messages to it:";
 }
 
-std::optional<std::string> AskStorePassword(DialogService& dialogs, const std::string& storePath) {
-  return dialogs.AskPassword(StorePasswordPrompt(storePath), kStorePasswordTitle);
-}
-
 }  // namespace mailfold::run

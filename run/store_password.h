@@ -1,11 +1,8 @@
-// The wizard's question for the password of a store file protected by one, asked by the store
-// engine just before it adds to the store.
+// The conversion screen's question for the password of a store file protected by one, asked
+// just before the store is opened.
 #pragma once
 
-#include <optional>
 #include <string>
-
-#include "run/dialog_service.h"
 
 namespace mailfold::run {
 
@@ -13,8 +10,5 @@ inline constexpr const char* kStorePasswordTitle = "Store Password";
 
 // The text of the password box, naming the store file.
 std::string StorePasswordPrompt(const std::string& storePath);
-
-// Asks the user for the password of the store file at `storePath`; nothing when they cancelled.
-std::optional<std::string> AskStorePassword(DialogService& dialogs, const std::string& storePath);
 
 }  // namespace mailfold::run

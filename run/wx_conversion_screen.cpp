@@ -1,6 +1,5 @@
 #include "run/wx_conversion_screen.h"
 
-#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/gauge.h>
@@ -26,10 +25,7 @@ void WxConversionScreen::SetStatusLine(const std::string& text) {
   view_.lblCount1()->SetLabelText(Utf8(text));
 }
 
-void WxConversionScreen::SetProgressText(const std::string& text) {
-  progressText_ = text;
-  view_.lblProgress()->SetLabelText(Utf8(text));
-}
+void WxConversionScreen::SetProgressText(const std::string& text) { view_.lblProgress()->SetLabelText(Utf8(text)); }
 
 void WxConversionScreen::SetProgressRange(int minimum, int maximum) {
   progressMinimum_ = minimum;
@@ -51,7 +47,7 @@ void WxConversionScreen::SetCurrentStep(const std::string& text) {
 }
 
 void WxConversionScreen::SetFrameCaption(const std::string& caption) {
-  view_.FrameConversion()->SetLabelText(Utf8(engine::DisplayedCaption(caption)));
+  view_.FrameConversion()->SetLabelText(Utf8(DisplayedCaption(caption)));
 }
 
 void WxConversionScreen::EnableStart(bool enabled) { view_.CmdStartConversion()->Enable(enabled); }
@@ -68,8 +64,8 @@ void WxConversionScreen::EnableStop(bool enabled) { view_.CmdStopMigration()->En
 bool WxConversionScreen::DeleteSourceChecked() const { return view_.ChkDelete()->GetValue(); }
 void WxConversionScreen::SetDeleteSourceChecked(bool checked) { view_.ChkDelete()->SetValue(checked); }
 
-engine::MessageAnswer WxConversionScreen::ShowMessage(const std::string& text, const std::string& title,
-                                                      engine::MessageIcon icon, engine::MessageButtons buttons) {
+MessageAnswer WxConversionScreen::ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
+                                              MessageButtons buttons) {
   return dialogs_.ShowMessage(text, title, icon, buttons);
 }
 
@@ -77,15 +73,14 @@ std::optional<std::string> WxConversionScreen::AskSaveAs(const std::string& filt
   return dialogs_.AskSaveAs(filter, proposedName);
 }
 
-void WxConversionScreen::ProcessPendingEvents() {
-  if (yieldObserver_) yieldObserver_();
-  // onlyIfNeeded: a run is never started from inside a yield, but if it were, wx must not assert.
-  if (wxTheApp) wxTheApp->Yield(true);
+std::optional<std::string> WxConversionScreen::AskPassword(const std::string& prompt, const std::string& title) {
+  return dialogs_.AskPassword(prompt, title);
 }
 
 void WxConversionScreen::Close() {
   if (closed_) return;
   closed_ = true;
+  // A run still working ends at its next test point; the screen's modal loop waits for it.
   if (view_.IsModal()) view_.EndModal(wxID_CANCEL);
   else view_.Show(false);
 }

@@ -1,26 +1,24 @@
-// The conversion screen as the run driver and the engine see it (engine::ConversionScreen), over
-// the controls of the wx window FrmMigateAll. Labels show their text as given; captions of
-// buttons and the Details frame follow the access-key convention ("&&" shows one "&").
+// The conversion screen's controls (ConversionView) over the widgets of the wx window
+// FrmMigateAll. Labels show their text as given; captions of buttons and the Details frame follow
+// the access-key convention ("&&" shows one "&"). Used on the window thread only.
 #pragma once
 
-#include <functional>
 #include <string>
 
-#include "engine/conversion_screen.h"
+#include "run/conversion_view.h"
 #include "run/dialog_service.h"
 
 namespace mailfold::run {
 
 class FrmMigateAll;
 
-class WxConversionScreen : public engine::ConversionScreen {
+class WxConversionScreen : public ConversionView {
  public:
   WxConversionScreen(FrmMigateAll& view, DialogService& dialogs) : view_(view), dialogs_(dialogs) {}
 
   void SetWindowCaption(const std::string& caption) override;
   void SetStatusLine(const std::string& text) override;
   void SetProgressText(const std::string& text) override;
-  std::string ProgressText() const override { return progressText_; }
   void SetProgressRange(int minimum, int maximum) override;
   void SetProgressValue(float value) override;
   void SetCurrentStep(const std::string& text) override;
@@ -34,29 +32,22 @@ class WxConversionScreen : public engine::ConversionScreen {
   bool DeleteSourceChecked() const override;
   void SetDeleteSourceChecked(bool checked) override;
 
-  engine::MessageAnswer ShowMessage(const std::string& text, const std::string& title, engine::MessageIcon icon,
-                                    engine::MessageButtons buttons) override;
+  MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
+                            MessageButtons buttons) override;
   std::optional<std::string> AskSaveAs(const std::string& filter, const std::string& proposedName) override;
+  std::optional<std::string> AskPassword(const std::string& prompt, const std::string& title) override;
 
-  // Runs the yield observer, then lets wx handle every pending event (wxYield semantics).
-  void ProcessPendingEvents() override;
   void Close() override;
   bool IsClosed() const override { return closed_; }
-  engine::RunRequests& Requests() override { return requests_; }
-
   // The screen is being opened (again): it counts as open from now on.
   void Reopened() { closed_ = false; }
-  void SetYieldObserver(std::function<void()> observer) { yieldObserver_ = std::move(observer); }
 
  private:
   FrmMigateAll& view_;
   DialogService& dialogs_;
-  engine::RunRequests requests_;
-  std::string progressText_;
   int progressMinimum_ = 0;
   int progressMaximum_ = 100;
   bool closed_ = false;
-  std::function<void()> yieldObserver_;
 };
 
 }  // namespace mailfold::run

@@ -20,26 +20,26 @@ wxString ToDisplayText(const std::string& text) {
   return wxString::FromUTF8(lines);
 }
 
-long StyleOf(engine::MessageIcon icon, engine::MessageButtons buttons) {
-  long style = buttons == engine::MessageButtons::YesNo ? wxYES_NO : wxOK;
+long StyleOf(MessageIcon icon, MessageButtons buttons) {
+  long style = buttons == MessageButtons::YesNo ? wxYES_NO : wxOK;
   switch (icon) {
-    case engine::MessageIcon::Information: return style | wxICON_INFORMATION;
-    case engine::MessageIcon::Question: return style | wxICON_QUESTION;
-    case engine::MessageIcon::None: return style | wxICON_NONE;
+    case MessageIcon::Information: return style | wxICON_INFORMATION;
+    case MessageIcon::Question: return style | wxICON_QUESTION;
+    case MessageIcon::None: return style | wxICON_NONE;
   }
   return style;
 }
 
 }  // namespace
 
-engine::MessageAnswer WxDialogService::ShowMessage(const std::string& text, const std::string& title,
-                                                   engine::MessageIcon icon, engine::MessageButtons buttons) {
+MessageAnswer WxDialogService::ShowMessage(const std::string& text, const std::string& title,
+                                                   MessageIcon icon, MessageButtons buttons) {
   wxMessageDialog dialog(parent_, ToDisplayText(text), wxString::FromUTF8(title), StyleOf(icon, buttons));
   const int answer = dialog.ShowModal();
-  if (buttons == engine::MessageButtons::Ok) return engine::MessageAnswer::Ok;
+  if (buttons == MessageButtons::Ok) return MessageAnswer::Ok;
   // Closing a Yes/No box without choosing (Escape, close box) is taken as No: nothing is skipped or
   // stopped that the user did not confirm.
-  return answer == wxID_YES ? engine::MessageAnswer::Yes : engine::MessageAnswer::No;
+  return answer == wxID_YES ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
 std::optional<std::string> WxDialogService::AskSaveAs(const std::string& filter, const std::string& proposedName) {

@@ -13,8 +13,8 @@ class WxDialogService : public DialogService {
   // `parent` is the window the dialogs are modal over; null means the active top-level window.
   explicit WxDialogService(wxWindow* parent = nullptr) : parent_(parent) {}
 
-  engine::MessageAnswer ShowMessage(const std::string& text, const std::string& title, engine::MessageIcon icon,
-                                    engine::MessageButtons buttons) override;
+  MessageAnswer ShowMessage(const std::string& text, const std::string& title, MessageIcon icon,
+                                    MessageButtons buttons) override;
   std::optional<std::string> AskSaveAs(const std::string& filter, const std::string& proposedName) override;
   std::optional<std::string> BrowseForFolder(const std::string& prompt, const std::string& startFolder) override;
   std::optional<std::string> AskPassword(const std::string& prompt, const std::string& title) override;

@@ -49,7 +49,7 @@ TEST_F(WizardTest, ExitNeedsYesAndYesEndsTheProcessWithTheOtherScreensOpen) {
   Press(Start()->CmdNext());  // the multiple-folder screen exists now, the start screen is hidden
   Press(wizard->MultipleScreen()->CmdBack());
 
-  dialogs.answers = {engine::MessageAnswer::No};
+  dialogs.answers = {run::MessageAnswer::No};
   EXPECT_FALSE(CloseBox(Start()));
   ASSERT_NE(Start(), nullptr);
   EXPECT_TRUE(Start()->IsShown());
@@ -58,9 +58,9 @@ TEST_F(WizardTest, ExitNeedsYesAndYesEndsTheProcessWithTheOtherScreensOpen) {
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0].text, "Are you sure you want to exit now?");
   EXPECT_EQ(dialogs.messages[0].title, "QUORVA Mailfold");
-  EXPECT_EQ(dialogs.messages[0].icon, engine::MessageIcon::Question);
+  EXPECT_EQ(dialogs.messages[0].icon, run::MessageIcon::Question);
 
-  dialogs.answers = {engine::MessageAnswer::Yes};
+  dialogs.answers = {run::MessageAnswer::Yes};
   CloseBox(Start());
   EXPECT_EQ(processEnded, 1);
   EXPECT_EQ(wizard->StartScreen(), nullptr);
@@ -241,7 +241,7 @@ TEST_F(WizardTest, MultipleFolderJourneyKeepsItsStateAcrossBackAndEndsInOneStore
   EXPECT_EQ(lastRun->mode, engine::ConversionMode::MultipleFolders);
   EXPECT_EQ(lastRun->checkedRows, 2);
   EXPECT_EQ(lastRun->Imported(), 4);
-  EXPECT_EQ(foldersReconciled, 2);
+  EXPECT_EQ(lastRun->folders.size(), 2u);
   EXPECT_TRUE(fs::is_regular_file(output + "/alice.pst"));
   EXPECT_TRUE(fs::is_regular_file(output + "/carol.pst"));
   EXPECT_FALSE(fs::exists(output + "/bob.pst"));
@@ -349,7 +349,7 @@ TEST_F(WizardTest, ExitConfirmedWhileTheListFillsEndsTheFillAndEveryScreen) {
   // Inside the fill's first yield: Back, then the start screen's close box, answered Yes.
   wxTheApp->CallAfter([&] {
     Press(multiple->CmdBack());
-    dialogs.answers = {engine::MessageAnswer::Yes};
+    dialogs.answers = {run::MessageAnswer::Yes};
     CloseBox(Start());
   });
   dialogs.folderAnswers = {Src()};

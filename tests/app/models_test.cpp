@@ -39,14 +39,14 @@ TEST(StartModel, TheExitConfirmationAsksWithTheApplicationTitleAndOnlyYesConfirm
   WizardDialogs dialogs;
   RecordingOpener opener;
   app::Shell shell(dialogs, opener);
-  dialogs.answers = {engine::MessageAnswer::No, engine::MessageAnswer::Yes};
+  dialogs.answers = {run::MessageAnswer::No, run::MessageAnswer::Yes};
   EXPECT_FALSE(app::StartModel::ConfirmExit(shell));
   EXPECT_TRUE(app::StartModel::ConfirmExit(shell));
   ASSERT_EQ(dialogs.messages.size(), 2u);
   EXPECT_EQ(dialogs.messages[0].text, "Are you sure you want to exit now?");
   EXPECT_EQ(dialogs.messages[0].title, "QUORVA Mailfold");
-  EXPECT_EQ(dialogs.messages[0].icon, engine::MessageIcon::Question);
-  EXPECT_EQ(dialogs.messages[0].buttons, engine::MessageButtons::YesNo);
+  EXPECT_EQ(dialogs.messages[0].icon, run::MessageIcon::Question);
+  EXPECT_EQ(dialogs.messages[0].buttons, run::MessageButtons::YesNo);
 }
 
 TEST(SingleModel, CancelledBrowsersChangeNothingAndAPickEnablesNextForGood) {
@@ -227,8 +227,8 @@ TEST_F(MultipleModelTest, AnEmptyListKeepsTheCaptionAndNextSaysNoFoldersSelected
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0].text, "No Folders Selected !\r\nPlease Select alteast one folder to convert.");
   EXPECT_EQ(dialogs.messages[0].title, "Select Folder(s) to Convert");
-  EXPECT_EQ(dialogs.messages[0].icon, engine::MessageIcon::Information);
-  EXPECT_EQ(dialogs.messages[0].buttons, engine::MessageButtons::Ok);
+  EXPECT_EQ(dialogs.messages[0].icon, run::MessageIcon::Information);
+  EXPECT_EQ(dialogs.messages[0].buttons, run::MessageButtons::Ok);
 }
 
 TEST_F(MultipleModelTest, ANewRootAfterCheckAllRefillsUncheckedAndResetsTheCaption) {

@@ -22,7 +22,7 @@
 #include "app/migrate_all_launcher.h"
 #include "app/wizard.h"
 #include "app_doubles.h"
-#include "engine/pst_store_component.h"
+#include "engine/pst_store_port.h"
 #include "run/frm_migrate_all.h"
 #include "run_gui/wx_environment.h"
 #include "support/temp_dir.h"
@@ -81,12 +81,11 @@ class WizardTest : public ::testing::Test {
   WizardDialogs dialogs;
   RecordingOpener opener;
   app::Shell shell{dialogs, opener};
-  engine::PstStoreSessionFactory stores;
+  engine::PstStoreOpener stores;
   app::MigrateAllLauncher launcher{stores, dialogs};
   std::unique_ptr<app::Wizard> wizard;
   int processEnded = 0;
   int conversionsOpened = 0;
-  int foldersReconciled = 0;
   std::optional<run::RunSummary> lastRun;
   wxWindow* lastConversionParent = nullptr;
   bool conversionWasModal = false;
@@ -99,11 +98,6 @@ class WizardTest : public ::testing::Test {
     options.desktopFolder = [this] { return Desktop(); };
     options.endProcess = [this] { ++processEnded; };
     wizard = std::make_unique<app::Wizard>(shell, launcher, options);
-    // As the program does: counts corrected for messages whose commit failed.
-    launcher.afterFolder = [this](engine::FolderOutcome& outcome) {
-      ++foldersReconciled;
-      stores.Reconcile(outcome);
-    };
     // Each conversion screen: Start once it shows, the closing message answered, then its close box.
     launcher.onOpen = [this](run::FrmMigateAll& screen) {
       ++conversionsOpened;

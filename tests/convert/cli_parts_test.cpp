@@ -43,16 +43,6 @@ TEST(ConvertOptions, ModesOutputsAndMistakes) {
     EXPECT_NE(ParseOptions(bad).error, "") << (bad.empty() ? std::string("(nothing)") : bad[0]);
 }
 
-TEST(ConvertProgress, CounterFromTheEngineCaption) {
-  const auto counter = ParseItemCounter("Reading Messages && Email Metadata - (12 of 400) File(s)");
-  ASSERT_TRUE(counter);
-  EXPECT_EQ(counter->done, 12);
-  EXPECT_EQ(counter->total, 400);
-  EXPECT_FALSE(ParseItemCounter(" Details "));
-  EXPECT_FALSE(ParseItemCounter("(12 of ) File(s)"));
-  EXPECT_FALSE(ParseItemCounter("("));
-}
-
 TEST(ConvertProgress, LineShowsCountRateAndTimeLeftWithinItsWidth) {
   EXPECT_EQ(FormatProgressLine({50, 200}, 10.0, "Inbox", 0),
             "[######------------------] 50/200 25% 5 msg/s 0:30 left  Inbox");
@@ -68,33 +58,32 @@ TEST(ConvertProgress, LineShowsCountRateAndTimeLeftWithinItsWidth) {
   EXPECT_NE(static_cast<unsigned char>(line.back()), 0xC3);
 }
 
-TEST(ConvertConsoleScreen, StopSignalBecomesAConfirmedStopAndSaveAsAnswersTheCommandLine) {
+TEST(ConvertConsoleScreen, StopSignalBecomesAConfirmedStopAndTheStoreFileIsTheCommandLines) {
   int signal = 0;
   std::FILE* sink = std::tmpfile();
   ConsoleScreen::Settings settings;
   settings.out = sink;
   settings.stopSignal = [&signal] { return signal; };
   settings.currentFolder = "/work";
-  ConsoleScreen screen(settings);
+  engine::RunRequests requests;
+  ConsoleScreen screen(settings, requests);
 
-  EXPECT_EQ(screen.AskSaveAs("Outlook Data File(s) (*.pst)|*.pst", "Inbox6.12.26 4.7.05.pst"),
-            "/work/Inbox6.12.26 4.7.05.pst");
-  screen.ProcessPendingEvents();
-  EXPECT_FALSE(screen.Requests().stopConversion);
+  EXPECT_EQ(screen.ChooseStoreFile("Inbox6.12.26 4.7.05.pst"), "/work/Inbox6.12.26 4.7.05.pst");
+  screen.OnRunEvent(run::ScanProgress{1});
+  EXPECT_FALSE(requests.StopRequested());
   signal = 2;
-  screen.ProcessPendingEvents();
-  EXPECT_TRUE(screen.Requests().stopConversion);
+  screen.OnEvent(engine::StepChanged{engine::Step::ConvertingMessage, "/m/a.eml"});
+  EXPECT_TRUE(requests.StopRequested());
   EXPECT_TRUE(screen.StopNoticed());
-  // The run driver clears the flag before a folder; the next yield sets it again.
-  screen.Requests().stopConversion = false;
-  screen.ProcessPendingEvents();
-  EXPECT_TRUE(screen.Requests().stopConversion);
-  EXPECT_EQ(screen.ShowMessage("Stop?", "Confirm Stop", engine::MessageIcon::None, engine::MessageButtons::YesNo),
-            engine::MessageAnswer::Yes);
+  // The run clears its requests before a folder; the next event sets the stop again.
+  requests.ClearStop();
+  screen.OnRunEvent(run::FolderStarting{});
+  EXPECT_TRUE(requests.StopRequested());
+  EXPECT_TRUE(screen.ConfirmStop());
 
   settings.storePath = "/data/chosen.pst";
-  ConsoleScreen named(settings);
-  EXPECT_EQ(named.AskSaveAs("", "proposed.pst"), "/data/chosen.pst");
+  ConsoleScreen named(settings, requests);
+  EXPECT_EQ(named.ChooseStoreFile("proposed.pst"), "/data/chosen.pst");
   std::fclose(sink);
 }
 

@@ -111,7 +111,14 @@ TEST(ConvertCli, SingleFolderTreeLandsWhereTheFolderRulesPutIt) {
   EXPECT_EQ(JsonNumber(result.out, "failed"), 1);
   EXPECT_NE(result.out.find("\"ending\":\"converted\""), std::string::npos);
   const std::string log = ReadText(dir.path() / "out.log");
-  EXPECT_EQ(log, "---- Log Starts -----\r\nBAD : " + (mail / "Inbox" / "broken.eml").string() + "\r\n");
+  const std::string broken = (mail / "Inbox" / "broken.eml").string();
+  EXPECT_EQ(log, "---- Log Starts -----\r\nBAD : " + broken + "\r\n    " + broken +
+                     ": not a mail message: the file is empty\r\n");
+  // The cause reaches the summary too, with its kind.
+  EXPECT_NE(result.out.find("\"failures\":[{\"file\":\"" + broken + "\",\"kind\":\"bad-input\",\"cause\":\"" + broken +
+                            ": not a mail message: the file is empty\"}]"),
+            std::string::npos)
+      << result.out;
 }
 
 TEST(ConvertCli, SourceWithAFinalSlashKeepsItsNameAndItsTree) {

@@ -1,5 +1,5 @@
 // A temporary source tree, the real folder-tree scan, the fake store and the recording screen:
-// what a test needs to run StartMigration end to end.
+// what a test needs to run a folder's conversion end to end.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,7 +13,6 @@
 #include "engine/folder_conversion.h"
 #include "fake_store_component.h"
 #include "files/scan.h"
-#include "files/scan_lists.h"
 #include "recording_screen.h"
 #include "support/temp_dir.h"
 
@@ -43,17 +42,10 @@ class ConversionTest : public ::testing::Test {
   TempDir temp;
   FakeStoreComponent stores;
   RecordingScreen screen;
-  std::int32_t folderCounter = 0;
 
   void SetUp() override {
-    files::colFiles().discard();
-    files::colFolders().discard();
     std::filesystem::create_directories(temp.path() / "out");
     screen.saveAsAnswer = (temp.path() / "out" / "store.pst").string();
-  }
-  void TearDown() override {
-    files::colFiles().discard();
-    files::colFolders().discard();
   }
 
   // The source folder (without a final "/"), or a path below it.
@@ -74,13 +66,16 @@ class ConversionTest : public ::testing::Test {
   // Scans `sourcePath` as the run driver does, then converts it.
   engine::FolderOutcome Convert(const std::string& sourcePath, const std::string& folderName,
                                 engine::StoreTarget target = {}) {
-    std::string scanned = sourcePath;
-    std::int32_t fileCounter = 1;
-    files::colFiles().discard();
-    files::ScanFolderTree(scanned, target.mode == engine::ConversionMode::SingleFolder ? "*.eml" : "*.*",
-                          fileCounter, folderCounter, screen);
-    engine::FolderConversion conversion(screen, stores, engine::FileServices::System(), FixedTime);
-    return conversion.StartMigration(folderName, sourcePath, fileCounter - 1, target);
+    struct Quiet : files::ScanObserver {
+      void FileQueued(std::int32_t) override {}
+      bool ShouldStop() override { return false; }
+    } quiet;
+    const files::ScanResult scan = files::ScanFolderTree(
+        sourcePath, target.mode == engine::ConversionMode::SingleFolder ? "*.eml" : "*.*", quiet);
+    engine::FolderConversion conversion(screen, screen.requests, stores, engine::FileServices::System(), FixedTime,
+                                        stores.Reader());
+    return conversion.StartMigration(
+        {folderName, sourcePath, scan.files, scan.folders, target, screen.DeleteSourceChecked()});
   }
   engine::FolderOutcome ConvertSource() { return Convert(Src(), "src"); }
 
@@ -107,7 +102,8 @@ inline void ExpectReconciled(const engine::FolderOutcome& outcome, std::size_t i
   std::size_t badLines = 0;
   for (std::size_t pos = 0; (pos = log.find("BAD : ", pos)) != std::string::npos; ++pos) ++badLines;
   EXPECT_EQ(static_cast<std::size_t>(outcome.failed), badLines);
-  for (const auto& failed : outcome.failedFiles) EXPECT_NE(log.find("BAD : " + failed + "\r\n"), std::string::npos);
+  for (const auto& failed : outcome.failures)
+    EXPECT_NE(log.find("BAD : " + failed.file + "\r\n    " + failed.failure.cause + "\r\n"), std::string::npos);
 }
 
 }  // namespace mailfold::test

@@ -11,6 +11,9 @@
 namespace mailfold::engine {
 namespace {
 
+using run::MessageAnswer;
+using run::MessageButtons;
+using run::MessageIcon;
 using test::ConversionTest;
 namespace fs = std::filesystem;
 
@@ -31,8 +34,6 @@ TEST_F(ConversionTest, SingleModeAsksForTheStoreFileAndLogsBesideIt) {
   EXPECT_TRUE(screen.stopEnabled);
   EXPECT_EQ(screen.progressMax, 100);
   EXPECT_NE(std::find(screen.steps.begin(), screen.steps.end(), "Outlook Session Created..."), screen.steps.end());
-  EXPECT_FALSE(files::colFiles().current());
-  EXPECT_FALSE(files::colFolders().current());
   EXPECT_EQ(StoreRoot(outcome.storePath).ItemNames(), std::vector<std::string>{"a.eml"});
 }
 
@@ -105,12 +106,17 @@ TEST_F(ConversionTest, FailedMessagesBecomeBadLinesAndKeepTheirSources) {
   const auto unsaved = Write("Projects/unsaved.eml");
   Write("good.eml.meta", "m");
   Write("Projects/unsaved.eml.meta", "m");
-  stores.failures.importFileNames = {"unreadable.eml"};
-  stores.failures.saveFileNames = {"unsaved.eml"};
+  stores.failures.readFileNames = {"unreadable.eml"};
+  stores.failures.addFileNames = {"unsaved.eml"};
   screen.deleteSource = true;
   const auto outcome = Convert(Src(), "src", {ConversionMode::MultipleFolders, Out("")});
   const std::string log = test::ReadFile(outcome.logPath);
-  EXPECT_EQ(log, "---- Log Starts -----\r\nBAD : " + unreadable + "\r\nBAD : " + unsaved + "\r\n");
+  // Each BAD line is followed by its cause.
+  EXPECT_EQ(log, "---- Log Starts -----\r\nBAD : " + unreadable + "\r\n    The message could not be read\r\nBAD : " +
+                     unsaved + "\r\n    The message could not be saved\r\n");
+  ASSERT_EQ(outcome.failures.size(), 2u);
+  EXPECT_EQ(outcome.failures[0].failure.kind, FailureKind::BadInput);
+  EXPECT_EQ(outcome.failures[1].failure.kind, FailureKind::Io);
   EXPECT_EQ(outcome.imported, 1);
   EXPECT_EQ(outcome.failed, 2);
   test::ExpectReconciled(outcome, StoreRoot(outcome.storePath).CountItemsDeep(), log);
@@ -137,8 +143,8 @@ std::function<void(test::RecordingScreen&)> PressAt(const std::string& fileName,
   return [fileName, skip, stop, pressed = false](test::RecordingScreen& screen) mutable {
     if (pressed || screen.currentStep.find("/" + fileName + ")") == std::string::npos) return;
     pressed = true;
-    if (skip) screen.requests.skipFolder = true;
-    if (stop) screen.requests.stopConversion = true;
+    if (skip) screen.requests.RequestSkip();
+    if (stop) screen.requests.RequestStop();
   };
 }
 
@@ -166,10 +172,9 @@ TEST_F(SkipAndStop, ConfirmedSkipKeepsWhatWasImportedAndEndsTheFolderNormally) {
   EXPECT_TRUE(outcome.Reconciles());
   EXPECT_EQ(StoreRoot(outcome.storePath).items().size(), 3u);
   EXPECT_EQ(stores.Store(outcome.storePath).logoffs, 1);
-  EXPECT_TRUE(screen.requests.skipFolder);
+  EXPECT_TRUE(screen.requests.SkipRequested());
   EXPECT_TRUE(screen.startEnabled);
   EXPECT_FALSE(screen.closed);
-  EXPECT_FALSE(files::colFiles().current());
 }
 
 TEST_F(SkipAndStop, DeclinedSkipGoesOnAndAsksAgainOnTheNextPress) {
@@ -183,7 +188,7 @@ TEST_F(SkipAndStop, DeclinedSkipGoesOnAndAsksAgainOnTheNextPress) {
   const auto outcome = ConvertSource();
   EXPECT_EQ(outcome.ending, FolderEnding::Converted);
   EXPECT_EQ(screen.MessageTitles(), (std::vector<std::string>{"Confirm Skip", "Confirm Skip"}));
-  EXPECT_FALSE(screen.requests.skipFolder);
+  EXPECT_FALSE(screen.requests.SkipRequested());
   EXPECT_EQ(outcome.imported, 10);
   EXPECT_EQ(screen.progressText, "100% Complete");
 }
@@ -200,7 +205,7 @@ TEST_F(SkipAndStop, ConfirmedStopClosesTheScreenAndStillCommitsTheStore) {
   EXPECT_EQ(screen.progressText, "Stopped... at 50% Complete");
   EXPECT_EQ(screen.statusLine, "Stopped...");
   EXPECT_TRUE(screen.closed);
-  EXPECT_TRUE(screen.requests.stopConversion);
+  EXPECT_TRUE(screen.requests.StopRequested());
   EXPECT_EQ(outcome.imported, 5);
   EXPECT_EQ(outcome.stopped, 5);
   EXPECT_TRUE(outcome.Reconciles());
@@ -209,7 +214,6 @@ TEST_F(SkipAndStop, ConfirmedStopClosesTheScreenAndStillCommitsTheStore) {
   EXPECT_EQ(StoreRoot(outcome.storePath).items().size(), 5u);
   // A stop does not end the folder the normal way.
   EXPECT_FALSE(screen.startEnabled);
-  EXPECT_TRUE(files::colFiles().current());
 }
 
 TEST_F(SkipAndStop, DeclinedStopGoesOn) {
@@ -217,7 +221,7 @@ TEST_F(SkipAndStop, DeclinedStopGoesOn) {
   screen.answers = {MessageAnswer::No};
   const auto outcome = ConvertSource();
   EXPECT_EQ(outcome.ending, FolderEnding::Converted);
-  EXPECT_FALSE(screen.requests.stopConversion);
+  EXPECT_FALSE(screen.requests.StopRequested());
   EXPECT_FALSE(screen.closed);
   EXPECT_EQ(outcome.imported, 10);
 }
@@ -229,11 +233,11 @@ TEST_F(SkipAndStop, BothRequestsAskSkipFirst) {
   auto outcome = ConvertSource();
   EXPECT_EQ(outcome.ending, FolderEnding::Skipped);
   EXPECT_EQ(screen.MessageTitles(), std::vector<std::string>{"Confirm Skip"});
-  EXPECT_TRUE(screen.requests.stopConversion);
+  EXPECT_TRUE(screen.requests.StopRequested());
 
   // Skip declined: the stop question follows in the same test.
   screen.messages.clear();
-  screen.requests = {};
+  screen.requests.Reset();
   screen.saveAsAnswer = Out("second.pst");
   screen.currentStep.clear();
   screen.onYield = PressAt("m1.eml", true, true);
@@ -247,7 +251,7 @@ TEST_F(SkipAndStop, BothRequestsAskSkipFirst) {
 TEST_F(SkipAndStop, ClosingTheScreenEndsTheFolderWithoutAQuestion) {
   screen.onYield = [](test::RecordingScreen& s) {
     if (s.currentStep.find("/m3.eml)") != std::string::npos) {
-      s.requests.closedByUser = true;
+      s.requests.RequestClose();
       s.closed = true;
     }
   };
@@ -265,7 +269,7 @@ TEST_F(ConversionTest, CancelInTheSaveDialogClosesTheScreenAndWritesNothing) {
   const auto outcome = ConvertSource();
   EXPECT_EQ(outcome.ending, FolderEnding::Cancelled);
   EXPECT_TRUE(screen.closed);
-  EXPECT_TRUE(screen.requests.closedByUser);
+  EXPECT_TRUE(screen.requests.CloseRequested());
   EXPECT_TRUE(stores.stores.empty());
   EXPECT_TRUE(fs::is_empty(temp.path() / "out"));
   EXPECT_TRUE(outcome.Reconciles());
@@ -286,11 +290,10 @@ TEST_F(ConversionTest, AStoreThatCannotBeOpenedIsReportedWithItsRealCause) {
   const auto a = Write("a.eml");
   const auto b = Write("Inbox/b.eml");
   Write("notes.txt", "n");
-  for (int attempt = 0; attempt < 3; ++attempt) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
     stores.failures = {};
-    if (attempt == 0) stores.failures.createSession = true;
-    if (attempt == 1) stores.failures.logon = true;
-    if (attempt == 2) stores.failures.validate = true;
+    if (attempt == 0) stores.failures.open = true;
+    if (attempt == 1) stores.failures.damaged = true;
     screen.messages.clear();
     screen.startEnabled = false;  // as the run driver leaves it when it takes up a folder
     const auto outcome = Convert(Src(), "src", {ConversionMode::MultipleFolders, Out("")});
@@ -302,15 +305,19 @@ TEST_F(ConversionTest, AStoreThatCannotBeOpenedIsReportedWithItsRealCause) {
     EXPECT_EQ(message.icon, MessageIcon::Information);
     EXPECT_EQ(message.buttons, MessageButtons::Ok);
     EXPECT_EQ(message.text.rfind("Outlook Session Creation Error !\r\n", 0), 0u);
-    EXPECT_NE(message.text.find(attempt == 0 ? "could not start a session" : Out("src.pst")), std::string::npos);
-    EXPECT_NE(message.text.find(stores.failures.logon ? "Permission denied" : ""), std::string::npos);
+    EXPECT_NE(message.text.find(Out("src.pst")), std::string::npos);
+    const std::string cause = attempt == 0 ? "Permission denied" : "The store's folder tree is damaged";
+    EXPECT_NE(message.text.find(cause), std::string::npos);
     EXPECT_EQ(message.text.find("32 Bit"), std::string::npos);
     EXPECT_EQ(message.text.find("install"), std::string::npos) << message.text;
     EXPECT_FALSE(screen.startEnabled);
     EXPECT_FALSE(screen.closed);
     // Nothing lost: every message file is listed as failed in the log.
     const std::string log = test::ReadFile(outcome.logPath);
-    EXPECT_EQ(log, "---- Log Starts -----\r\nBAD : " + a + "\r\nBAD : " + b + "\r\n");
+    const std::string causeLine = "    The store file " + Out("src.pst") + " could not be opened or created: " + cause;
+    EXPECT_EQ(log, "---- Log Starts -----\r\nBAD : " + a + "\r\n" + causeLine + "\r\nBAD : " + b + "\r\n" + causeLine +
+                       "\r\n");
+    EXPECT_EQ(outcome.failures.at(0).failure.kind, attempt == 0 ? FailureKind::Io : FailureKind::Corrupt);
     EXPECT_EQ(outcome.failed, 2);
     EXPECT_TRUE(outcome.Reconciles());
   }
@@ -318,7 +325,7 @@ TEST_F(ConversionTest, AStoreThatCannotBeOpenedIsReportedWithItsRealCause) {
 
 TEST_F(ConversionTest, AStoreThatCannotBeCompletedIsNotReportedAsConverted) {
   Write("a.eml");
-  stores.failures.logoff = true;
+  stores.failures.close = true;
   const auto outcome = ConvertSource();
   EXPECT_EQ(outcome.imported, 1);
   EXPECT_NE(outcome.error.find("No space left on device"), std::string::npos);

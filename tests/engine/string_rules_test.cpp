@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "engine/conversion_log.h"
-#include "engine/conversion_screen.h"
 #include "engine/folder_conversion.h"
 #include "engine/import_loop.h"
 #include "engine/store_paths.h"
 #include "fake_store_component.h"
+#include "run/screen_presenter.h"
 
 namespace mailfold::engine {
 namespace {
@@ -51,9 +51,9 @@ TEST(MessageFiles, EmlInAnyCaseAndEmlTildeOneAreMessages) {
 class RelativeFolder : public ::testing::Test {
  protected:
   test::FakeStoreComponent component;
-  std::unique_ptr<StoreSession> session = component.CreateSession();
-  OpenStore Store(const std::string& root) {
-    return OpenStore{*session, "id", "S", BackslashFormOf(root), "Posteingang", "Gesendet"};
+  std::unique_ptr<OpenStore> store = component.Open("/s.pst", "S", {});
+  StoreFolders Store(const std::string& root) {
+    return StoreFolders{*store, BackslashFormOf(root), "Posteingang", "Gesendet"};
   }
 };
 
@@ -84,6 +84,7 @@ TEST_F(RelativeFolder, AFolderWithABangGoesToTheNameBeforeIt) {
 }
 
 TEST(Progress, HalvesRoundToTheEvenNeighbour) {
+  using namespace run;
   EXPECT_FLOAT_EQ(ProgressValue(1, 40), 2.5f);
   EXPECT_EQ(ProgressLabel(ProgressValue(1, 40)), "2% Complete");
   EXPECT_EQ(ProgressLabel(ProgressValue(3, 40)), "8% Complete");

@@ -11,7 +11,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using engine::ConversionMode;
-using engine::MessageAnswer;
+using run::MessageAnswer;
 
 class FakeSelection : public Selection {
  public:
@@ -32,12 +32,12 @@ class FakeSelection : public Selection {
 class RunTest : public test::ConversionTest {
  protected:
   FakeSelection selection;
-  RunDriver driver{screen, selection, stores, engine::FileServices::System(), test::FixedTime};
-  RequestProtocol protocol{screen};
+  RunDriver driver{stores, engine::FileServices::System(), test::FixedTime, stores.Reader()};
+  RequestProtocol protocol{screen.requests, screen};
 
   void SetUp() override {
     ConversionTest::SetUp();
-    driver.Load();
+    screen.Load();
     selection.source = Src();
     selection.output = Out("");
   }
@@ -60,6 +60,8 @@ class RunTest : public test::ConversionTest {
       action();
     };
   }
+  // "Start Conversion": the selection is read, then the run works on this thread.
+  RunSummary Start() { return driver.Run(RunPlan::Of(selection, screen.deleteSource), screen, screen.requests); }
   std::string ClosingText() const {
     if (screen.messages.empty() || screen.messages.back().title != kApplicationTitle) return "";
     return screen.messages.back().text;
@@ -67,18 +69,18 @@ class RunTest : public test::ConversionTest {
 };
 
 TEST_F(RunTest, LoadStartsEveryOpeningFromTheSameState) {
-  screen.requests = {true, true, true};
+  screen.requests.RequestSkip();
+  screen.requests.RequestStop();
+  screen.requests.RequestClose();
   screen.deleteSource = true;
-  files::colFiles().add("K1", "x");
-  driver.Load();
+  screen.Load();
   EXPECT_EQ(screen.statusLine, "Conversion Not Started Yet...");
   EXPECT_EQ(screen.progressText, "0% Complete");
   EXPECT_EQ(screen.currentStep, "Converting Messages...");
   EXPECT_EQ(screen.frameCaption, " Details ");
   EXPECT_FALSE(screen.skipEnabled);
   EXPECT_FALSE(screen.deleteSource);
-  EXPECT_FALSE(screen.requests.skipFolder || screen.requests.stopConversion || screen.requests.closedByUser);
-  EXPECT_FALSE(files::colFiles().current());
+  EXPECT_FALSE(screen.requests.SkipRequested() || screen.requests.StopRequested() || screen.requests.CloseRequested());
 }
 
 TEST_F(RunTest, SingleFolderConvertsAndSaysSoWhenEverythingWasImported) {
@@ -93,13 +95,13 @@ TEST_F(RunTest, SingleFolderConvertsAndSaysSoWhenEverythingWasImported) {
       skipEnabledDuringRun = s.skipEnabled;
     }
   };
-  const auto summary = driver.Start();
+  const auto summary = Start();
   ASSERT_EQ(summary.folders.size(), 1u);
   EXPECT_EQ(summary.folders[0].imported, 2);
   EXPECT_EQ(screen.statusLines.at(screen.statusLines.size() - 1), "Migrating 2 items from " + Src() + "/");
   EXPECT_EQ(screen.windowCaption, "Conversion Status");
   EXPECT_EQ(ClosingText(), kSingleSuccessText);
-  EXPECT_EQ(screen.messages.back().icon, engine::MessageIcon::Information);
+  EXPECT_EQ(screen.messages.back().icon, run::MessageIcon::Information);
   // The folder's display name names the proposed store file.
   EXPECT_EQ(screen.saveAsAsked.at(0).second, std::string("src") + test::kStamp + ".pst");
   // Button states: Skip and Stop usable during the folder, Start back after a normal end.
@@ -115,7 +117,7 @@ TEST_F(RunTest, SingleFolderConvertsAndSaysSoWhenEverythingWasImported) {
 TEST_F(RunTest, SingleFolderWithoutMessagesMakesNoStoreAndSaysNothingWasFound) {
   Write("notes.txt", "x");
   MakeFolder("old.eml");  // a folder whose name matches is not a message
-  const auto summary = driver.Start();
+  const auto summary = Start();
   EXPECT_EQ(screen.statusLine, "Migrating 0 items from " + Src() + "/");
   EXPECT_TRUE(summary.folders.empty());
   EXPECT_TRUE(stores.stores.empty());
@@ -129,33 +131,31 @@ TEST_F(RunTest, FailedMessagesGiveAnHonestSummaryWithTheLog) {
   Write("a.eml");
   Write("b.eml");
   Write("c.eml");
-  stores.failures.importFileNames = {"b.eml"};
-  const auto summary = driver.Start();
+  stores.failures.readFileNames = {"b.eml"};
+  const auto summary = Start();
   EXPECT_FALSE(summary.AllWentWell());
   EXPECT_EQ(ClosingText(), "Converted 2 of 3 messages.\r\n1 message could not be converted.\r\n"
                            "The files that failed are listed in " + Out("store.log"));
 
   // Every message failing is no success either.
-  stores.failures.importFileNames = {"a.eml", "b.eml", "c.eml"};
-  driver.Start();
+  stores.failures.readFileNames = {"a.eml", "b.eml", "c.eml"};
+  Start();
   EXPECT_NE(ClosingText().find("Converted 0 of 3 messages."), std::string::npos);
 }
 
 TEST_F(RunTest, ARootSourceHasAnEmptyDisplayName) {
   Write("a.eml");
   selection.source = Src() + "/";
-  driver.Start();
+  Start();
   EXPECT_EQ(screen.saveAsAsked.at(0).second, std::string(test::kStamp) + ".pst");
 }
 
 TEST_F(RunTest, MultipleFoldersWithNoCheckedRowDoNothing) {
   MakeRows({});
-  const auto counter = driver.FolderCounter();
   const auto statusBefore = screen.statusLines.size();
-  driver.Start();
-  EXPECT_EQ(driver.FolderCounter(), counter);
+  Start();
   EXPECT_EQ(screen.statusLines.size(), statusBefore);
-  EXPECT_TRUE(selection.marked.empty());
+  EXPECT_TRUE(screen.markedRows.empty());
   EXPECT_EQ(ClosingText(), "No folder is checked, so nothing was converted.");
   EXPECT_TRUE(screen.startEnabled);
 }
@@ -163,9 +163,9 @@ TEST_F(RunTest, MultipleFoldersWithNoCheckedRowDoNothing) {
 TEST_F(RunTest, MultipleFoldersConvertTheCheckedRowsIntoTheirOwnStores) {
   MakeRows({2, 5});
   Write("f5/notes.txt", "counted, not imported");
-  const auto summary = driver.Start();
+  const auto summary = Start();
   EXPECT_EQ(screen.windowCaptions, (std::vector<std::string>{"Converting 2 of 5 Folders", "Converting 5 of 5 Folders"}));
-  EXPECT_EQ(selection.marked, (std::vector<int>{1, 4}));
+  EXPECT_EQ(screen.markedRows, (std::vector<int>{1, 4}));
   ASSERT_EQ(summary.folders.size(), 2u);
   EXPECT_EQ(StoreRoot(Out("f2.pst")).items().size(), 3u);
   EXPECT_EQ(StoreRoot(Out("f5.pst")).items().size(), 3u);
@@ -178,8 +178,8 @@ TEST_F(RunTest, MultipleFoldersConvertTheCheckedRowsIntoTheirOwnStores) {
 TEST_F(RunTest, ACheckedFolderWithoutFilesIsMarkedAndPassedOver) {
   MakeRows({1, 2}, 0);
   Write("f2/a.eml");
-  const auto summary = driver.Start();
-  EXPECT_EQ(selection.marked, (std::vector<int>{0, 1}));
+  const auto summary = Start();
+  EXPECT_EQ(screen.markedRows, (std::vector<int>{0, 1}));
   EXPECT_NE(std::find(screen.statusLines.begin(), screen.statusLines.end(), "Converting 0 items from " + Src("f1")),
             screen.statusLines.end());
   ASSERT_EQ(summary.folders.size(), 1u);
@@ -190,8 +190,8 @@ TEST_F(RunTest, AStopConfirmedInTheFirstOfThreeFoldersEndsTheRun) {
   MakeRows({1, 3, 5});
   At("/f1/m1.eml", [this] { protocol.StopPressed(); });
   screen.answers = {MessageAnswer::Yes};
-  const auto summary = driver.Start();
-  EXPECT_EQ(selection.marked, std::vector<int>{0});
+  const auto summary = Start();
+  EXPECT_EQ(screen.markedRows, std::vector<int>{0});
   EXPECT_EQ(summary.folders.size(), 1u);
   EXPECT_TRUE(summary.stopped);
   EXPECT_TRUE(screen.closed);
@@ -206,7 +206,7 @@ TEST_F(RunTest, ASkipConfirmedInOneFolderGoesOnWithTheNext) {
   MakeRows({1, 2});
   At("/f1/m0.eml", [this] { protocol.SkipPressed(); });
   screen.answers = {MessageAnswer::Yes};
-  const auto summary = driver.Start();
+  const auto summary = Start();
   ASSERT_EQ(summary.folders.size(), 2u);
   EXPECT_EQ(summary.folders[0].ending, engine::FolderEnding::Skipped);
   EXPECT_EQ(summary.folders[0].imported, 1);
@@ -221,7 +221,7 @@ TEST_F(RunTest, StopWhileASkipIsPendingClosesAtOnceWithoutQuestions) {
     protocol.SkipPressed();
     protocol.StopPressed();
   });
-  const auto summary = driver.Start();
+  const auto summary = Start();
   EXPECT_TRUE(screen.closed);
   EXPECT_TRUE(screen.messages.empty());  // no confirmation, no closing message for a closed screen
   EXPECT_FALSE(summary.closingMessageShown);
@@ -234,16 +234,16 @@ TEST_F(RunTest, StopWhileASkipIsPendingClosesAtOnceWithoutQuestions) {
 TEST_F(RunTest, TheCloseBoxEndsARunQuietlyAndTheNextOpeningStartsAfresh) {
   MakeRows({1, 2, 3});
   At("/f2/m1.eml", [this] { protocol.CloseRequested(); });
-  const auto summary = driver.Start();
+  const auto summary = Start();
   EXPECT_TRUE(screen.closed);
   EXPECT_TRUE(screen.messages.empty());
   EXPECT_EQ(summary.folders.size(), 2u);
-  EXPECT_EQ(selection.marked, (std::vector<int>{0, 1}));
+  EXPECT_EQ(screen.markedRows, (std::vector<int>{0, 1}));
   EXPECT_EQ(stores.Store(Out("f2.pst")).logoffs, 1);
 
-  driver.Load();
-  EXPECT_FALSE(screen.requests.closedByUser);
-  EXPECT_FALSE(screen.requests.stopConversion);
+  screen.Load();
+  EXPECT_FALSE(screen.requests.CloseRequested());
+  EXPECT_FALSE(screen.requests.StopRequested());
 }
 
 TEST_F(RunTest, AStopRequestMadeWhileAFolderWithFilesIsScannedIsDropped) {
@@ -254,40 +254,26 @@ TEST_F(RunTest, AStopRequestMadeWhileAFolderWithFilesIsScannedIsDropped) {
       protocol.StopPressed();
     }
   };
-  const auto summary = driver.Start();
+  const auto summary = Start();
   EXPECT_FALSE(summary.stopped);
   EXPECT_EQ(summary.folders.at(0).imported, 3);
   EXPECT_TRUE(screen.messages.size() == 1 && screen.messages[0].title == kApplicationTitle);
 }
 
-TEST_F(RunTest, TheFolderCounterContinuesAcrossRuns) {
+TEST_F(RunTest, ASecondRunScansAfresh) {
   Write("A/a.eml");
   Write("B/b.eml");
-  driver.Start();
-  EXPECT_EQ(driver.FolderCounter(), 2);
+  Start();
   screen.saveAsAnswer = Out("second.pst");
-  driver.Start();
-  EXPECT_EQ(driver.FolderCounter(), 4);
+  const auto summary = Start();
+  EXPECT_EQ(summary.folders.at(0).queued, 2);
   EXPECT_EQ(StoreRoot(Out("second.pst")).Find("A")->items().size(), 1u);
-}
-
-TEST_F(RunTest, StartPressedDuringARunDoesNothing) {
-  Write("a.eml");
-  Write("b.eml");
-  RunSummary inner;
-  At("/a.eml", [&] { inner = driver.Start(); });
-  const auto summary = driver.Start();
-  EXPECT_TRUE(inner.ignoredWhileRunning);
-  EXPECT_TRUE(inner.folders.empty());
-  EXPECT_EQ(summary.folders.at(0).imported, 2);
-  EXPECT_EQ(stores.sessionsCreated, 1);
-  EXPECT_FALSE(driver.Running());
 }
 
 TEST_F(RunTest, CancelInTheSaveDialogEndsTheRunWithoutAMessage) {
   Write("a.eml");
   screen.saveAsAnswer.reset();
-  const auto summary = driver.Start();
+  const auto summary = Start();
   EXPECT_TRUE(screen.closed);
   EXPECT_TRUE(screen.messages.empty());
   EXPECT_TRUE(stores.stores.empty());
@@ -295,8 +281,8 @@ TEST_F(RunTest, CancelInTheSaveDialogEndsTheRunWithoutAMessage) {
 
 TEST_F(RunTest, AStoreFailureInOneFolderIsReportedAndTheRunGoesOn) {
   MakeRows({1, 2});
-  stores.failures.logon = true;
-  const auto summary = driver.Start();
+  stores.failures.open = true;
+  const auto summary = Start();
   ASSERT_EQ(summary.folders.size(), 2u);
   EXPECT_EQ(screen.MessageTitles(), (std::vector<std::string>{"Outlook Error", "Outlook Error", kApplicationTitle}));
   EXPECT_NE(ClosingText().find("Converted 0 of 6 messages.\r\n6 messages could not be converted."), std::string::npos);

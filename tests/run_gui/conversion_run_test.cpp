@@ -6,7 +6,7 @@
 namespace mailfold::test {
 namespace {
 
-using engine::MessageAnswer;
+using run::MessageAnswer;
 using run::kApplicationTitle;
 
 constexpr ButtonStates kDuringImport{false, false, true, true, true};
@@ -18,10 +18,13 @@ TEST_F(GuiTest, ASingleFolderRunShowsItsProgressAndEndsWithTheSuccessMessage) {
   Write("Inbox/b.eml");
   Write("notes.txt", "not a message");
   std::vector<ButtonStates> duringImport;
-  onYield = [&] {
-    if (Step().starts_with("Converting Messages... from")) duringImport.push_back(Buttons());
+  std::string lastStep;
+  afterEachEvent = [&] {
+    // Each file, as its import begins.
+    if (Step() != lastStep && Step().starts_with("Converting Messages... from")) duringImport.push_back(Buttons());
+    lastStep = Step();
   };
-  WatchYields();
+  WatchEvents();
   ButtonStates after{};
   std::string statusAfter, progressAfter;
   int barAfter = -1;
@@ -46,7 +49,7 @@ TEST_F(GuiTest, ASingleFolderRunShowsItsProgressAndEndsWithTheSuccessMessage) {
   ASSERT_EQ(dialogs.messages.size(), 1u);
   EXPECT_EQ(dialogs.messages[0].title, kApplicationTitle);
   EXPECT_EQ(dialogs.messages[0].text, run::kSingleSuccessText);
-  EXPECT_EQ(dialogs.messages[0].icon, engine::MessageIcon::Information);
+  EXPECT_EQ(dialogs.messages[0].icon, run::MessageIcon::Information);
   EXPECT_EQ(StoreRoot(Out("store.pst")).CountItemsDeep(), 3u);
   EXPECT_EQ(Folder(Out("store.pst"), "Inbox").ItemNames(), std::vector<std::string>{"b.eml"});
   EXPECT_EQ(stores.Store(Out("store.pst")).logoffs, 1);
@@ -71,11 +74,11 @@ TEST_F(GuiTest, AFolderWithoutMessageFilesMakesNoStoreAndLeavesStartDisabled) {
 TEST_F(GuiTest, RowsTwoAndFiveOfFiveAreCountedAgainstTheWholeList) {
   MakeRows({2, 5});
   std::vector<std::string> titles;
-  onYield = [&] {
+  afterEachEvent = [&] {
     const std::string title = frm->GetTitle().utf8_string();
     if (titles.empty() || titles.back() != title) titles.push_back(title);
   };
-  WatchYields();
+  WatchEvents();
   ButtonStates after{};
   RunModal([&] { after = Buttons(); });
 
@@ -107,7 +110,7 @@ TEST_F(GuiTest, MultipleFoldersWithNoCheckedRowEndAtOnceWithStartStillEnabled) {
 TEST_F(GuiTest, AConfirmedSkipEndsTheFolderAndADeclinedOneGoesOn) {
   MakeRows({1, 2});
   std::string progressAfterSkip, statusAfterSkip;
-  onYield = [&] {
+  afterEachEvent = [&] {
     if (progressAfterSkip.empty() && Text(frm->lblProgress()).starts_with("Skipped... at ")) {
       progressAfterSkip = Text(frm->lblProgress());
       statusAfterSkip = StatusLine();
@@ -195,7 +198,7 @@ TEST_F(GuiTest, TheCloseBoxEndsARunQuietlyAndTheNextOpeningStartsFromTheLoadStep
     titleAtOpening = frm->GetTitle().utf8_string();
     progressAtOpening = Text(frm->lblProgress());
   });
-  frm->SetYieldObserver({});
+  frm->SetEventObserver({});
   RunModal();
   EXPECT_EQ(atOpening, (ButtonStates{true, true, false, true, false}));
   EXPECT_EQ(statusAtOpening, "Conversion Not Started Yet...");
@@ -263,12 +266,8 @@ namespace {
 TEST_F(GuiTest, AFolderOutcomeCorrectedAfterItsConversionMakesTheClosingMessageHonest) {
   Write("a.eml");
   Write("b.eml");
-  // As the store component does for a message whose commit failed.
-  frm->SetAfterFolder([](engine::FolderOutcome& outcome) {
-    --outcome.imported;
-    ++outcome.failed;
-    outcome.failedFiles.push_back("b.eml");
-  });
+  // The store reports when it closes that a failed commit lost this message.
+  stores.failures.lostFileNames = {"b.eml"};
   RunModal();
   ASSERT_EQ(dialogs.Titles(), std::vector<std::string>{run::kApplicationTitle});
   const std::string& text = dialogs.messages[0].text;

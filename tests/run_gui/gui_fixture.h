@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,13 +40,51 @@ class ListSelection : public run::Selection {
   std::string OutputFolder() const override { return output; }
 };
 
-// CPU time of this thread: what the run itself spends between two yields, whatever else the
+// CPU time of this thread: what it spent itself between two moments, whatever else the
 // machine is doing (wall-clock gaps on a loaded build machine mostly measure the scheduler).
 inline double ThreadCpuMilliseconds() {
   timespec now{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
 }
+
+// How long the window thread goes without turning its event loop while a run works: a timer
+// ticks every few milliseconds, and the longest stretch between two ticks is kept, in wall-clock
+// time and in the window thread's own CPU time (what it spent itself, whatever else the machine
+// was doing).
+class EventLoopGaps {
+ public:
+  EventLoopGaps() {
+    timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Tick(); });
+  }
+  void Start() {
+    last_.reset();
+    timer_.Start(5);
+  }
+  void Stop() { timer_.Stop(); }
+  // A message box waits for the user; the gap it causes is not the run's.
+  void Forget() { last_.reset(); }
+
+  double longestWallMs = 0, longestCpuMs = 0;
+  long ticks = 0;
+
+ private:
+  void Tick() {
+    const auto now = std::chrono::steady_clock::now();
+    const double cpu = ThreadCpuMilliseconds();
+    if (last_) {
+      longestWallMs = std::max(longestWallMs, std::chrono::duration<double, std::milli>(now - *last_).count());
+      longestCpuMs = std::max(longestCpuMs, cpu - lastCpu_);
+    }
+    last_ = now;
+    lastCpu_ = cpu;
+    ++ticks;
+  }
+
+  wxTimer timer_;
+  std::optional<std::chrono::steady_clock::time_point> last_;
+  double lastCpu_ = 0;
+};
 
 // A user's click: only a button that is shown and enabled can be clicked.
 inline void QueueButtonEvent(wxButton* button);
@@ -89,7 +128,8 @@ class GuiTest : public ConversionTest {
     selection.source = Src();
     selection.output = Out("");
     dialogs.saveAsAnswer = Out("store.pst");
-    frm = new run::FrmMigateAll(nullptr, selection, stores, dialogs, engine::FileServices::System(), FixedTime);
+    frm = new run::FrmMigateAll(nullptr, selection, stores, dialogs, engine::FileServices::System(), FixedTime,
+                                stores.Reader());
   }
   void TearDown() override {
     if (frm) frm->Destroy();
@@ -124,12 +164,13 @@ class GuiTest : public ConversionTest {
   std::string StatusLine() const { return Text(frm->lblCount1()); }
   std::string Step() const { return Text(frm->LblCurrentDBX()); }
 
-  // Runs `action` once, at the first yield where the screen shows work on a file whose path
-  // contains `marker`. Several can be pending; each fires once, in the order they were given.
+  // Runs `action` once, after the first event of the run at which the screen shows work on a file
+  // whose path contains `marker`; the run waits for it. Several can be pending; each fires once,
+  // in the order they were given.
   void At(const std::string& marker, std::function<void()> action) {
     script_.push_back({marker, std::move(action), false});
-    frm->SetYieldObserver([this] {
-      if (onYield) onYield();
+    frm->SetEventObserver([this] {
+      if (afterEachEvent) afterEachEvent();
       for (auto& step : script_) {
         if (step.done) continue;
         if (Step().find(step.marker) == std::string::npos) return;
@@ -139,11 +180,11 @@ class GuiTest : public ConversionTest {
       }
     });
   }
-  // Runs at every yield, before the scripted actions (set it before calling At).
-  std::function<void()> onYield;
-  void WatchYields() {
-    frm->SetYieldObserver([this] {
-      if (onYield) onYield();
+  // Runs after every event of the run, before the scripted actions (set it before calling At).
+  std::function<void()> afterEachEvent;
+  void WatchEvents() {
+    frm->SetEventObserver([this] {
+      if (afterEachEvent) afterEachEvent();
     });
   }
 

@@ -18,7 +18,7 @@ void ClickWithTheMouse(wxWindow* button) {
 TEST_F(GuiTest, StartAndStopClickedWithTheMouse) {
   for (int m = 0; m < 12; ++m) Write("m" + std::to_string(m) + ".eml");
   At("/m3.eml", [&] { ClickWithTheMouse(frm->CmdStopMigration()); });
-  dialogs.answers = {engine::MessageAnswer::Yes};
+  dialogs.answers = {run::MessageAnswer::Yes};
   bool started = false;
   frm->CallAfter([&] {
     // Let the window reach the display before the pointer goes there.

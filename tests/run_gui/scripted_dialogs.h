@@ -16,8 +16,8 @@ namespace mailfold::test {
 struct AskedMessage {
   std::string text;
   std::string title;
-  engine::MessageIcon icon;
-  engine::MessageButtons buttons;
+  run::MessageIcon icon;
+  run::MessageButtons buttons;
 };
 
 struct AskedPassword {
@@ -27,7 +27,7 @@ struct AskedPassword {
 
 class ScriptedDialogs : public run::DialogService {
  public:
-  std::deque<engine::MessageAnswer> answers;  // Yes/No answers in order; No when none is left
+  std::deque<run::MessageAnswer> answers;  // Yes/No answers in order; No when none is left
   std::optional<std::string> saveAsAnswer;    // nothing: Cancel
   std::optional<std::string> folderAnswer;    // nothing: Cancel
   std::optional<std::string> passwordAnswer;  // nothing: Cancel
@@ -38,12 +38,12 @@ class ScriptedDialogs : public run::DialogService {
   int foldersBrowsed = 0;
   std::vector<AskedPassword> passwordsAsked;
 
-  engine::MessageAnswer ShowMessage(const std::string& text, const std::string& title, engine::MessageIcon icon,
-                                    engine::MessageButtons buttons) override {
+  run::MessageAnswer ShowMessage(const std::string& text, const std::string& title, run::MessageIcon icon,
+                                    run::MessageButtons buttons) override {
     messages.push_back({text, title, icon, buttons});
     if (onMessage) onMessage(messages.back());
-    if (buttons == engine::MessageButtons::Ok) return engine::MessageAnswer::Ok;
-    if (answers.empty()) return engine::MessageAnswer::No;
+    if (buttons == run::MessageButtons::Ok) return run::MessageAnswer::Ok;
+    if (answers.empty()) return run::MessageAnswer::No;
     const auto answer = answers.front();
     answers.pop_front();
     return answer;

@@ -4,21 +4,19 @@
 #include <cmath>
 #include <cstdio>
 
-#include "engine/folder_conversion.h"
-#include "run/run_summary.h"
+#include "run/screen_presenter.h"
 
 namespace mailfold::convert {
 namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 
-bool ParseNumber(const std::string& text, std::size_t& pos, std::int64_t& value) {
-  const std::size_t start = pos;
-  value = 0;
-  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && pos - start < 12)
-    value = value * 10 + (text[pos++] - '0');
-  return pos > start;
-}
+template <class... Handlers>
+struct Overloaded : Handlers... {
+  using Handlers::operator()...;
+};
+template <class... Handlers>
+Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 std::string Clock(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0) return "--:--";
@@ -31,7 +29,7 @@ std::string Clock(double seconds) {
   return text;
 }
 
-// CR LF of the message boxes becomes one line break.
+// CR LF of a message box's text becomes one line break.
 std::string PlainText(const std::string& text) {
   std::string plain;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -41,30 +39,14 @@ std::string PlainText(const std::string& text) {
   return plain;
 }
 
-// The folder a status line names: "Migrating 12 items from /m/Inbox/" gives "Inbox".
-std::string FolderLabelOf(const std::string& status) {
-  const auto from = status.find(" items from ");
-  if (from == std::string::npos) return {};
-  std::string path = status.substr(from + 12);
+// The folder a scanned path names: "/m/Inbox/" gives "Inbox".
+std::string FolderLabelOf(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   const auto slash = path.find_last_of('/');
   return slash == std::string::npos || path.size() == 1 ? path : path.substr(slash + 1);
 }
 
 }  // namespace
-
-std::optional<ItemCounter> ParseItemCounter(const std::string& caption) {
-  // The caption ends in "File(s)": take the last parenthesis that holds the counter.
-  for (auto open = caption.rfind('('); open != std::string::npos; open = caption.rfind('(', open - 1)) {
-    std::size_t pos = open + 1;
-    ItemCounter counter;
-    if (ParseNumber(caption, pos, counter.done) && caption.compare(pos, 4, " of ") == 0 &&
-        ParseNumber(caption, pos += 4, counter.total) && pos < caption.size() && caption[pos] == ')')
-      return counter;
-    if (open == 0) break;
-  }
-  return std::nullopt;
-}
 
 std::string FormatProgressLine(const ItemCounter& counter, double seconds, const std::string& label, int width) {
   const double fraction =
@@ -92,7 +74,8 @@ std::string FormatProgressLine(const ItemCounter& counter, double seconds, const
   return line;
 }
 
-ConsoleScreen::ConsoleScreen(Settings settings) : settings_(std::move(settings)) {}
+ConsoleScreen::ConsoleScreen(Settings settings, engine::RunRequests& requests)
+    : settings_(std::move(settings)), requests_(requests) {}
 
 void ConsoleScreen::Print(const std::string& line) {
   ClearLine();
@@ -106,13 +89,6 @@ void ConsoleScreen::ClearLine() {
   std::fflush(settings_.out);
   lineShown_ = false;
 }
-
-void ConsoleScreen::BeginQuestion() {
-  ClearLine();
-  questionStart_ = settings_.clock();
-}
-
-void ConsoleScreen::EndQuestion() { folderStart_ += settings_.clock() - questionStart_; }
 
 void ConsoleScreen::Draw(bool force) {
   if (settings_.quiet || !settings_.terminal) return;
@@ -133,81 +109,89 @@ void ConsoleScreen::Draw(bool force) {
   lineShown_ = true;
 }
 
-void ConsoleScreen::SetStatusLine(const std::string& text) {
-  // The scan's running count changes with every file: only the bar shows it.
-  if (text.ends_with(" Queued for Conversion.")) {
-    queuedText_ = text;
-    Draw(false);
-    return;
+void ConsoleScreen::PollStopSignal() {
+  if (!settings_.stopSignal || settings_.stopSignal() == 0) return;
+  if (!stopNoticed_) {
+    stopNoticed_ = true;
+    if (!settings_.quiet)
+      Print("Stopping after the current message; the store keeps what is converted. "
+            "Press Ctrl-C again to end at once.");
   }
-  queuedText_.clear();
-  // The load step's "not started" text says nothing on a command line.
-  if (text == "Conversion Not Started Yet...") return;
-  if (const std::string label = FolderLabelOf(text); !label.empty() || text.find(" items from ") != std::string::npos) {
-    folderLabel_ = label;
-    counter_ = {};
-    lastTenth_ = 0;
-    folderStart_ = settings_.clock();
-  }
-  if (!settings_.quiet) Print(text);
+  requests_.RequestStop();
 }
 
-void ConsoleScreen::SetFrameCaption(const std::string& caption) {
-  const auto counter = ParseItemCounter(caption);
-  if (!counter) return;
-  counter_ = *counter;
-  if (settings_.terminal) {
-    Draw(counter_.done == counter_.total);
-    return;
-  }
-  if (settings_.quiet || counter_.total <= 0) return;
-  const int tenth = static_cast<int>(counter_.done * 10 / counter_.total);
-  if (tenth > lastTenth_) {
-    lastTenth_ = tenth;
-    const double seconds = std::chrono::duration<double>(settings_.clock() - folderStart_).count();
-    Print(FormatProgressLine(counter_, seconds, folderLabel_, 0));
-  }
+void ConsoleScreen::OnRunEvent(const run::RunEvent& event) {
+  PollStopSignal();
+  std::visit(Overloaded{
+                 [this](const run::ScanProgress& progress) {
+                   queuedText_ = std::to_string(progress.queued) + " Messages Queued for Conversion.";
+                   Draw(false);
+                 },
+                 [this](const run::ScanFinished& scan) {
+                   queuedText_.clear();
+                   folderLabel_ = FolderLabelOf(scan.path);
+                   counter_ = {};
+                   lastTenth_ = 0;
+                   folderStart_ = settings_.clock();
+                   const bool single = scan.mode == engine::ConversionMode::SingleFolder;
+                   if (!settings_.quiet)
+                     Print((single ? "Migrating " : "Converting ") + std::to_string(scan.total) + " items from " +
+                           scan.path);
+                 },
+                 [](const auto&) {},
+             },
+             event);
 }
 
-engine::MessageAnswer ConsoleScreen::ShowMessage(const std::string& text, const std::string& title,
-                                                 engine::MessageIcon, engine::MessageButtons buttons) {
-  // The only questions are the confirmations of a skip or stop, and only a stop signal asks for
-  // one: the answer is yes.
-  if (buttons == engine::MessageButtons::YesNo) return engine::MessageAnswer::Yes;
-  // The run's closing message is printed by the caller once the counts are final.
-  if (title == run::kApplicationTitle) return engine::MessageAnswer::Ok;
-  const std::string plain = PlainText(text);
-  if (title == engine::kSessionErrorTitle) errors_.push_back(plain);
-  ClearLine();
-  std::fputs(("mailfold-convert: " + plain + "\n").c_str(), stderr);
-  std::fflush(stderr);
-  return engine::MessageAnswer::Ok;
+void ConsoleScreen::OnEvent(const engine::ConversionEvent& event) {
+  PollStopSignal();
+  std::visit(Overloaded{
+                 [this](const engine::EntryDone& done) {
+                   counter_ = {done.itemNo, done.total};
+                   if (settings_.terminal) {
+                     Draw(counter_.done == counter_.total);
+                     return;
+                   }
+                   if (settings_.quiet || counter_.total <= 0) return;
+                   const int tenth = static_cast<int>(counter_.done * 10 / counter_.total);
+                   if (tenth > lastTenth_) {
+                     lastTenth_ = tenth;
+                     const double seconds = std::chrono::duration<double>(settings_.clock() - folderStart_).count();
+                     Print(FormatProgressLine(counter_, seconds, folderLabel_, 0));
+                   }
+                 },
+                 [this](const engine::StopConfirmed&) {
+                   if (!settings_.quiet) Print("Stopped...");
+                 },
+                 [this](const engine::FolderEnded&) { ClearLine(); },
+                 [](const auto&) {},
+             },
+             event);
 }
 
-std::optional<std::string> ConsoleScreen::AskSaveAs(const std::string&, const std::string& proposedName) {
+std::optional<std::string> ConsoleScreen::ChooseStoreFile(const std::string& proposedName) {
   if (settings_.storePath) return settings_.storePath;
   if (settings_.currentFolder.empty()) return proposedName;
   const bool separator = !settings_.currentFolder.ends_with('/');
   return settings_.currentFolder + (separator ? "/" : "") + proposedName;
 }
 
-void ConsoleScreen::ProcessPendingEvents() {
-  if (settings_.stopSignal && settings_.stopSignal() != 0) {
-    if (!stopNoticed_) {
-      stopNoticed_ = true;
-      if (!settings_.quiet)
-        Print("Stopping after the current message; the store keeps what is converted. "
-              "Press Ctrl-C again to end at once.");
-    }
-    // Asserted at every yield: the run driver clears the flag before each folder it starts.
-    requests_.stopConversion = true;
-  }
-  Draw(false);
+std::optional<std::string> ConsoleScreen::StorePassword(const std::string& storePath) {
+  if (!settings_.password) return std::nullopt;
+  ClearLine();
+  // The time the answer takes does not count into the folder's rate and time left.
+  const auto asked = settings_.clock();
+  auto password = settings_.password(storePath);
+  folderStart_ += settings_.clock() - asked;
+  return password;
 }
 
-void ConsoleScreen::Close() {
-  closed_ = true;
+void ConsoleScreen::StoreFailed(const engine::StoreFailureNotice& notice) {
+  const std::string plain = PlainText(run::StoreFailureText(notice));
+  errors_.push_back(plain);
   ClearLine();
+  std::fputs(("mailfold-convert: " + plain + "\n").c_str(), stderr);
+  std::fflush(stderr);
 }
 
 }  // namespace mailfold::convert

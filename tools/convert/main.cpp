@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/pst_store_component.h"
+#include "engine/pst_store_port.h"
+#include "engine/run_requests.h"
 #include "run/run_driver.h"
 #include "tools/convert/console_screen.h"
 #include "tools/convert/folder_selection.h"
@@ -82,27 +83,23 @@ int Run(const convert::Options& options) {
   }
 
   convert::InstallStopHandlers();
+  convert::StorePasswords passwords({.filePassword = filePassword,
+                                     .stdinIsTerminal = ::isatty(STDIN_FILENO) == 1,
+                                     .stopSignal = convert::StopSignal});
   convert::ConsoleScreen::Settings settings;
   settings.terminal = !options.quiet && DrawsOnTerminal();
   settings.quiet = options.quiet;
   settings.storePath = options.output;
   settings.currentFolder = CurrentFolder();
   settings.stopSignal = convert::StopSignal;
-  convert::ConsoleScreen screen(settings);
+  settings.password = [&passwords](const std::string& storePath) { return passwords.For(storePath); };
+  engine::RunRequests requests;
+  convert::ConsoleScreen screen(settings, requests);
 
-  engine::PstStoreSessionFactory stores;
-  convert::StorePasswords passwords({.filePassword = filePassword,
-                                     .stdinIsTerminal = ::isatty(STDIN_FILENO) == 1,
-                                     .beforeQuestion = [&screen] { screen.BeginQuestion(); },
-                                     .afterQuestion = [&screen] { screen.EndQuestion(); },
-                                     .stopSignal = convert::StopSignal});
-  stores.SetPasswordSource([&passwords](const std::string& storePath) { return passwords.For(storePath); });
-  run::RunDriver driver(screen, selection, stores);
-  // Messages lost to a failed commit become failures before anything counts them.
-  driver.SetAfterFolder([&stores](engine::FolderOutcome& folder) { stores.Reconcile(folder); });
+  engine::PstStoreOpener stores;
+  run::RunDriver driver(stores);
   const auto started = std::chrono::steady_clock::now();
-  driver.Load();
-  const run::RunSummary summary = driver.Start();
+  const run::RunSummary summary = driver.Run(run::RunPlan::Of(selection, false), screen, requests);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   screen.ClearLine();
 

@@ -107,7 +107,14 @@ std::string SummaryJson(const run::RunSummary& summary, double seconds, int exit
             ",\"ending\":\"" + EndingName(folder.ending) + "\",\"queued\":" + std::to_string(folder.queued) +
             ",\"imported\":" + std::to_string(folder.imported) + ",\"failed\":" + std::to_string(folder.failed) +
             ",\"skipped\":" + std::to_string(folder.skipped) + ",\"stopped\":" + std::to_string(folder.stopped);
-    json += ",\"error\":" + (folder.error.empty() ? std::string("null") : JsonString(folder.error)) + "}";
+    json += ",\"error\":" + (folder.error.empty() ? std::string("null") : JsonString(folder.error));
+    json += ",\"failures\":[";
+    for (std::size_t i = 0; i < folder.failures.size(); ++i) {
+      const auto& failure = folder.failures[i];
+      json += (i ? ",{\"file\":" : "{\"file\":") + JsonString(failure.file) + ",\"kind\":\"" +
+              engine::KindName(failure.failure.kind) + "\",\"cause\":" + JsonString(failure.failure.cause) + "}";
+    }
+    json += "]}";
   }
   json += "],\"totals\":{\"stores\":" + std::to_string(summary.folders.size()) +
           ",\"queued\":" + std::to_string(summary.Queued()) + ",\"imported\":" + std::to_string(summary.Imported()) +

@@ -118,7 +118,6 @@ std::optional<std::string> AskOnTerminal(const std::string& prompt, int terminal
 std::optional<std::string> StorePasswords::For(const std::string& storePath) {
   if (settings_.filePassword) return settings_.filePassword;
   if (settings_.stopSignal && settings_.stopSignal() != 0) return std::nullopt;
-  if (settings_.beforeQuestion) settings_.beforeQuestion();
   std::optional<std::string> password;
   if (settings_.stdinIsTerminal) {
     password = AskOnTerminal("Password for " + storePath + ": ", STDIN_FILENO, settings_.out);
@@ -130,7 +129,6 @@ std::optional<std::string> StorePasswords::For(const std::string& storePath) {
                settings_.out);
     std::fflush(settings_.out);
   }
-  if (settings_.afterQuestion) settings_.afterQuestion();
   return password;
 }
 

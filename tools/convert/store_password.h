@@ -31,8 +31,6 @@ class StorePasswords {
   struct Settings {
     std::optional<std::string> filePassword;  // --password-file: the same for every store
     bool stdinIsTerminal = false;             // else there is no one to ask
-    std::function<void()> beforeQuestion;     // takes the progress bar off
-    std::function<void()> afterQuestion;
     std::function<int()> stopSignal;          // non-zero once the user asked to stop: ask no more
     std::FILE* out = stderr;
   };

@@ -1,6 +1,6 @@
-#include "engine/conversion_screen.h"
+#include "run/conversion_view.h"
 
-namespace mailfold::engine {
+namespace mailfold::run {
 
 std::string DisplayedCaption(const std::string& caption) {
   std::string shown;
@@ -15,4 +15,4 @@ std::string DisplayedCaption(const std::string& caption) {
   return shown;
 }
 
-}  // namespace mailfold::engine
+}  // namespace mailfold::run

@@ -24,8 +24,29 @@ TEST(ConvertOptions, ModesOutputsAndMistakes) {
   EXPECT_EQ(parsed.options.passwordFile, "pw");
   EXPECT_EQ(parsed.options.names, (std::vector<std::string>{"A", "B", "-odd"}));
 
+  // GNU habits: grouped short flags, a value glued to its short option, options between and
+  // after operands, and -- before a folder whose name looks like an option.
+  parsed = ParseOptions({"-qm", "root", "-dout", "A", "--json"});
+  ASSERT_EQ(parsed.error, "");
+  EXPECT_TRUE(parsed.options.multiple && parsed.options.quiet && parsed.options.json);
+  EXPECT_EQ(parsed.options.outDir, "out");
+  EXPECT_EQ(parsed.options.names, (std::vector<std::string>{"A"}));
+  parsed = ParseOptions({"-qo", "x.pst", "--", "-Mail"});
+  ASSERT_EQ(parsed.error, "");
+  EXPECT_EQ(parsed.options.output, "x.pst");
+  EXPECT_EQ(parsed.options.source, "-Mail");
+  EXPECT_EQ(ParseOptions({"-ox.pst", "Mail"}).options.output, "x.pst");
+
   EXPECT_TRUE(ParseOptions({"--help"}).options.help);
   EXPECT_TRUE(ParseOptions({"--version"}).options.version);
+  // Wherever they stand, also on a line with a mistake.
+  EXPECT_TRUE(ParseOptions({"Mail", "-x", "--help"}).options.help);
+  EXPECT_TRUE(ParseOptions({"-qh"}).options.help);
+  for (const auto& [bad, named] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"-qx", "Mail"}, "unknown option -x"},
+           {{"Mail", "Other"}, "'Other'"},
+           {{"Mail", "-o", "x", "--output", "y"}, "--output is given twice"}})
+    EXPECT_NE(ParseOptions(bad).error.find(named), std::string::npos) << ParseOptions(bad).error;
   for (const auto& bad : std::vector<std::vector<std::string>>{{},
                                                                  {"-o", "x.pst"},
                                                                  {"A", "B"},

@@ -1,5 +1,7 @@
 #include "tools/convert/options.h"
 
+#include "tools/command_line/argument_scanner.h"
+
 namespace mailfold::convert {
 
 std::string UsageText() {
@@ -25,6 +27,10 @@ std::string UsageText() {
          "  -h, --help        show this help\n"
          "      --version     show the version\n"
          "\n"
+         "Options may come before, between or after the folders; -- ends them (for a folder\n"
+         "whose name starts with -). Short flags group (-qm); -o and -d take their value as\n"
+         "-o FILE or -oFILE, long options as --output FILE or --output=FILE.\n"
+         "\n"
          "A log beside each store lists the files that failed (\"BAD : path\").\n"
          "Ctrl-C stops after the current message; the store keeps everything converted so far.\n"
          "Exit status: 0 all messages converted, 1 some failed, 2 usage error,\n"
@@ -33,77 +39,53 @@ std::string UsageText() {
 }
 
 ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
+  using command_line::OptionSpec;
+  static constexpr OptionSpec kSpecs[] = {
+      {'o', "output", "one store file name"},
+      {'d', "output-dir", "one folder"},
+      {'m', "multiple", ""},
+      {0, "password-file", "one file name"},
+      {'q', "quiet", ""},
+      {0, "json", ""},
+      {'h', "help", ""},
+      {0, "version", ""},
+  };
   ParsedOptions parsed;
   Options& options = parsed.options;
-  std::vector<std::string> positional;
-  bool onlyPositional = false;
   const auto fail = [&parsed](const std::string& text) {
     parsed.error = text;
     return parsed;
   };
 
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (onlyPositional || argument.empty() || argument[0] != '-' || argument == "-") {
-      positional.push_back(argument);
-      continue;
-    }
-    // --name=value is the same as --name value.
-    std::string name = argument;
-    std::optional<std::string> inlineValue;
-    if (argument.starts_with("--")) {
-      if (const auto equals = argument.find('='); equals != std::string::npos) {
-        name = argument.substr(0, equals);
-        inlineValue = argument.substr(equals + 1);
-      }
-    }
-    const auto value = [&](std::optional<std::string>& target) -> bool {
-      if (target) return false;
-      if (inlineValue) {
-        target = *inlineValue;
-      } else {
-        if (i + 1 >= arguments.size()) return false;
-        target = arguments[++i];
-      }
-      return !target->empty();
-    };
-
-    if (name == "--") {
-      onlyPositional = true;
-    } else if (name == "-h" || name == "--help") {
-      options.help = true;
-    } else if (name == "--version") {
-      options.version = true;
-    } else if (name == "-q" || name == "--quiet") {
-      options.quiet = true;
-    } else if (name == "--json") {
-      options.json = true;
-    } else if (name == "-m" || name == "--multiple") {
-      options.multiple = true;
-    } else if (name == "-o" || name == "--output") {
-      if (!value(options.output)) return fail(name + " needs one store file name");
-    } else if (name == "-d" || name == "--output-dir") {
-      if (!value(options.outDir)) return fail(name + " needs one folder");
-    } else if (name == "--password-file") {
-      if (!value(options.passwordFile)) return fail(name + " needs one file name");
-    } else {
-      return fail("unknown option " + argument);
-    }
-    if (inlineValue && name != "-o" && name != "--output" && name != "-d" && name != "--output-dir" &&
-        name != "--password-file")
-      return fail(name + " takes no value");
-  }
+  const auto scanned = command_line::ScanArguments(arguments, kSpecs);
+  // Help and version are answered wherever they stand, also on a line with a mistake.
+  options.help = scanned.Has("help");
+  options.version = scanned.Has("version");
   if (options.help || options.version) return parsed;
+  if (!scanned.error.empty()) return fail(scanned.error);
 
-  if (positional.empty())
+  const auto value = [&scanned](std::string_view name) -> std::optional<std::string> {
+    const auto* option = scanned.Find(name);
+    return option ? std::optional(option->value) : std::nullopt;
+  };
+  options.multiple = scanned.Has("multiple");
+  options.quiet = scanned.Has("quiet");
+  options.json = scanned.Has("json");
+  options.output = value("output");
+  options.outDir = value("output-dir");
+  options.passwordFile = value("password-file");
+
+  const auto& operands = scanned.operands;
+  if (operands.empty())
     return fail(options.multiple ? "--multiple needs the ROOT folder" : "no SOURCE folder given");
-  options.source = positional.front();
+  options.source = operands.front();
   if (options.multiple) {
     if (options.output) return fail("-o names the store of a single folder; use -d with --multiple");
-    options.names.assign(positional.begin() + 1, positional.end());
+    options.names.assign(operands.begin() + 1, operands.end());
   } else {
     if (options.outDir) return fail("-d is for --multiple; use -o to name the store of a single folder");
-    if (positional.size() > 1) return fail("more than one SOURCE folder given (did you mean --multiple?)");
+    if (operands.size() > 1)
+      return fail("extra operand '" + operands[1] + "' (one SOURCE folder only; did you mean --multiple?)");
   }
   return parsed;
 }

@@ -1,13 +1,16 @@
 // mailfold-pst: look into a store file and check it.
 //
-//   mailfold-pst ls STORE [--json]          the folder tree with item and unread counts
+//   mailfold-pst ls [--json] STORE          the folder tree with item and unread counts
 //   mailfold-pst check STORE                strict structural check; exit 1 on any violation
 //   mailfold-pst show STORE FOLDER-PATH     the messages of one folder
 //   mailfold-pst dump STORE --nid N         the raw properties (or table) of one node
+//
+// Options may stand anywhere on the line, also before the command word.
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -18,16 +21,18 @@
 #include "pst/messaging/store.h"
 #include "pst/messaging/store_check.h"
 #include "pst/ndb/node_database.h"
+#include "tools/command_line/argument_scanner.h"
 
 using namespace mailfold::pst;
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: mailfold-pst ls STORE [--json]\n"
+    "usage: mailfold-pst ls [--json] STORE\n"
     "       mailfold-pst check STORE\n"
     "       mailfold-pst show STORE FOLDER-PATH\n"
     "       mailfold-pst dump STORE --nid N\n"
+    "       mailfold-pst --help | --version\n"
     "\n"
     "  ls     the folder tree below the top of the store: path, items, unread items\n"
     "  check  checks every structure of the store; prints one line per violation and\n"
@@ -35,7 +40,10 @@ constexpr const char* kUsage =
     "  show   the messages of a folder (path like \\Inbox\\Projects): subject, sender,\n"
     "         dates, size, flags, attachment count\n"
     "  dump   the raw properties of one node (a property or table context); N is decimal\n"
-    "         or 0x-prefixed hexadecimal\n";
+    "         or 0x-prefixed hexadecimal\n"
+    "\n"
+    "Options may come anywhere on the line, also before the command; -- ends them (for a\n"
+    "STORE whose name starts with -). --nid N may also be written --nid=N.\n";
 
 std::string jsonString(const std::string& s) {
   std::string out = "\"";
@@ -204,41 +212,116 @@ int cmdDump(const std::string& path, ndb::Nid nid) {
   }
 }
 
+// One command line, checked before any store is opened.
+struct Command {
+  std::string name;        // ls, check, show or dump
+  std::string store;
+  std::string folderPath;  // show
+  bool json = false;       // ls
+  ndb::Nid nid = 0;        // dump
+};
+
+struct ParsedCommand {
+  Command command;
+  bool help = false;
+  bool version = false;
+  std::string error;  // empty when the command line is usable
+};
+
+// The node id of --nid: decimal or 0x-prefixed hexadecimal, at most 32 bits.
+std::optional<ndb::Nid> parseNid(const std::string& text) {
+  try {
+    std::size_t used = 0;
+    const unsigned long long n = std::stoull(text, &used, 0);
+    if (used == text.size() && n <= 0xFFFFFFFFULL) return static_cast<ndb::Nid>(n);
+  } catch (const std::logic_error&) {  // not a number, or one past 64 bits
+  }
+  return std::nullopt;
+}
+
+ParsedCommand parseCommand(const std::vector<std::string>& arguments) {
+  static constexpr mailfold::command_line::OptionSpec kSpecs[] = {
+      {0, "json", ""},
+      {0, "nid", "a node id"},
+      {'h', "help", ""},
+      {0, "version", ""},
+  };
+  ParsedCommand parsed;
+  const auto fail = [&parsed](const std::string& text) {
+    parsed.error = text;
+    return parsed;
+  };
+  const auto scanned = mailfold::command_line::ScanArguments(arguments, kSpecs);
+  parsed.help = scanned.Has("help");
+  parsed.version = scanned.Has("version");
+  if (parsed.help || parsed.version) return parsed;
+  if (!scanned.error.empty()) return fail(scanned.error);
+
+  const auto& operands = scanned.operands;
+  if (operands.empty()) return fail("no command given (ls, check, show or dump)");
+  Command& command = parsed.command;
+  command.name = operands.front();
+  std::vector<std::string> wanted{"STORE"};  // the operands after the command word
+  if (command.name == "show")
+    wanted.push_back("FOLDER-PATH");
+  else if (command.name != "ls" && command.name != "check" && command.name != "dump")
+    return fail("unknown command '" + command.name + "' (ls, check, show or dump)");
+  const std::size_t given = operands.size() - 1;
+  if (given < wanted.size()) {
+    std::string missing;
+    for (std::size_t i = given; i < wanted.size(); ++i) missing += " " + wanted[i];
+    return fail(command.name + " needs" + missing);
+  }
+  if (given > wanted.size())
+    return fail("extra operand '" + operands[wanted.size() + 1] + "' (" + command.name + " takes " +
+                (wanted.size() == 1 ? "one STORE" : "STORE and FOLDER-PATH") + ")");
+  command.store = operands[1];
+  if (command.name == "show") command.folderPath = operands[2];
+
+  command.json = scanned.Has("json");
+  if (command.json && command.name != "ls") return fail("--json is for ls only");
+  const auto* nid = scanned.Find("nid");
+  if (nid && command.name != "dump") return fail("--nid is for dump only");
+  if (command.name == "dump") {
+    if (!nid) return fail("dump needs --nid N");
+    const auto parsedNid = parseNid(nid->value);
+    if (!parsedNid) return fail("not a node id: " + nid->value);
+    command.nid = *parsedNid;
+  }
+  return parsed;
+}
+
+int usageError(const std::string& text) {
+  std::cerr << "mailfold-pst: " << text << "\nTry 'mailfold-pst --help' for more information.\n";
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  for (const auto& a : args)
-    if (a == "--help" || a == "-h") {
-      std::cout << kUsage;
-      return 0;
-    }
-  if (args.size() < 2) {
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (arguments.empty()) {
     std::cerr << kUsage;
     return 2;
   }
-  const std::string& cmd = args[0];
-  const std::string& store = args[1];
+  const ParsedCommand parsed = parseCommand(arguments);
+  if (parsed.help) {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (parsed.version) {
+    std::cout << "mailfold-pst " << MAILFOLD_VERSION << "\n";
+    return 0;
+  }
+  if (!parsed.error.empty()) return usageError(parsed.error);
+  const Command& command = parsed.command;
   try {
-    if (cmd == "ls" && (args.size() == 2 || (args.size() == 3 && args[2] == "--json"))) return cmdLs(store, args.size() == 3);
-    if (cmd == "check" && args.size() == 2) return cmdCheck(store);
-    if (cmd == "show" && args.size() == 3) return cmdShow(store, args[2]);
-    if (cmd == "dump" && args.size() == 4 && args[2] == "--nid") {
-      std::size_t used = 0;
-      const unsigned long long n = std::stoull(args[3], &used, 0);
-      if (used != args[3].size() || n > 0xFFFFFFFFULL) throw std::invalid_argument("bad node id");
-      return cmdDump(store, static_cast<ndb::Nid>(n));
-    }
-  } catch (const Error& e) {
-    std::cerr << "mailfold-pst: " << e.what() << "\n";
-    return 2;
-  } catch (const std::logic_error&) {  // std::stoull: not a number, or one past 64 bits
-    std::cerr << "mailfold-pst: not a node id: " << args[3] << "\n";
-    return 2;
+    if (command.name == "ls") return cmdLs(command.store, command.json);
+    if (command.name == "check") return cmdCheck(command.store);
+    if (command.name == "show") return cmdShow(command.store, command.folderPath);
+    return cmdDump(command.store, command.nid);
   } catch (const std::exception& e) {
     std::cerr << "mailfold-pst: " << e.what() << "\n";
     return 2;
   }
-  std::cerr << kUsage;
-  return 2;
 }

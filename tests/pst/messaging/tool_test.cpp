@@ -67,6 +67,9 @@ TEST_F(Tool, LsListsTheTreeWithCounts) {
   const ToolRun j = run("ls '" + path_ + "' --json");
   EXPECT_EQ(j.rc, 0);
   EXPECT_NE(j.out.find("{\"path\": \"\\\\Projekte – Ü\\\\2024\", \"items\": 3, \"unread\": 2}"), std::string::npos) << j.out;
+  // Options anywhere, also before the command word.
+  for (const std::string& line : {"ls --json '" + path_ + "'", "--json ls -- '" + path_ + "'"})
+    EXPECT_EQ(run(line).out, j.out) << line;
 }
 
 TEST_F(Tool, ShowListsTheMessagesOfAFolder) {
@@ -82,13 +85,14 @@ TEST_F(Tool, ShowListsTheMessagesOfAFolder) {
   EXPECT_NE(missing.out.find("Folder \"2023\" does not exist"), std::string::npos) << missing.out;
 }
 
-TEST_F(Tool, DumpShowsRawPropertiesAndTables) {
+TEST_F(Tool, DumpShowsRawPropertiesAndTablesAndMistakesAreNamed) {
   char nid[16];
   std::snprintf(nid, sizeof nid, "0x%X", messages_[1]);
   const ToolRun r = run("dump '" + path_ + "' --nid " + nid);
   EXPECT_EQ(r.rc, 0) << r.out;
   EXPECT_NE(r.out.find("0x0037001F\t\"Hallo 1\""), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("0x0E1B000B\ttrue"), std::string::npos) << r.out;  // has attachments
+  EXPECT_EQ(run(std::string("dump --nid=") + nid + " '" + path_ + "'").out, r.out);
   const ToolRun t = run("dump '" + path_ + "' --nid 0x60E");
   EXPECT_NE(t.out.find("table: 28 columns, 0 rows"), std::string::npos) << t.out;
   EXPECT_EQ(run("dump '" + path_ + "' --nid 0x12345").rc, 2);
@@ -97,9 +101,21 @@ TEST_F(Tool, DumpShowsRawPropertiesAndTables) {
   EXPECT_EQ(huge.rc, 2) << huge.out;
   EXPECT_NE(huge.out.find("not a node id"), std::string::npos) << huge.out;
   EXPECT_EQ(run("frobnicate '" + path_ + "'").rc, 2);
+  for (const auto& [line, named] : std::vector<std::pair<std::string, std::string>>{
+           {"ls '" + path_ + "' extra", "extra operand 'extra'"},
+           {"show '" + path_ + "'", "show needs FOLDER-PATH"},
+           {"check --json '" + path_ + "'", "--json is for ls only"},
+           {"dump '" + path_ + "'", "dump needs --nid N"}}) {
+    const ToolRun bad = run(line);
+    EXPECT_EQ(bad.rc, 2) << line;
+    EXPECT_NE(bad.out.find(named), std::string::npos) << bad.out;
+  }
   const ToolRun help = run("--help");
   EXPECT_EQ(help.rc, 0);
   EXPECT_NE(help.out.find("mailfold-pst check STORE"), std::string::npos);
+  const ToolRun version = run("ls --version");
+  EXPECT_EQ(version.rc, 0);
+  EXPECT_EQ(version.out.rfind("mailfold-pst ", 0), 0u) << version.out;
 }
 
 }  // namespace

@@ -109,14 +109,16 @@ FolderOutcome FolderConversion::Convert(const FolderJob& job) {
     return outcome;
   }
   if (job.target.mode == ConversionMode::SingleFolder) {
+    // The store is the path without surrounding blanks, and the log lies beside that; a name of
+    // blanks only is no choice.
     const auto chosen = listener_.ChooseStoreFile(job.folderName + timeStamp + ".pst");
-    if (!chosen || chosen->empty()) {
+    storePath = chosen ? TrimBlanks(*chosen) : std::string();
+    if (storePath.empty()) {
       requests_.RequestClose();
       outcome.ending = FolderEnding::Cancelled;
       outcome.stopped = outcome.queued;
       return outcome;
     }
-    storePath = *chosen;
   } else {
     const std::string outputFolder = TrimBlanks(job.target.outputFolder);
     // An empty output folder means the current folder, not the file system's root.

@@ -25,9 +25,9 @@ std::optional<Failure> ImportOne(const std::string& sourcePath, const ImportJob&
   }
   try {
     pst::MessageModel message = job.reader(sourcePath);
-    // Imported mail shows as read; the store decides the has-attachment bit.
-    const auto* flags = message.props.getAs<std::int32_t>(pst::kPrMessageFlags);
-    message.props.set(pst::kPrMessageFlags, (flags ? *flags : 0) | pst::kMsgFlagRead);
+    // Imported mail shows as read and never as an unsent draft; the store decides the
+    // has-attachment bit from the attachments.
+    message.props.set(pst::kPrMessageFlags, pst::kMsgFlagRead);
     store.AddMessage(folder, std::move(message), sourcePath);
     return std::nullopt;
   } catch (const std::exception& error) {

@@ -86,21 +86,24 @@ std::vector<std::int32_t> FlagsIn(const fs::path& storePath, const std::string& 
   return flags;
 }
 
-TEST(PstStorePort, ConvertedMessagesAreReadAndThePaperclipFollowsTheAttachments) {
+TEST(PstStorePort, ConvertedMessagesAreReadNeverDraftsAndThePaperclipFollowsTheAttachments) {
   TempDir dir;
   const auto sources = dir.path() / "src";
+  const auto draft = sources / "draft.eml";
+  WriteText(draft, "X-Unsent: 1\r\n" + MessageText("draft"));
   const std::vector<std::string> files = {WriteMessage(sources, "plain").string(),
-                                          WriteMessage(sources, "attached", true).string()};
+                                          WriteMessage(sources, "attached", true).string(), draft.string()};
   PstStoreOpener stores;
   RecordingScreen screen;
   engine::FolderConversion conversion(screen, screen.requests, stores);
   const auto outcome =
       conversion.StartMigration({"src", sources.string(), files, {}, {engine::ConversionMode::MultipleFolders, dir.str()}, false});
-  ASSERT_EQ(outcome.imported, 2);
+  ASSERT_EQ(outcome.imported, 3);
   const auto flags = FlagsIn(dir.path() / "src.pst", "");
-  ASSERT_EQ(flags.size(), 2u);
+  ASSERT_EQ(flags.size(), 3u);
   EXPECT_EQ(flags[0], pst::kMsgFlagRead);                           // not 0x11: no attachment
   EXPECT_EQ(flags[1], pst::kMsgFlagRead | pst::kMsgFlagHasAttach);  // the paperclip stays
+  EXPECT_EQ(flags[2], pst::kMsgFlagRead);                           // a draft's file is mail read, not a draft
 }
 
 // A store that existed is someone's own: no default folder is made or designated in it. The

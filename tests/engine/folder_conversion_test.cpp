@@ -37,12 +37,21 @@ TEST_F(ConversionTest, SingleModeAsksForTheStoreFileAndLogsBesideIt) {
   EXPECT_EQ(StoreRoot(outcome.storePath).ItemNames(), std::vector<std::string>{"a.eml"});
 }
 
-TEST_F(ConversionTest, AStoreNameWithoutPstExtensionKeepsTheLogOffTheStore) {
+TEST_F(ConversionTest, AStoreNameWithoutPstExtensionKeepsTheLogOffTheStoreAndBlanksAroundItGo) {
   Write("a.eml");
   screen.saveAsAnswer = Out("Mail.PST");
-  const auto outcome = ConvertSource();
+  auto outcome = ConvertSource();
   EXPECT_EQ(outcome.logPath, Out("Mail.PST.log"));
   EXPECT_EQ(outcome.imported, 1);
+  // Typed with blanks around it: the store and its log are named without them.
+  screen.saveAsAnswer = "  " + Out("Blank.pst") + "  ";
+  outcome = ConvertSource();
+  EXPECT_EQ(outcome.storePath, Out("Blank.pst"));
+  EXPECT_EQ(outcome.logPath, Out("Blank.log"));
+  EXPECT_EQ(stores.stores.count(Out("Blank.pst")), 1u);
+  // Blanks only: no choice, as Cancel.
+  screen.saveAsAnswer = "   ";
+  EXPECT_EQ(ConvertSource().ending, FolderEnding::Cancelled);
 }
 
 TEST_F(ConversionTest, ADriveRootLikeSourceGivesAnEmptyNameAndMapsInboxAndSent) {

@@ -4,8 +4,8 @@
 
 #include <cctype>
 
-#include "mime/gmime_ptr.h"
 #include "mime/text_decoding.h"
+#include "pst/ltp/utf16.h"
 #include "pst/messaging/property_tags.h"
 
 namespace mailfold::mime {
@@ -22,16 +22,8 @@ std::string validUtf8(const char* s) {
 }
 
 void appendUtf16z(pst::Bytes& out, const std::string& utf8) {
-  glong written = 0;
-  detail::GCharPtr wide(reinterpret_cast<char*>(
-      g_utf8_to_utf16(utf8.c_str(), static_cast<glong>(utf8.size()), nullptr, &written, nullptr)));
-  if (wide) {
-    const auto* units = reinterpret_cast<const gunichar2*>(wide.get());
-    for (glong i = 0; i < written; ++i) {
-      out.push_back(static_cast<std::uint8_t>(units[i] & 0xFF));
-      out.push_back(static_cast<std::uint8_t>(units[i] >> 8));
-    }
-  }
+  const pst::Bytes wide = pst::ltp::utf8ToUtf16le(utf8);
+  out.insert(out.end(), wide.begin(), wide.end());
   out.push_back(0);
   out.push_back(0);
 }

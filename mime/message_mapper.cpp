@@ -18,7 +18,7 @@
 #include "mime/text_decoding.h"
 #include "mime/uuencode_blocks.h"
 #include "pst/messaging/property_tags.h"
-#include "pst/messaging/utf16.h"
+#include "pst/ltp/utf16.h"
 
 namespace mailfold::mime::detail {
 namespace {
@@ -448,13 +448,13 @@ void mapEnvelope(GMimeMessage* message, MessageModel& model, const MapContext& c
   // characters of it (the whole line stays in the transport headers); prefix and normalized
   // subject are split from what is kept, so that they still make up the subject.
   const std::string subject =
-      pst::utf8PrefixInUtf16Units(decodeUnstructuredHeader(firstRawHeader(object, "Subject").value_or("")), kMaxSubjectUnits);
+      pst::ltp::utf8PrefixInUtf16Units(decodeUnstructuredHeader(firstRawHeader(object, "Subject").value_or("")), kMaxSubjectUnits);
   const SubjectParts parts = splitSubject(subject);
   props.set(kPrSubject, subject);
   props.set(kPrSubjectPrefix, parts.prefix);
   props.set(kPrNormalizedSubject, parts.normalized);
   const std::string topic =
-      pst::utf8PrefixInUtf16Units(decodeUnstructuredHeader(firstRawHeader(object, "Thread-Topic").value_or("")), kMaxSubjectUnits);
+      pst::ltp::utf8PrefixInUtf16Units(decodeUnstructuredHeader(firstRawHeader(object, "Thread-Topic").value_or("")), kMaxSubjectUnits);
   if (!topic.empty()) props.set(kPrConversationTopic, topic);
   else if (g_mime_object_get_header(object, "Subject")) props.set(kPrConversationTopic, parts.normalized);
 

@@ -1,6 +1,6 @@
 #include "mime/text_decoding.h"
 
-#include "pst/messaging/utf16.h"
+#include "pst/ltp/utf16.h"
 
 #include <gmime/gmime.h>
 #include <iconv.h>
@@ -68,9 +68,9 @@ std::string windows1252ToUtf8(std::string_view bytes) {
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0xA0) {
-      pst::appendUtf8(out, kHigh[c - 0x80]);
+      pst::ltp::appendUtf8(out, kHigh[c - 0x80]);
     } else {
-      pst::appendUtf8(out, c);
+      pst::ltp::appendUtf8(out, c);
     }
   }
   return out;

@@ -1,12 +1,14 @@
 #include "pst/ltp/property.h"
 
+#include "pst/ltp/utf16.h"
+
 #include <cstdio>
 #include <limits>
 
 namespace mailfold::pst::ltp {
 namespace {
 
-// Multi-valued types beyond the ones message_model.h names.
+// Multi-valued types beyond the ones property_value.h names.
 constexpr std::uint16_t kPtMvInt16 = 0x1002;
 constexpr std::uint16_t kPtMvFloat = 0x1004;
 constexpr std::uint16_t kPtMvDouble = 0x1005;
@@ -231,86 +233,6 @@ PropertyValue emptyValue(std::uint16_t type) {
     case kPtMvBinary: case kPtMvGuid: return std::vector<Bytes>();
     default: return Bytes();
   }
-}
-
-Bytes utf8ToUtf16le(std::string_view text) {
-  Bytes out;
-  out.reserve(text.size() * 2);
-  auto put = [&out](std::uint32_t unit) {
-    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(unit >> 8));
-  };
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<std::uint8_t>(text[i]);
-    std::uint32_t cp = 0;
-    std::size_t extra = 0;
-    if (lead < 0x80) {
-      cp = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      cp = lead & 0x1F;
-      extra = 1;
-    } else if ((lead & 0xF0) == 0xE0) {
-      cp = lead & 0x0F;
-      extra = 2;
-    } else if ((lead & 0xF8) == 0xF0) {
-      cp = lead & 0x07;
-      extra = 3;
-    } else {
-      throw Error("malformed UTF-8 at byte " + std::to_string(i));
-    }
-    if (extra != 0 && i + extra >= text.size())
-      throw Error("truncated UTF-8 sequence at byte " + std::to_string(i));
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto c = static_cast<std::uint8_t>(text[i + k]);
-      if ((c & 0xC0) != 0x80) throw Error("malformed UTF-8 at byte " + std::to_string(i + k));
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    static constexpr std::uint32_t kMinForLength[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMinForLength[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-      throw Error("invalid UTF-8 code point at byte " + std::to_string(i));
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      put(0xD800 + (cp >> 10));
-      put(0xDC00 + (cp & 0x3FF));
-    } else {
-      put(cp);
-    }
-    i += extra + 1;
-  }
-  return out;
-}
-
-std::string utf16leToUtf8(ByteView bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  const std::size_t units = bytes.size() / 2;
-  auto unit = [&bytes](std::size_t k) { return static_cast<std::uint32_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8)); };
-  for (std::size_t k = 0; k < units; ++k) {
-    std::uint32_t cp = unit(k);
-    if (cp >= 0xD800 && cp <= 0xDBFF && k + 1 < units && unit(k + 1) >= 0xDC00 && unit(k + 1) <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(k + 1) - 0xDC00);
-      ++k;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
 }
 
 std::string tagName(PropTag tag) {

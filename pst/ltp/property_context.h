@@ -15,7 +15,7 @@
 #include "pst/ltp/bth.h"
 #include "pst/ltp/heap.h"
 #include "pst/ltp/property.h"
-#include "pst/messaging/message_model.h"
+#include "pst/ltp/property_value.h"
 #include "pst/ndb/node.h"
 
 namespace mailfold::pst::ltp {

@@ -4,10 +4,10 @@
 #include <limits>
 
 #include "pst/ltp/property.h"
+#include "pst/ltp/utf16.h"
 #include "pst/messaging/entry_id.h"
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store_tags.h"
-#include "pst/messaging/utf16.h"
 
 namespace mailfold::pst {
 namespace {
@@ -111,7 +111,7 @@ void completeMessage(MessageModel& m, FileTime now, std::optional<std::int32_t> 
   }
   // Outlook's list views show the start of the body from this property of its own.
   if (const std::string* body = p.getAs<std::string>(kPrBody); body && !body->empty())
-    p.set(kPrPstBodyPrefix, utf8PrefixInUtf16Units(*body, kBodyPrefixUnits));
+    p.set(kPrPstBodyPrefix, ltp::utf8PrefixInUtf16Units(*body, kBodyPrefixUnits));
 
   const bool hasAttachments = !m.attachments.empty();
   flags = hasAttachments ? (flags | kMsgFlagHasAttach) : (flags & ~kMsgFlagHasAttach);

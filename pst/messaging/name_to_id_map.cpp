@@ -3,7 +3,7 @@
 #include <string>
 
 #include "pst/messaging/property_tags.h"
-#include "pst/messaging/utf16.h"
+#include "pst/ltp/utf16.h"
 #include "pst/ndb/crc.h"
 
 namespace mailfold::pst {
@@ -11,7 +11,7 @@ namespace {
 
 // Most names are UTF-16; some add-ons stored plain 8-bit names, which are kept as they are.
 std::string decodeName(ByteView bytes) {
-  if (auto s = utf16leToUtf8(bytes)) return *s;
+  if (ltp::isWellFormedUtf16le(bytes)) return ltp::utf16leToUtf8(bytes);
   return std::string(bytes.begin(), bytes.end());
 }
 
@@ -102,7 +102,7 @@ std::uint16_t NameToIdMap::add(const NamedPropertyKey& key) {
   e.key = key;
   e.guidIndex = guidIndexFor(key.propertySet);
   if (const auto* name = std::get_if<std::string>(&key.name)) {
-    const Bytes utf16 = utf8ToUtf16le(*name);
+    const Bytes utf16 = ltp::utf8ToUtf16le(*name);
     e.stringOffset = static_cast<std::uint32_t>(strings_.size());
     Bytes len(4);
     store<std::uint32_t>(len.data(), static_cast<std::uint32_t>(utf16.size()));

@@ -1,4 +1,4 @@
-// Entry ids, UTF-16 text and the name-to-id map: the byte forms other programs read.
+// Entry ids and the name-to-id map: the byte forms other programs read.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -6,7 +6,7 @@
 #include "pst/messaging/entry_id.h"
 #include "pst/messaging/name_to_id_map.h"
 #include "pst/messaging/property_tags.h"
-#include "pst/messaging/utf16.h"
+#include "pst/ltp/utf16.h"
 #include "pst/ndb/crc.h"
 #include "pst/messaging/store.h"
 #include "support/paths.h"
@@ -50,22 +50,6 @@ TEST(EntryId, RandomKeysDiffer) {
   std::set<Bytes> keys;
   for (int i = 0; i < 100; ++i) keys.insert(randomKey());
   EXPECT_EQ(keys.size(), 100u);
-}
-
-TEST(Utf16, RoundTripsNonAsciiAndAstralText) {
-  const std::string text = "Grüße – 日本語 – \xF0\x9F\x93\xA7";  // the last one is outside the BMP
-  const Bytes utf16 = utf8ToUtf16le(text);
-  EXPECT_EQ(utf16.size(), 2u * (5 + 3 + 3 + 3) + 4);  // the astral one takes a surrogate pair
-  EXPECT_EQ(utf16leToUtf8(utf16), text);
-}
-
-TEST(Utf16, DamagedInputIsReplacedNotDropped) {
-  EXPECT_EQ(utf16leToUtf8(utf8ToUtf16le("a\xFF" "b")), "a\xEF\xBF\xBD" "b");  // lone byte -> U+FFFD
-  EXPECT_EQ(utf8ToUtf16le("\xE6\x97").size(), 4u);  // truncated sequence: each byte replaced
-  const Bytes unpaired{0x00, 0xD8, 0x41, 0x00};     // high surrogate then 'A'
-  EXPECT_FALSE(utf16leToUtf8(unpaired).has_value());
-  EXPECT_EQ(utf16leToUtf8Lossy(unpaired), "\xEF\xBF\xBD" "A");
-  EXPECT_FALSE(utf16leToUtf8(Bytes{0x41}).has_value());
 }
 
 NamedPropertyKey lid(const Guid& g, std::uint32_t id) { return NamedPropertyKey{g, id}; }
@@ -120,7 +104,7 @@ TEST(NameToIdMap, HashBucketsHoldEveryEntryWhereTheFormulaPutsIt) {
       ASSERT_TRUE(key.has_value());
       if (const auto* s = std::get_if<std::string>(&key->name)) {
         EXPECT_EQ(kind & 1, 1);
-        EXPECT_EQ(value, ndb::crc32(utf8ToUtf16le(*s)));  // string records carry the name's CRC
+        EXPECT_EQ(value, ndb::crc32(ltp::utf8ToUtf16le(*s)));  // string records carry the name's CRC
       } else {
         EXPECT_EQ(value, std::get<std::uint32_t>(key->name));
       }

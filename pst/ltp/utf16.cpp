@@ -1,6 +1,6 @@
-#include "pst/messaging/utf16.h"
+#include "pst/ltp/utf16.h"
 
-namespace mailfold::pst {
+namespace mailfold::pst::ltp {
 namespace {
 
 void putUnit(Bytes& out, std::uint16_t u) {
@@ -18,29 +18,8 @@ void putCodePoint(Bytes& out, std::uint32_t cp) {
   }
 }
 
-std::optional<std::string> decode(ByteView in, bool lossy) {
-  if (in.size() % 2 != 0 && !lossy) return std::nullopt;
-  const std::size_t units = in.size() / 2;
-  std::string out;
-  out.reserve(units);
-  for (std::size_t i = 0; i < units; ++i) {
-    std::uint32_t u = load<std::uint16_t>(in.data() + 2 * i);
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-      const std::uint32_t lo = load<std::uint16_t>(in.data() + 2 * (i + 1));
-      if (lo >= 0xDC00 && lo <= 0xDFFF) {
-        appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    if (u >= 0xD800 && u <= 0xDFFF) {
-      if (!lossy) return std::nullopt;
-      u = 0xFFFD;
-    }
-    appendUtf8(out, u);
-  }
-  return out;
-}
+bool isHighSurrogate(std::uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool isLowSurrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 }  // namespace
 
@@ -50,7 +29,7 @@ Bytes utf8ToUtf16le(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
     const auto c = static_cast<std::uint8_t>(s[i]);
-    std::uint32_t cp = 0xFFFD;
+    std::uint32_t cp = kReplacementCharacter;
     std::size_t len = 1;
     if (c < 0x80) {
       cp = c;
@@ -82,7 +61,39 @@ Bytes utf8ToUtf16le(std::string_view s) {
   return out;
 }
 
-std::optional<std::string> utf16leToUtf8(ByteView utf16) { return decode(utf16, false); }
-std::string utf16leToUtf8Lossy(ByteView utf16) { return *decode(utf16, true); }
+std::string utf16leToUtf8(ByteView in) {
+  const std::size_t units = in.size() / 2;
+  std::string out;
+  out.reserve(in.size());
+  for (std::size_t i = 0; i < units; ++i) {
+    std::uint32_t u = load<std::uint16_t>(in.data() + 2 * i);
+    if (isHighSurrogate(u) && i + 1 < units) {
+      const std::uint32_t lo = load<std::uint16_t>(in.data() + 2 * (i + 1));
+      if (isLowSurrogate(lo)) {
+        appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    if (isHighSurrogate(u) || isLowSurrogate(u)) u = kReplacementCharacter;
+    appendUtf8(out, u);
+  }
+  if (in.size() % 2 != 0) appendUtf8(out, kReplacementCharacter);
+  return out;
+}
 
-}  // namespace mailfold::pst
+bool isWellFormedUtf16le(ByteView in) {
+  if (in.size() % 2 != 0) return false;
+  const std::size_t units = in.size() / 2;
+  for (std::size_t i = 0; i < units; ++i) {
+    const std::uint32_t u = load<std::uint16_t>(in.data() + 2 * i);
+    if (isLowSurrogate(u)) return false;
+    if (isHighSurrogate(u)) {
+      if (i + 1 >= units || !isLowSurrogate(load<std::uint16_t>(in.data() + 2 * (i + 1)))) return false;
+      ++i;
+    }
+  }
+  return true;
+}
+
+}  // namespace mailfold::pst::ltp

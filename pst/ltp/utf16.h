@@ -1,14 +1,19 @@
-// UTF-8 (the message model's text) to and from UTF-16LE (the store's text).
+// UTF-8 (the text of property values and of the message model) to and from UTF-16LE (the
+// store's text), with one rule for damaged text in both directions: every unit that cannot be
+// converted becomes U+FFFD and the conversion goes on. Nothing is dropped without a trace and
+// one bad byte never costs a whole value (or the message holding it): mail in the wild has
+// malformed UTF-8, and stores written by other programs hold unpaired surrogates.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "pst/bytes.h"
 
-namespace mailfold::pst {
+namespace mailfold::pst::ltp {
+
+inline constexpr std::uint32_t kReplacementCharacter = 0xFFFD;
 
 // Appends one code point (below 0x110000, not a surrogate: callers check) as UTF-8.
 inline void appendUtf8(std::string& out, std::uint32_t cp) {
@@ -29,8 +34,6 @@ inline void appendUtf8(std::string& out, std::uint32_t cp) {
   }
 }
 
-// Invalid UTF-8 sequences become U+FFFD: text is never dropped or cut short.
-Bytes utf8ToUtf16le(std::string_view utf8);
 // The longest start of `utf8` that takes at most `units` UTF-16 code units (Outlook's measure of
 // a text's length), never ending inside a character.
 inline std::string utf8PrefixInUtf16Units(std::string_view utf8, std::size_t units) {
@@ -44,9 +47,15 @@ inline std::string utf8PrefixInUtf16Units(std::string_view utf8, std::size_t uni
   }
   return std::string(utf8);
 }
-// nullopt when the bytes are not valid UTF-16LE (odd length, unpaired surrogate).
-std::optional<std::string> utf16leToUtf8(ByteView utf16);
-// As above, but unpaired surrogates become U+FFFD and a trailing odd byte is dropped.
-std::string utf16leToUtf8Lossy(ByteView utf16);
 
-}  // namespace mailfold::pst
+// Every byte that does not start a well-formed sequence (a stray continuation byte, a truncated,
+// overlong or surrogate sequence, a value beyond U+10FFFF) becomes U+FFFD; the next byte is
+// read afresh.
+Bytes utf8ToUtf16le(std::string_view utf8);
+// Unpaired surrogates become U+FFFD, and so does a trailing odd byte.
+std::string utf16leToUtf8(ByteView utf16);
+// True when the bytes are UTF-16LE as written: an even length and no unpaired surrogate.
+// Readers use it to tell UTF-16 from the 8-bit text some writers store in its place.
+bool isWellFormedUtf16le(ByteView utf16);
+
+}  // namespace mailfold::pst::ltp

@@ -67,6 +67,14 @@ class ViewSource final : public ByteSource {
 
 }  // namespace
 
+ndb::Nid nextLtpSubnodeId(ndb::Node& node) {
+  std::uint32_t highest = 0;
+  for (ndb::Nid nid : node.subnodeIds())
+    if (ndb::nidType(nid) == ndb::kNidTypeLtp) highest = std::max(highest, ndb::nidIndex(nid));
+  if (highest >= (1u << 27) - 1) throw Error("node " + hex(node.nid()) + " has no free sub-node id left");
+  return ndb::makeNid(ndb::kNidTypeLtp, highest + 1);
+}
+
 void writeStream(ndb::NodeData& data, const ByteSource& source) {
   if (data.blockCount() != 0) throw Error("a stream is written only into empty node data");
   const std::uint64_t total = source.size();
@@ -208,14 +216,6 @@ void PropertyContext::release(Record rec) {
     node_->deleteSubnode(rec.hnid);
 }
 
-ndb::Nid PropertyContext::newSubnodeId() {
-  std::uint32_t highest = 0;
-  for (ndb::Nid nid : node_->subnodeIds())
-    if (ndb::nidType(nid) == ndb::kNidTypeLtp) highest = std::max(highest, ndb::nidIndex(nid));
-  if (highest >= (1u << 27) - 1) throw Error("node " + hex(node_->nid()) + " has no free sub-node id left");
-  return ndb::makeNid(ndb::kNidTypeLtp, highest + 1);
-}
-
 // Puts a variable-size or wide fixed value where its size says, reusing the old storage when
 // it is of the same kind, and returns the HNID.
 std::uint32_t PropertyContext::storeBytes(PropTag tag, std::optional<Record> old, ByteView bytes) {
@@ -246,7 +246,7 @@ std::uint32_t PropertyContext::storeStream(PropTag tag, std::optional<Record> ol
   }
   // The new value goes to a fresh sub-node and the old storage is released only once it is
   // complete: a source that fails half-way leaves the property as it was.
-  const ndb::Nid nid = newSubnodeId();
+  const ndb::Nid nid = nextLtpSubnodeId(*node_);
   {
     std::unique_ptr<ndb::Node> sub = node_->createSubnode(nid);
     try {

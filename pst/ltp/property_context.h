@@ -25,6 +25,10 @@ namespace mailfold::pst::ltp {
 // delivers fewer bytes than it announced.
 void writeStream(ndb::NodeData& data, const ByteSource& source);
 
+// A free id for a new LTP sub-node of `node` (one past the highest in use). Throws Error when
+// none is left.
+ndb::Nid nextLtpSubnodeId(ndb::Node& node);
+
 // A node's data read in pieces; every block but the last must be full. Keeps its own handle on
 // the node, so it stays usable while the store it came from is open.
 std::unique_ptr<ByteSource> nodeDataSource(std::unique_ptr<ndb::Node> node);
@@ -68,7 +72,6 @@ class PropertyContext {
   void put(std::uint16_t id, Record rec);
   Bytes readStored(PropTag tag, Record rec);
   void release(Record rec);
-  ndb::Nid newSubnodeId();
   std::uint32_t storeBytes(PropTag tag, std::optional<Record> old, ByteView bytes);
   std::uint32_t storeStream(PropTag tag, std::optional<Record> old, const ByteSource& source);
 

@@ -143,11 +143,11 @@ void completeMessage(MessageModel& m, FileTime now, std::optional<std::int32_t> 
   p.set(kPrMessageSize, std::int32_t{0});
 }
 
-PropertyBag rowFor(const TableLayout& layout, const PropertyBag& props) {
-  PropertyBag row;
+ltp::RowValues rowFor(const ltp::TableLayout& layout, const PropertyBag& props) {
+  ltp::RowValues row;
   for (const auto& c : layout.columns) {
     if (c.tag == ltp::kTagLtpRowId || c.tag == ltp::kTagLtpRowVer) continue;
-    if (const PropertyValue* v = props.get(c.tag)) row.set(c.tag, *v);
+    if (const PropertyValue* v = props.get(c.tag)) row.emplace(c.tag, *v);
   }
   return row;
 }

@@ -43,18 +43,18 @@ PropertyValue cellValue(const PropertyValue& value) {
 }
 
 // A table of `rows` whose columns are the template's plus every property the rows carry.
-void writeTable(ndb::Node& node, const TableLayout& base, const std::vector<std::uint32_t>& rowIds,
+void writeTable(ndb::Node& node, const ltp::TableLayout& base, const std::vector<std::uint32_t>& rowIds,
                 const std::vector<std::vector<std::pair<PropTag, const PropertyValue*>>>& rows) {
   std::vector<PropTag> extra;
   for (const auto& row : rows)
     for (const auto& [tag, value] : row)
       if (fitsTableCell(tag, *value) && tagId(tag) != tagId(kPrAttachDataBin)) extra.push_back(tag);
-  const TableLayout layout = extendLayout(base, extra);
-  ltp::TableContext table = ltp::TableContext::create(node, toLtpLayout(layout));
+  const ltp::TableLayout layout = base.withColumns(extra);
+  ltp::TableContext table = ltp::TableContext::create(node, layout);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     ltp::RowValues cells;
     for (const auto& [tag, value] : rows[i])
-      if (layout.column(tag)) cells[tag] = cellValue(*value);
+      if (layout.find(tag)) cells[tag] = cellValue(*value);
     cells[ltp::kTagLtpRowId] = static_cast<std::int32_t>(rowIds[i]);
     cells[ltp::kTagLtpRowVer] = std::int32_t{1};
     table.appendRow(rowIds[i], cells);
@@ -68,21 +68,6 @@ void writeProperties(ltp::PropertyContext& pc, const std::vector<std::pair<PropT
 }  // namespace
 
 PropTag storedTag(PropTag tag) { return tagType(tag) == kPtString8 ? makeTag(tagId(tag), kPtUnicode) : tag; }
-
-ltp::TableLayout toLtpLayout(const TableLayout& layout) {
-  ltp::TableLayout out;
-  out.groupEnds = layout.groupEnds;
-  for (const auto& c : layout.columns) out.columns.push_back({c.tag, c.ibData, c.cbData, c.iBit});
-  return out;
-}
-
-TableLayout fromLtpLayout(const ltp::TableLayout& layout, ndb::Nid nid) {
-  TableLayout out;
-  out.nid = nid;
-  out.groupEnds = layout.groupEnds;
-  for (const auto& c : layout.columns) out.columns.push_back({c.tag, c.offset, c.size, c.bit});
-  return out;
-}
 
 std::int32_t writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteContext& ctx) {
   try {

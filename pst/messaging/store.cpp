@@ -93,7 +93,7 @@ class StoreState {
   bool closed = false;
   bool created = false;
   std::string path;
-  std::map<Nid, TableLayout> templates;
+  std::map<Nid, ltp::TableLayout> templates;
   std::unique_ptr<SearchQueue> search;
 
   SearchQueue& searchQueue() {
@@ -103,13 +103,13 @@ class StoreState {
 
   // The layout of the store's own template table `nid` (ours for a store we made; an older
   // Outlook's for stores it made), falling back to ours when the store has none.
-  const TableLayout& templateLayout(Nid nid) {
+  const ltp::TableLayout& templateLayout(Nid nid) {
     auto it = templates.find(nid);
     if (it != templates.end()) return it->second;
-    TableLayout layout = *fixedTableLayout(nid);
+    ltp::TableLayout layout = *fixedTableLayout(nid);
     if (db->hasNode(nid)) {
       auto node = db->openNode(nid);
-      layout = fromLtpLayout(ltp::TableContext::open(*node).layout(), nid);
+      layout = ltp::TableContext::open(*node).layout();
     }
     return templates.emplace(nid, std::move(layout)).first->second;
   }
@@ -156,9 +156,9 @@ class StoreState {
     throw Error("store " + path + ": no free node id of type " + hex(type));
   }
 
-  void createTable(Nid nid, const TableLayout& layout) {
+  void createTable(Nid nid, const ltp::TableLayout& layout) {
     auto node = db->createNode(nid, 0);
-    ltp::TableContext::create(*node, toLtpLayout(layout));
+    ltp::TableContext::create(*node, layout);
   }
 
   PropertyBag newFolderProperties(std::string_view name, std::string_view containerClass) {
@@ -191,9 +191,7 @@ class StoreState {
       auto node = db->openNode(tableNid(parent, ndb::kNidTypeHierarchyTable));
       ltp::TableContext table = ltp::TableContext::open(*node);
       // Rows follow the parent table's own columns (older stores have fewer than ours).
-      ltp::RowValues cells;
-      for (const auto& [tag, value] : childProps.all())
-        if (table.layout().find(tag)) cells[tag] = value;
+      ltp::RowValues cells = rowFor(table.layout(), childProps);
       cells[ltp::kTagLtpRowId] = static_cast<std::int32_t>(child);
       cells[ltp::kTagLtpRowVer] = std::int32_t{1};
       table.appendRow(child, cells);
@@ -213,9 +211,7 @@ class StoreState {
     auto node = db->openNode(tableNid(parent, ndb::kNidTypeHierarchyTable));
     ltp::TableContext table = ltp::TableContext::open(*node);
     if (!table.rowIndex(folder)) return;
-    ltp::RowValues cells;
-    for (const auto& [tag, value] : props.all())
-      if (table.layout().find(tag)) cells[tag] = value;
+    const ltp::RowValues cells = rowFor(table.layout(), props);
     if (!cells.empty()) table.updateRow(folder, cells);
   }
 
@@ -400,9 +396,7 @@ ndb::Nid Folder::addMessage(MessageModel m, std::optional<std::int32_t> messageF
   {
     auto node = state_->db->openNode(tableNid(nid_, ndb::kNidTypeContentsTable));
     ltp::TableContext table = ltp::TableContext::open(*node);
-    ltp::RowValues cells;
-    for (const auto& [tag, value] : m.props.all())
-      if (table.layout().find(tag) && tag != ltp::kTagLtpRowId && tag != ltp::kTagLtpRowVer) cells[tag] = value;
+    ltp::RowValues cells = rowFor(table.layout(), m.props);
     cells[ltp::kTagLtpRowId] = static_cast<std::int32_t>(nid);
     cells[ltp::kTagLtpRowVer] = std::int32_t{1};
     table.appendRow(nid, cells);
@@ -468,11 +462,7 @@ std::unique_ptr<Store> Store::create(const std::string& path, std::string_view d
       s.flushNames();
     }
     // Template tables and the store's other fixed tables.
-    for (const TableLayout* t : {&hierarchyTemplate(), &contentsTemplate(), &assocContentsTemplate(),
-                                 &searchContentsTemplate(), &receiveFolderTable(), &outgoingQueueTable(),
-                                 &attachmentTemplate(), &recipientTemplate(), &internalTable6b6(),
-                                 &internalTable6d7(), &internalTable6f8()})
-      s.createTable(t->nid, *t);
+    for (const FixedTable& t : fixedTables()) s.createTable(t.nid, t.layout);
     // Search management: an empty queue, the activity list naming the spam search folder, no domain.
     s.db->createNode(kNidSearchManagementQueue, 0);
     {
@@ -500,7 +490,7 @@ std::unique_ptr<Store> Store::create(const std::string& path, std::string_view d
         ltp::PropertyContext pc = ltp::PropertyContext::create(*node);
         pc.set(makeTag(0x660B, kPtInt32), std::int32_t{0});  // search state: none
       }
-      s.createTable(tableNid(kNidSpamSearchFolder, ndb::kNidTypeSearchContentsTable), searchContentsTemplate());
+      s.createTable(tableNid(kNidSpamSearchFolder, ndb::kNidTypeSearchContentsTable), *fixedTableLayout(kNidSearchContentsTemplate));
       s.addHierarchyRow(kNidRootFolder, kNidSpamSearchFolder, p);
     }
     s.createFolder(kNidCommonViews, kNidRootFolder, s.newFolderProperties("IPM_COMMON_VIEWS", ""));

@@ -15,11 +15,7 @@ constexpr const char* kSmtp = "SMTP";
 constexpr std::size_t kMaxGroupDepth = 8;
 
 // GMime hands back UTF-8 for decoded names, but an undeclared 8-bit name may still slip through.
-std::string validUtf8(const char* s) {
-  if (!s) return {};
-  std::string_view v(s);
-  return isValidUtf8(v) ? std::string(v) : windows1252ToUtf8(v);
-}
+std::string validUtf8(const char* s) { return s ? mime::validUtf8(std::string_view(s)) : std::string(); }
 
 void appendUtf16z(pst::Bytes& out, const std::string& utf8) {
   const pst::Bytes wide = pst::ltp::utf8ToUtf16le(utf8);

@@ -15,12 +15,6 @@ namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 
-std::string lowerAscii(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return r;
-}
-
 // Runs iconv over the whole input; invalid sequences become U+FFFD and conversion goes on.
 // Returns false when the charset is unknown to iconv.
 bool convertWithIconv(std::string_view bytes, const char* fromCharset, std::string& out) {
@@ -56,6 +50,20 @@ bool convertWithIconv(std::string_view bytes, const char* fromCharset, std::stri
 }  // namespace
 
 bool isValidUtf8(std::string_view bytes) { return g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr); }
+
+std::string validUtf8(std::string_view s) { return isValidUtf8(s) ? std::string(s) : windows1252ToUtf8(s); }
+
+std::string lowerAscii(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return r;
+}
+
+std::string trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return std::string(s);
+}
 
 std::string windows1252ToUtf8(std::string_view bytes) {
   static constexpr std::uint16_t kHigh[32] = {

@@ -107,10 +107,10 @@ std::shared_ptr<const ByteSource> partDataSource(GMimePart* part, const ImportOp
   }
   auto file = std::make_shared<TempFileSource>(options.tempDirectory);
   const int fd = dup(file->fd());
-  if (fd < 0) throw pst::Error("cannot duplicate a temporary file descriptor for attachment data");
+  if (fd < 0) throw pst::Error(pst::ErrorKind::kIo, "cannot duplicate a temporary file descriptor for attachment data");
   GObjectPtr<GMimeStream> out(g_mime_stream_fs_new(fd));
   if (g_mime_data_wrapper_write_to_stream(content, out.get()) < 0 || g_mime_stream_flush(out.get()) != 0) {
-    throw pst::Error("cannot write attachment data to a temporary file (disk full?)");
+    throw pst::Error(pst::ErrorKind::kIo, "cannot write attachment data to a temporary file (disk full?)");
   }
   out.reset();
   file->finish();

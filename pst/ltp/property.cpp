@@ -25,7 +25,7 @@ std::string typeName(std::uint16_t type) {
 }
 
 [[noreturn]] void wrongAlternative(std::uint16_t type) {
-  throw Error("property value does not match its type " + typeName(type));
+  throw Error(ErrorKind::kBadInput, "property value does not match its type " + typeName(type));
 }
 
 template <class T>
@@ -56,13 +56,13 @@ bool isRawType(std::uint16_t type) {
 }
 
 Bytes encodeVariableList(const std::vector<Bytes>& items) {
-  if (items.size() > std::numeric_limits<std::uint32_t>::max() / 8) throw Error("multi-valued property too long");
+  if (items.size() > std::numeric_limits<std::uint32_t>::max() / 8) throw Error(ErrorKind::kBadInput, "multi-valued property too long");
   Bytes out;
   const std::uint64_t headerSize = 4 + 4 * static_cast<std::uint64_t>(items.size());
   append<std::uint32_t>(out, static_cast<std::uint32_t>(items.size()));
   std::uint64_t offset = headerSize;
   for (const Bytes& item : items) {
-    if (offset > std::numeric_limits<std::uint32_t>::max()) throw Error("multi-valued property too large");
+    if (offset > std::numeric_limits<std::uint32_t>::max()) throw Error(ErrorKind::kBadInput, "multi-valued property too large");
     append<std::uint32_t>(out, static_cast<std::uint32_t>(offset));
     offset += item.size();
   }
@@ -73,10 +73,10 @@ Bytes encodeVariableList(const std::vector<Bytes>& items) {
 std::vector<Bytes> decodeVariableList(std::uint16_t type, ByteView bytes) {
   std::vector<Bytes> items;
   if (bytes.empty()) return items;
-  if (bytes.size() < 4) throw Error("multi-valued property " + typeName(type) + " shorter than its count");
+  if (bytes.size() < 4) throw Error(ErrorKind::kCorrupt, "multi-valued property " + typeName(type) + " shorter than its count");
   const std::uint32_t count = load<std::uint32_t>(bytes.data());
   if (count > (bytes.size() - 4) / 4)
-    throw Error("multi-valued property " + typeName(type) + " claims " + std::to_string(count) +
+    throw Error(ErrorKind::kCorrupt, "multi-valued property " + typeName(type) + " claims " + std::to_string(count) +
                 " items in " + std::to_string(bytes.size()) + " bytes");
   items.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -84,7 +84,7 @@ std::vector<Bytes> decodeVariableList(std::uint16_t type, ByteView bytes) {
     const std::uint32_t end =
         i + 1 < count ? load<std::uint32_t>(bytes.data() + 4 + 4 * (i + 1)) : static_cast<std::uint32_t>(bytes.size());
     if (begin > end || end > bytes.size())
-      throw Error("multi-valued property " + typeName(type) + ": item " + std::to_string(i) +
+      throw Error(ErrorKind::kCorrupt, "multi-valued property " + typeName(type) + ": item " + std::to_string(i) +
                   " has offsets outside the value");
     items.emplace_back(bytes.begin() + begin, bytes.begin() + end);
   }
@@ -116,7 +116,7 @@ std::uint32_t multiValuedElementWidth(std::uint16_t type) {
 
 Bytes encodeValue(std::uint16_t type, const PropertyValue& value) {
   if (std::holds_alternative<std::shared_ptr<const ByteSource>>(value))
-    throw Error("a streamed value of type " + typeName(type) + " cannot be encoded in one piece");
+    throw Error(ErrorKind::kBadInput, "a streamed value of type " + typeName(type) + " cannot be encoded in one piece");
   if (isRawType(type)) return expect<Bytes>(type, value);
   Bytes out;
   switch (type) {
@@ -140,7 +140,7 @@ Bytes encodeValue(std::uint16_t type, const PropertyValue& value) {
     case kPtMvInt16:
       for (std::int32_t v : expect<std::vector<std::int32_t>>(type, value)) {
         if (v < std::numeric_limits<std::int16_t>::min() || v > std::numeric_limits<std::int16_t>::max())
-          throw Error("value " + std::to_string(v) + " does not fit a 16-bit multi-valued property");
+          throw Error(ErrorKind::kBadInput, "value " + std::to_string(v) + " does not fit a 16-bit multi-valued property");
         append<std::int16_t>(out, static_cast<std::int16_t>(v));
       }
       return out;
@@ -152,7 +152,7 @@ Bytes encodeValue(std::uint16_t type, const PropertyValue& value) {
       return out;
     case kPtMvGuid:
       for (const Bytes& g : expect<std::vector<Bytes>>(type, value)) {
-        if (g.size() != 16) throw Error("a GUID in a multi-valued property must have 16 bytes");
+        if (g.size() != 16) throw Error(ErrorKind::kBadInput, "a GUID in a multi-valued property must have 16 bytes");
         out.insert(out.end(), g.begin(), g.end());
       }
       return out;
@@ -171,7 +171,7 @@ PropertyValue decodeValue(std::uint16_t type, ByteView bytes) {
   if (isRawType(type)) return Bytes(bytes.begin(), bytes.end());
   const std::uint32_t width = fixedWidth(type);
   if (width != 0 && bytes.size() < width)
-    throw Error("value of type " + typeName(type) + " has " + std::to_string(bytes.size()) + " bytes, needs " +
+    throw Error(ErrorKind::kCorrupt, "value of type " + typeName(type) + " has " + std::to_string(bytes.size()) + " bytes, needs " +
                 std::to_string(width));
   const std::uint8_t* p = bytes.data();
   switch (type) {
@@ -194,7 +194,7 @@ PropertyValue decodeValue(std::uint16_t type, ByteView bytes) {
   }
   const std::uint32_t element = multiValuedElementWidth(type);
   if (element != 0 && bytes.size() % element != 0)
-    throw Error("multi-valued property " + typeName(type) + " has " + std::to_string(bytes.size()) +
+    throw Error(ErrorKind::kCorrupt, "multi-valued property " + typeName(type) + " has " + std::to_string(bytes.size()) +
                 " bytes, not a multiple of " + std::to_string(element));
   switch (type) {
     case kPtMvInt16: case kPtMvInt32: {

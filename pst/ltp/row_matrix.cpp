@@ -46,18 +46,18 @@ void RowMatrix::writeBlock(std::uint32_t block, Bytes bytes) {
 }
 
 Bytes RowMatrix::row(std::uint32_t index) {
-  if (index >= rowCount_) throw Error("row " + std::to_string(index) + " does not exist in a table of " + std::to_string(rowCount_) + " rows");
+  if (index >= rowCount_) throw Error(ErrorKind::kCorrupt, "row " + std::to_string(index) + " does not exist in a table of " + std::to_string(rowCount_) + " rows");
   const std::uint32_t size = rowSize_;
   if (isHid(hnid_)) {
     const Bytes matrix = heap_->read(hnid_);
-    if ((std::uint64_t{index} + 1) * size > matrix.size()) throw Error("row matrix item is shorter than its rows");
+    if ((std::uint64_t{index} + 1) * size > matrix.size()) throw Error(ErrorKind::kCorrupt, "row matrix item is shorter than its rows");
     return Bytes(matrix.begin() + index * size, matrix.begin() + (index + 1) * size);
   }
   const std::uint32_t block = index / rowsPerBlock();
   const std::uint32_t at = (index % rowsPerBlock()) * size;
   const Bytes& bytes = readBlock(block);
   if (at + size > bytes.size())
-    throw Error("row matrix block " + std::to_string(block) + " of " + std::to_string(bytes.size()) + " bytes ends before row " +
+    throw Error(ErrorKind::kCorrupt, "row matrix block " + std::to_string(block) + " of " + std::to_string(bytes.size()) + " bytes ends before row " +
                 std::to_string(index));
   return Bytes(bytes.begin() + at, bytes.begin() + at + size);
 }
@@ -132,7 +132,7 @@ void RowMatrix::append(ByteView row) {
     }
     writeBlock(block, Bytes(row.begin(), row.end()));
   } else {
-    throw Error("row matrix has " + std::to_string(blocks) + " blocks for " + std::to_string(rowCount_) + " rows");
+    throw Error(ErrorKind::kCorrupt, "row matrix has " + std::to_string(blocks) + " blocks for " + std::to_string(rowCount_) + " rows");
   }
   ++rowCount_;
 }

@@ -26,7 +26,7 @@ void writeBytes(ndb::NodeData& data, ByteView bytes) {
 
 void TableCells::check(PropTag tag, const PropertyValue& value) {
   if (const auto* src = std::get_if<std::shared_ptr<const ByteSource>>(&value)) {
-    if (tagType(tag) != kPtBinary || !*src) throw Error("a streamed value needs a binary column, not " + tagName(tag));
+    if (tagType(tag) != kPtBinary || !*src) throw Error(ErrorKind::kBadInput, "a streamed value needs a binary column, not " + tagName(tag));
     return;
   }
   (void)encodeValue(tagType(tag), value);
@@ -42,11 +42,11 @@ PropertyValue TableCells::read(ByteView row, const ColumnDescriptor& column) {
   if (storedInline(column.tag)) {
     const std::uint32_t width = fixedWidth(type);
     if (column.size < width)
-      throw Error("column " + tagName(column.tag) + " has " + std::to_string(column.size) + "-byte cells for a " +
+      throw Error(ErrorKind::kCorrupt, "column " + tagName(column.tag) + " has " + std::to_string(column.size) + "-byte cells for a " +
                   std::to_string(width) + "-byte type");
     return decodeValue(type, ByteView(cell, width));
   }
-  if (column.size != 4) throw Error("column " + tagName(column.tag) + " holds references in " + std::to_string(column.size) + "-byte cells");
+  if (column.size != 4) throw Error(ErrorKind::kCorrupt, "column " + tagName(column.tag) + " holds references in " + std::to_string(column.size) + "-byte cells");
   const std::uint32_t hnid = load<std::uint32_t>(cell);
   if (hnid == 0) return emptyValue(type);
   if (isHid(hnid)) return decodeValue(type, heap_->read(hnid));
@@ -73,14 +73,14 @@ void TableCells::write(const TableLayout& layout, Bytes& row, const ColumnDescri
   if (storedInline(column.tag)) {
     const Bytes bytes = encodeValue(type, value);
     if (bytes.size() > column.size)
-      throw Error("column " + tagName(column.tag) + " has " + std::to_string(column.size) + "-byte cells for a " +
+      throw Error(ErrorKind::kCorrupt, "column " + tagName(column.tag) + " has " + std::to_string(column.size) + "-byte cells for a " +
                   std::to_string(bytes.size()) + "-byte value");
     std::copy(bytes.begin(), bytes.end(), cell);
   } else {
-    if (column.size != 4) throw Error("column " + tagName(column.tag) + " cannot hold a reference");
+    if (column.size != 4) throw Error(ErrorKind::kCorrupt, "column " + tagName(column.tag) + " cannot hold a reference");
     std::uint32_t hnid = 0;
     if (const auto* src = std::get_if<std::shared_ptr<const ByteSource>>(&value)) {
-      if (type != kPtBinary || !*src) throw Error("a streamed value needs a binary column");
+      if (type != kPtBinary || !*src) throw Error(ErrorKind::kBadInput, "a streamed value needs a binary column");
       if ((*src)->size() > kMaxHeapItem) {
         hnid = nextLtpSubnodeId(*node_);
         writeStream(node_->createSubnode(hnid)->data(), **src);
@@ -89,7 +89,7 @@ void TableCells::write(const TableLayout& layout, Bytes& row, const ColumnDescri
         std::size_t got = 0;
         while (got < bytes.size()) {
           const std::size_t n = (*src)->read(got, std::span<std::uint8_t>(bytes.data() + got, bytes.size() - got));
-          if (n == 0) throw Error("value ended before its announced size");
+          if (n == 0) throw Error(ErrorKind::kBadInput, "value ended before its announced size");
           got += n;
         }
         if (!bytes.empty()) hnid = heap_->allocate(bytes);

@@ -31,19 +31,19 @@ TableContext TableContext::open(ndb::Node& node) {
     tc.loadInfo();
     return tc;
   } catch (const Error& e) {
-    throw Error("table " + hex(node.nid()) + ": " + e.what());
+    throw Error("table " + hex(node.nid()) + ": ", e);
   }
 }
 
 void TableContext::loadInfo() {
   if (heap_->clientSignature() != kClientTable)
-    throw Error("heap client signature is " + hex(heap_->clientSignature()) + ", not a table (0x7C)");
+    throw Error(ErrorKind::kCorrupt, "heap client signature is " + hex(heap_->clientSignature()) + ", not a table (0x7C)");
   infoHid_ = heap_->userRoot();
   TableInfo info = decodeTableInfo(heap_->read(infoHid_));
   layout_ = std::move(info.layout);
   index_ = std::make_unique<Bth>(*heap_, info.rowIndex);
   if (index_->keySize() != 4 || (index_->dataSize() != 4 && index_->dataSize() != 2))
-    throw Error("row index has " + std::to_string(index_->keySize()) + "-byte keys and " +
+    throw Error(ErrorKind::kCorrupt, "row index has " + std::to_string(index_->keySize()) + "-byte keys and " +
                 std::to_string(index_->dataSize()) + "-byte values");
   matrix_ = std::make_unique<RowMatrix>(*node_, *heap_, info.rowMatrix, layout_.rowSize());
 }
@@ -82,7 +82,7 @@ RowValues TableContext::readRow(std::uint32_t index) {
     try {
       values.emplace(column.tag, cells_.read(row, column));
     } catch (const Error& e) {
-      throw Error("table " + hex(node_->nid()) + " row " + std::to_string(index) + ": " + e.what());
+      throw Error("table " + hex(node_->nid()) + " row " + std::to_string(index) + ": ", e);
     }
   }
   return values;
@@ -90,13 +90,13 @@ RowValues TableContext::readRow(std::uint32_t index) {
 
 void TableContext::appendRow(std::uint32_t rowId, const RowValues& values) {
   try {
-    if (index_->find(Bth::encodeInt(rowId, 4))) throw Error("row id " + hex(rowId) + " already exists");
+    if (index_->find(Bth::encodeInt(rowId, 4))) throw Error(ErrorKind::kBadInput, "row id " + hex(rowId) + " already exists");
     const std::uint32_t index = matrix_->rowCount();
     if (index_->dataSize() < 4 && index >= (1u << (8 * index_->dataSize())))
-      throw Error("the row index of this table cannot count beyond " + std::to_string(index) + " rows");
+      throw Error(ErrorKind::kRefused, "the row index of this table cannot count beyond " + std::to_string(index) + " rows");
     // A value that cannot go into its cell is refused before anything is allocated for the row.
     for (const auto& [tag, value] : values) {
-      if (!layout_.find(tag)) throw Error("no column " + tagName(tag));
+      if (!layout_.find(tag)) throw Error(ErrorKind::kBadInput, "no column " + tagName(tag));
       if (tag == kTagLtpRowId) continue;
       TableCells::check(tag, value);
     }
@@ -113,17 +113,17 @@ void TableContext::appendRow(std::uint32_t rowId, const RowValues& values) {
     index_->put(Bth::encodeInt(rowId, 4), Bth::encodeInt(index, index_->dataSize()));
     heap_->flush();
   } catch (const Error& e) {
-    throw Error("appending row " + hex(rowId) + " to table " + hex(node_->nid()) + ": " + e.what());
+    throw Error("appending row " + hex(rowId) + " to table " + hex(node_->nid()) + ": ", e);
   }
 }
 
 void TableContext::updateRow(std::uint32_t rowId, const RowValues& values) {
   try {
     const auto index = rowIndex(rowId);
-    if (!index) throw Error("no row " + hex(rowId));
+    if (!index) throw Error(ErrorKind::kNotFound, "no row " + hex(rowId));
     for (const auto& [tag, value] : values) {
-      if (!layout_.find(tag)) throw Error("no column " + tagName(tag));
-      if (tag == kTagLtpRowId) throw Error("the row id cannot change");
+      if (!layout_.find(tag)) throw Error(ErrorKind::kBadInput, "no column " + tagName(tag));
+      if (tag == kTagLtpRowId) throw Error(ErrorKind::kBadInput, "the row id cannot change");
       TableCells::check(tag, value);
     }
     Bytes row = matrix_->row(*index);
@@ -136,7 +136,7 @@ void TableContext::updateRow(std::uint32_t rowId, const RowValues& values) {
     noteMatrixMoves(matrixBefore);
     heap_->flush();
   } catch (const Error& e) {
-    throw Error("updating row " + hex(rowId) + " of table " + hex(node_->nid()) + ": " + e.what());
+    throw Error("updating row " + hex(rowId) + " of table " + hex(node_->nid()) + ": ", e);
   }
 }
 

@@ -40,11 +40,11 @@ TableLayout TableLayout::withColumns(std::span<const PropTag> tags) const {
   if (added.empty()) return *this;
   std::sort(added.begin(), added.end());
   const std::size_t total = columns.size() + added.size();
-  if (total > 255) throw Error("a table holds at most 255 columns, not " + std::to_string(total));
+  if (total > 255) throw Error(ErrorKind::kBadInput, "a table holds at most 255 columns, not " + std::to_string(total));
   // New bits follow the highest one in use: the template's bits need not be 0..n-1.
   std::uint32_t nextBit = 0;
   for (const ColumnDescriptor& c : columns) nextBit = std::max<std::uint32_t>(nextBit, c.bit + 1u);
-  if (nextBit + added.size() > 256) throw Error("no existence bits left for " + std::to_string(added.size()) + " new columns");
+  if (nextBit + added.size() > 256) throw Error(ErrorKind::kBadInput, "no existence bits left for " + std::to_string(added.size()) + " new columns");
 
   TableLayout out;
   std::uint16_t wideEnd = groupEnds[0];
@@ -87,22 +87,22 @@ TableLayout TableLayout::withColumns(std::span<const PropTag> tags) const {
 }
 
 void TableLayout::validate() const {
-  if (columns.size() > 255) throw Error("table has " + std::to_string(columns.size()) + " columns, at most 255 allowed");
+  if (columns.size() > 255) throw Error(ErrorKind::kCorrupt, "table has " + std::to_string(columns.size()) + " columns, at most 255 allowed");
   for (std::size_t i = 1; i < 4; ++i)
-    if (groupEnds[i] < groupEnds[i - 1]) throw Error("table group offsets are out of order");
+    if (groupEnds[i] < groupEnds[i - 1]) throw Error(ErrorKind::kCorrupt, "table group offsets are out of order");
   if (groupEnds[3] < 4 || groupEnds[3] > kMaxRowSize)
-    throw Error("table row size " + std::to_string(groupEnds[3]) + " is outside 4.." + std::to_string(kMaxRowSize));
+    throw Error(ErrorKind::kCorrupt, "table row size " + std::to_string(groupEnds[3]) + " is outside 4.." + std::to_string(kMaxRowSize));
   const std::uint32_t bitmapBits = 8u * (groupEnds[3] - groupEnds[2]);
   std::set<std::uint8_t> bits;
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const ColumnDescriptor& c = columns[i];
-    if (i > 0 && columns[i - 1].tag >= c.tag) throw Error("table columns are not sorted by tag at " + tagName(c.tag));
+    if (i > 0 && columns[i - 1].tag >= c.tag) throw Error(ErrorKind::kCorrupt, "table columns are not sorted by tag at " + tagName(c.tag));
     if (c.size != 1 && c.size != 2 && c.size != 4 && c.size != 8)
-      throw Error("column " + tagName(c.tag) + " has a cell of " + std::to_string(c.size) + " bytes");
+      throw Error(ErrorKind::kCorrupt, "column " + tagName(c.tag) + " has a cell of " + std::to_string(c.size) + " bytes");
     if (std::uint32_t{c.offset} + c.size > groupEnds[2])
-      throw Error("column " + tagName(c.tag) + " at offset " + std::to_string(c.offset) + " runs into the bitmap");
-    if (c.bit >= bitmapBits) throw Error("column " + tagName(c.tag) + " has existence bit " + std::to_string(c.bit) + " outside the bitmap");
-    if (!bits.insert(c.bit).second) throw Error("column " + tagName(c.tag) + " shares existence bit " + std::to_string(c.bit));
+      throw Error(ErrorKind::kCorrupt, "column " + tagName(c.tag) + " at offset " + std::to_string(c.offset) + " runs into the bitmap");
+    if (c.bit >= bitmapBits) throw Error(ErrorKind::kCorrupt, "column " + tagName(c.tag) + " has existence bit " + std::to_string(c.bit) + " outside the bitmap");
+    if (!bits.insert(c.bit).second) throw Error(ErrorKind::kCorrupt, "column " + tagName(c.tag) + " shares existence bit " + std::to_string(c.bit));
   }
 }
 
@@ -126,10 +126,10 @@ Bytes encodeTableInfo(const TableInfo& t) {
 }
 
 TableInfo decodeTableInfo(ByteView info) {
-  if (info.size() < kInfoSize || info[0] != kTableType) throw Error("table header is missing or malformed");
+  if (info.size() < kInfoSize || info[0] != kTableType) throw Error(ErrorKind::kCorrupt, "table header is missing or malformed");
   const std::uint8_t count = info[1];
   if (info.size() < kInfoSize + kDescriptorSize * count)
-    throw Error("table header of " + std::to_string(info.size()) + " bytes is too short for " + std::to_string(count) + " columns");
+    throw Error(ErrorKind::kCorrupt, "table header of " + std::to_string(info.size()) + " bytes is too short for " + std::to_string(count) + " columns");
   TableInfo t;
   for (std::size_t i = 0; i < 4; ++i) t.layout.groupEnds[i] = load<std::uint16_t>(info.data() + 2 + 2 * i);
   t.rowIndex = load<std::uint32_t>(info.data() + 10);

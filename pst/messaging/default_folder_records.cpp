@@ -74,7 +74,7 @@ void StoreState::setReceiveFolder(Nid folder) {
 std::optional<Folder> Store::findDefaultFolder(int kind) {
   state_->requireOpen();
   const auto info = defaultFolderInfo(kind);
-  if (!info) throw Error("unknown default folder kind " + std::to_string(kind));
+  if (!info) throw Error(ErrorKind::kBadInput, "unknown default folder kind " + std::to_string(kind));
   StoreState& s = *state_;
   auto wrap = [&](std::optional<Nid> nid) -> std::optional<Folder> {
     if (!nid) return std::nullopt;
@@ -110,7 +110,7 @@ std::optional<Folder> Store::findDefaultFolder(int kind) {
 
 Folder Store::defaultFolder(int kind) {
   if (auto f = findDefaultFolder(kind)) return *f;
-  throw Error("store " + state_->path + " records no " + defaultFolderInfo(kind)->name + " folder");
+  throw Error(ErrorKind::kNotFound, "store " + state_->path + " records no " + defaultFolderInfo(kind)->name + " folder");
 }
 
 void Store::validateIpmTree() {

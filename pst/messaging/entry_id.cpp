@@ -14,8 +14,8 @@ Bytes encodeEntryId(const EntryId& id) {
 
 EntryId decodeEntryId(ByteView bytes) {
   if (bytes.size() != kEntryIdSize)
-    throw Error("entry id has " + std::to_string(bytes.size()) + " bytes, expected " + std::to_string(kEntryIdSize));
-  if (load<std::uint32_t>(bytes.data()) != 0) throw Error("entry id has non-zero flag bytes");
+    throw Error(ErrorKind::kBadInput, "entry id has " + std::to_string(bytes.size()) + " bytes, expected " + std::to_string(kEntryIdSize));
+  if (load<std::uint32_t>(bytes.data()) != 0) throw Error(ErrorKind::kBadInput, "entry id has non-zero flag bytes");
   EntryId id;
   std::memcpy(id.storeUid.bytes.data(), bytes.data() + 4, 16);
   id.nid = load<std::uint32_t>(bytes.data() + 20);

@@ -102,10 +102,10 @@ std::optional<Folder> Folder::child(std::string_view name) const {
 
 Folder Folder::addChild(std::string_view name, std::string_view containerClass) {
   state_->requireWritable();
-  if (name.empty()) throw Error("a folder name must not be empty");
+  if (name.empty()) throw Error(ErrorKind::kBadInput, "a folder name must not be empty");
   if (ndb::nidType(nid_) != ndb::kNidTypeNormalFolder)
-    throw Error("folder " + hex(nid_) + " is not a normal folder and cannot hold sub-folders");
-  if (child(name)) throw Error("Folder \"" + std::string(name) + "\" exists already in \"" + this->name() + "\"");
+    throw Error(ErrorKind::kBadInput, "folder " + hex(nid_) + " is not a normal folder and cannot hold sub-folders");
+  if (child(name)) throw Error(ErrorKind::kBadInput, "Folder \"" + std::string(name) + "\" exists already in \"" + this->name() + "\"");
   const Nid nid = state_->newNid(ndb::kNidTypeNormalFolder);
   state_->createFolder(nid, nid_, state_->newFolderProperties(name, containerClass));
   state_->searchQueue().added(kSudFolderAdded, nid_, nid);
@@ -115,7 +115,7 @@ Folder Folder::addChild(std::string_view name, std::string_view containerClass) 
 ndb::Nid Folder::addMessage(MessageModel m, std::optional<std::int32_t> messageFlags) {
   state_->requireWritable();
   if (ndb::nidType(nid_) != ndb::kNidTypeNormalFolder)
-    throw Error("folder " + hex(nid_) + " is not a normal folder and cannot hold messages");
+    throw Error(ErrorKind::kBadInput, "folder " + hex(nid_) + " is not a normal folder and cannot hold messages");
   completeMessage(m, fileTimeNow(), messageFlags);
   const Nid nid = state_->newNid(ndb::kNidTypeNormalMessage);
   {

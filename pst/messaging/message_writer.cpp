@@ -31,12 +31,12 @@ PropertyValue cellValue(const PropertyValue& value) {
   if (!*src) return Bytes{};
   constexpr std::uint64_t kMaxCell = 64ull * 1024 * 1024;
   if ((*src)->size() > kMaxCell)
-    throw Error("a table cell value of " + std::to_string((*src)->size()) + " bytes is too large (at most 64 MB)");
+    throw Error(ErrorKind::kBadInput, "a table cell value of " + std::to_string((*src)->size()) + " bytes is too large (at most 64 MB)");
   Bytes out(static_cast<std::size_t>((*src)->size()));
   std::size_t at = 0;
   while (at < out.size()) {
     const std::size_t n = (*src)->read(at, std::span<std::uint8_t>(out).subspan(at));
-    if (n == 0) throw Error("a streamed value ended after " + std::to_string(at) + " of " + std::to_string(out.size()) + " bytes");
+    if (n == 0) throw Error(ErrorKind::kBadInput, "a streamed value ended after " + std::to_string(at) + " of " + std::to_string(out.size()) + " bytes");
     at += n;
   }
   return out;
@@ -127,7 +127,7 @@ std::int32_t writeMessage(ndb::Node& node, const MessageModel& message, MessageW
     pc.set(kPrMessageSize, size);
     return size;
   } catch (const Error& e) {
-    throw Error("writing message node " + hex(node.nid()) + ": " + e.what());
+    throw Error("writing message node " + hex(node.nid()) + ": ", e);
   }
 }
 

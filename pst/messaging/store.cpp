@@ -26,12 +26,12 @@ Folder Store::ipmRoot() {
   state_->requireOpen();
   auto v = state_->property(kNidMessageStore, kPrIpmSubtreeEntryId);
   if (auto nid = v ? state_->ownFolderId(*v) : std::nullopt) return Folder(state_.get(), *nid);
-  throw Error("store " + state_->path + " records no valid IPM subtree entry id");
+  throw Error(ErrorKind::kCorrupt, "store " + state_->path + " records no valid IPM subtree entry id");
 }
 
 Folder Store::folder(ndb::Nid nid) {
   state_->requireOpen();
-  if (!state_->isFolder(nid)) throw Error("store " + state_->path + " has no folder " + hex(nid));
+  if (!state_->isFolder(nid)) throw Error(ErrorKind::kNotFound, "store " + state_->path + " has no folder " + hex(nid));
   return Folder(state_.get(), nid);
 }
 
@@ -45,7 +45,7 @@ Folder Store::folderByPath(std::string_view path) {
     const std::size_t end = rest.find('\\');
     const std::string_view storeName = rest.substr(0, end);
     if (!sameNameIgnoringAsciiCase(storeName, state_->displayName))
-      throw Error("Folder \"" + std::string(storeName) + "\" does not exist");
+      throw Error(ErrorKind::kNotFound, "Folder \"" + std::string(storeName) + "\" does not exist");
     rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end);
   }
   while (!rest.empty()) {
@@ -56,7 +56,7 @@ Folder Store::folderByPath(std::string_view path) {
     const std::size_t end = rest.find('\\');
     const std::string_view component = rest.substr(0, end);
     auto next = current.child(component);
-    if (!next) throw Error("Folder \"" + std::string(component) + "\" does not exist");
+    if (!next) throw Error(ErrorKind::kNotFound, "Folder \"" + std::string(component) + "\" does not exist");
     current = *next;
     rest = end == std::string_view::npos ? std::string_view{} : rest.substr(end);
   }
@@ -66,7 +66,7 @@ Folder Store::folderByPath(std::string_view path) {
 MessageModel Store::readMessage(ndb::Nid nid) {
   state_->requireOpen();
   if (ndb::nidType(nid) != ndb::kNidTypeNormalMessage && ndb::nidType(nid) != ndb::kNidTypeAssocMessage)
-    throw Error("node " + hex(nid) + " is not a message");
+    throw Error(ErrorKind::kBadInput, "node " + hex(nid) + " is not a message");
   auto node = state_->db->openNode(nid);
   return pst::readMessage(*node, state_->names);
 }

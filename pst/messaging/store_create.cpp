@@ -30,7 +30,7 @@ std::unique_ptr<Store> Store::create(const std::string& path, std::string_view d
   // An empty file holds nothing to lose (a placeholder made by the user or a file dialog).
   std::error_code ec;
   if (std::filesystem::exists(path, ec) && !isEmptyFile(path))
-    throw Error("cannot create store " + path + ": the file exists already");
+    throw Error(ErrorKind::kRefused, "cannot create store " + path + ": the file exists already");
   auto state = std::make_unique<StoreState>();
   state->path = path;
   state->db = ndb::NodeDatabase::create(path);
@@ -110,7 +110,7 @@ std::unique_ptr<Store> Store::create(const std::string& path, std::string_view d
     }
     s.db->commit();
   } catch (const Error& e) {
-    throw Error("creating store " + path + ": " + e.what());
+    throw Error("creating store " + path + ": ", e);
   }
   return std::unique_ptr<Store>(new Store(std::move(state)));
 }

@@ -59,7 +59,7 @@ std::unique_ptr<Store> Store::open(const std::string& path, bool writable, const
   if (writable) {
     auto reader = ndb::NodeDatabase::open(path, ndb::OpenMode::kReadOnly);
     if (!reader->format().unicode)
-      throw Error("cannot add to store " + path + ": it is in the old 32-bit (ANSI) format, which can be read but not changed");
+      throw Error(ErrorKind::kRefused, "cannot add to store " + path + ": it is in the old 32-bit (ANSI) format, which can be read but not changed");
     requirePassword(*reader, path, password);
   }
   auto state = std::make_unique<StoreState>();
@@ -68,15 +68,15 @@ std::unique_ptr<Store> Store::open(const std::string& path, bool writable, const
   StoreState& s = *state;
   if (writable) requirePassword(*s.db, path, password);  // again, now that the file is ours
   try {
-    if (!s.db->hasNode(kNidMessageStore)) throw Error("it has no message store object (node 0x21)");
+    if (!s.db->hasNode(kNidMessageStore)) throw Error(ErrorKind::kCorrupt, "it has no message store object (node 0x21)");
     auto uid = s.propertyAs<Bytes>(kNidMessageStore, kPrRecordKey);
-    if (!uid || uid->size() != 16) throw Error("its message store object has no 16-byte record key");
+    if (!uid || uid->size() != 16) throw Error(ErrorKind::kCorrupt, "its message store object has no 16-byte record key");
     std::copy(uid->begin(), uid->end(), s.uid.bytes.begin());
     s.displayName = s.propertyAs<std::string>(kNidMessageStore, kPrDisplayName).value_or("");
-    if (!s.isFolder(kNidRootFolder)) throw Error("it has no root folder (node 0x122)");
+    if (!s.isFolder(kNidRootFolder)) throw Error(ErrorKind::kCorrupt, "it has no root folder (node 0x122)");
     s.loadNames();
   } catch (const Error& e) {
-    throw Error("opening store " + path + ": " + e.what());
+    throw Error("opening store " + path + ": ", e);
   }
   return std::unique_ptr<Store>(new Store(std::move(state)));
 }

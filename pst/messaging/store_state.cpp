@@ -40,12 +40,12 @@ const ltp::TableLayout& StoreState::templateLayout(Nid nid) {
 }
 
 void StoreState::requireOpen() const {
-  if (closed) throw Error("store " + path + " is closed");
+  if (closed) throw Error(ErrorKind::kRefused, "store " + path + " is closed");
 }
 
 void StoreState::requireWritable() const {
   requireOpen();
-  if (!db->writable()) throw Error("store " + path + " is open for reading only");
+  if (!db->writable()) throw Error(ErrorKind::kRefused, "store " + path + " is open for reading only");
 }
 
 std::optional<PropertyValue> StoreState::property(Nid nid, PropTag tag) {
@@ -71,7 +71,7 @@ Nid StoreState::newNid(ndb::NidType type) {
     }
     if (!used) return nid;
   }
-  throw Error("store " + path + ": no free node id of type " + hex(type));
+  throw Error(ErrorKind::kRefused, "store " + path + ": no free node id of type " + hex(type));
 }
 
 std::vector<Nid> StoreState::tableRowIds(Nid tableNode) {

@@ -9,6 +9,7 @@
 
 #include "mime/importer.h"
 #include "mime/outlook_text_limits.h"
+#include "support/error_kind.h"
 #include "support/temp_dir.h"
 #include "model_json.h"
 #include "pst/messaging/property_tags.h"
@@ -591,17 +592,20 @@ TEST(ImportAttachments, SignedAndEncryptedMessagesKeepTheirSmimeContent) {
 // Bad input
 
 TEST(ImportBadInput, NotAMessageAtAllFails) {
-  EXPECT_THROW(import(""), mime::ImportError);
-  EXPECT_THROW(import(std::string("\x00\x01\x02\x03PK\x03\x04", 8)), mime::ImportError);
-  EXPECT_THROW(import("\r\n\r\njust text, no header\r\n"), mime::ImportError);
-  EXPECT_THROW(import("Send mailing list submissions to\r\n\tlist@example.org\r\n"), mime::ImportError);
+  using mailfold::test::thrownKind;
+  for (const std::string& bytes : {std::string(), std::string("\x00\x01\x02\x03PK\x03\x04", 8),
+                                   std::string("\r\n\r\njust text, no header\r\n"),
+                                   std::string("Send mailing list submissions to\r\n\tlist@example.org\r\n")}) {
+    EXPECT_EQ(thrownKind<mime::ImportError>([&] { import(bytes); }), pst::ErrorKind::kBadInput) << bytes;
+  }
   try {
     import("%PDF-1.4 binary");
     FAIL() << "expected ImportError";
   } catch (const mime::ImportError& e) {
     EXPECT_NE(std::string(e.what()).find("test message: not a mail message"), std::string::npos) << e.what();
   }
-  EXPECT_THROW(mime::importMessageFile("/nonexistent/dir/x.eml"), mime::ImportError);
+  EXPECT_EQ(thrownKind<mime::ImportError>([] { mime::importMessageFile("/nonexistent/dir/x.eml"); }),
+            pst::ErrorKind::kNotFound);
 }
 
 TEST(ImportBadInput, AFifoOrAFolderIsRefusedWithoutWaiting) {
@@ -615,8 +619,10 @@ TEST(ImportBadInput, AFifoOrAFolderIsRefusedWithoutWaiting) {
     FAIL() << "expected ImportError";
   } catch (const mime::ImportError& e) {
     EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos) << e.what();
+    EXPECT_EQ(e.kind(), pst::ErrorKind::kBadInput);
   }
-  EXPECT_THROW(mime::importMessageFile(dir.str()), mime::ImportError);
+  EXPECT_EQ(mailfold::test::thrownKind<mime::ImportError>([&] { mime::importMessageFile(dir.str()); }),
+            pst::ErrorKind::kBadInput);
 }
 
 TEST(ImportBadInput, DamagedMessagesImportWhatIsThere) {

@@ -37,7 +37,7 @@ MemoryNode outlookHierarchy() {
 
 const ColumnDescriptor& column(const TableContext& tc, PropTag tag) {
   const ColumnDescriptor* c = tc.layout().find(tag);
-  if (!c) throw Error("test: no column " + tagName(tag));
+  if (!c) throw Error(ErrorKind::kNotFound, "test: no column " + tagName(tag));
   return *c;
 }
 

@@ -169,15 +169,4 @@ pst::MessageModel importMessage(std::span<const std::uint8_t> bytes, const Impor
                        sourceName);
 }
 
-bool hasVisibleAttachments(const pst::MessageModel& message) {
-  for (const pst::NamedProperty& n : message.props.named()) {
-    const bool* hidesPaperclip = std::get_if<bool>(&n.value);
-    if (n.key == pst::kSmartNoAttach && hidesPaperclip && *hidesPaperclip) return false;
-  }
-  return std::any_of(message.attachments.begin(), message.attachments.end(), [](const pst::Attachment& a) {
-    const bool* hidden = a.props.getAs<bool>(pst::kPrAttachmentHidden);
-    return !(hidden && *hidden);
-  });
-}
-
 }  // namespace mailfold::mime

@@ -51,8 +51,5 @@ pst::MessageModel importMessage(std::span<const std::uint8_t> bytes, const Impor
 pst::MessageModel importMessage(std::string_view bytes, const ImportOptions& options = {},
                                 const std::string& sourceName = "message");
 
-// True when the model has an attachment that is not hidden and the paperclip is not turned off
-// (what Outlook's paperclip shows).
-bool hasVisibleAttachments(const pst::MessageModel& message);
 
 }  // namespace mailfold::mime

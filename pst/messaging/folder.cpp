@@ -75,10 +75,6 @@ std::string Folder::name() const {
   return state_->propertyAs<std::string>(nid_, kPrDisplayName).value_or("");
 }
 
-std::string Folder::containerClass() const {
-  return state_->propertyAs<std::string>(nid_, kPrContainerClass).value_or("");
-}
-
 std::int32_t Folder::contentCount() const {
   return state_->propertyAs<std::int32_t>(nid_, kPrContentCount).value_or(0);
 }

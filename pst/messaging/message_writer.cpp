@@ -11,6 +11,9 @@
 namespace mailfold::pst {
 namespace {
 
+// A stored property value's tag for a model property: 8-bit strings are stored as Unicode.
+PropTag storedTag(PropTag tag) { return tagType(tag) == kPtString8 ? makeTag(tagId(tag), kPtUnicode) : tag; }
+
 // Every property of a bag with the tag it is stored under (named ones through the map).
 std::vector<std::pair<PropTag, const PropertyValue*>> storedProperties(const PropertyBag& bag, NameToIdMap& names) {
   std::vector<std::pair<PropTag, const PropertyValue*>> out;
@@ -66,8 +69,6 @@ void writeProperties(ltp::PropertyContext& pc, const std::vector<std::pair<PropT
 }
 
 }  // namespace
-
-PropTag storedTag(PropTag tag) { return tagType(tag) == kPtString8 ? makeTag(tagId(tag), kPtUnicode) : tag; }
 
 std::int32_t writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteContext& ctx) {
   try {

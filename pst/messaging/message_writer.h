@@ -36,7 +36,4 @@ struct MessageWriteContext {
 // Returns the PR_MESSAGE_SIZE it recorded: the bytes the written message occupies.
 std::int32_t writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteContext& ctx);
 
-// A stored property value's tag for a model property: 8-bit strings are stored as Unicode.
-PropTag storedTag(PropTag tag);
-
 }  // namespace mailfold::pst

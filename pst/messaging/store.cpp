@@ -12,27 +12,15 @@ Store::Store(std::unique_ptr<StoreState> state) : state_(std::move(state)) {}
 Store::~Store() = default;
 
 std::string Store::displayName() const { return state_->displayName; }
-Guid Store::providerUid() const { return state_->uid; }
 Bytes Store::entryId() const { return encodeEntryId({state_->uid, kNidMessageStore}); }
 bool Store::writable() const { return !state_->closed && state_->db->writable(); }
 bool Store::isNew() const { return state_->created; }
-
-Folder Store::rootFolder() {
-  state_->requireOpen();
-  return Folder(state_.get(), kNidRootFolder);
-}
 
 Folder Store::ipmRoot() {
   state_->requireOpen();
   auto v = state_->property(kNidMessageStore, kPrIpmSubtreeEntryId);
   if (auto nid = v ? state_->ownFolderId(*v) : std::nullopt) return Folder(state_.get(), *nid);
   throw Error(ErrorKind::kCorrupt, "store " + state_->path + " records no valid IPM subtree entry id");
-}
-
-Folder Store::folder(ndb::Nid nid) {
-  state_->requireOpen();
-  if (!state_->isFolder(nid)) throw Error(ErrorKind::kNotFound, "store " + state_->path + " has no folder " + hex(nid));
-  return Folder(state_.get(), nid);
 }
 
 Folder Store::folderByPath(std::string_view path) {
@@ -70,8 +58,6 @@ MessageModel Store::readMessage(ndb::Nid nid) {
   auto node = state_->db->openNode(nid);
   return pst::readMessage(*node, state_->names);
 }
-
-const NameToIdMap& Store::namedProperties() const { return state_->names; }
 
 void Store::commit() {
   state_->requireOpen();

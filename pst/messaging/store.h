@@ -27,7 +27,6 @@ class Folder {
  public:
   ndb::Nid nid() const { return nid_; }
   std::string name() const;
-  std::string containerClass() const;
   // Messages in the folder and those without the read flag, as the folder records them.
   std::int32_t contentCount() const;
   std::int32_t unreadCount() const;
@@ -93,7 +92,6 @@ class Store {
   Store& operator=(const Store&) = delete;
 
   std::string displayName() const;
-  Guid providerUid() const;
   // The entry id naming the store itself.
   Bytes entryId() const;
   bool writable() const;
@@ -102,7 +100,6 @@ class Store {
   // someone's own, and its special folders are left as its owner's Outlook set them.
   bool isNew() const;
 
-  Folder rootFolder();  // the invisible root (node 0x122)
   Folder ipmRoot();     // "Top of Personal Folders": the root of the visible tree
   // The default folder of `kind` (6 = Inbox, 5 = Sent Items, ...) found through the entry id the
   // store records for it. Throws Error when the kind is unknown (kBadInput) or no such folder is
@@ -115,12 +112,9 @@ class Store {
   // "\\<display name>" names the IPM root itself. Throws Error (kNotFound) with the message
   // Folder "<name>" does not exist, naming the first component that is missing.
   Folder folderByPath(std::string_view path);
-  Folder folder(ndb::Nid nid);
   // A stored message (top-level node) read back; attachment data stays in the store and is
   // read on demand while the store is open.
   MessageModel readMessage(ndb::Nid nid);
-  // The store's named-property map (for tools that show raw tags).
-  const class NameToIdMap& namedProperties() const;
 
   // Makes everything written so far durable; the file is a complete store afterwards.
   void commit();

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "mime/importer.h"
+#include "paperclip.h"
 #include "mime/outlook_text_limits.h"
 #include "support/error_kind.h"
 #include "support/temp_dir.h"
@@ -414,7 +415,7 @@ TEST(ImportBody, RelatedRootIsTheBodyAndItsImagesAreHiddenInline) {
   // Only an inline image: the store flags an attachment, the paperclip stays hidden.
   EXPECT_TRUE(hidesPaperclip(m));
   EXPECT_FALSE(m.props.has(kPrHasAttach));
-  EXPECT_FALSE(mime::hasVisibleAttachments(m));
+  EXPECT_FALSE(mailfold::test::paperclipShows(m));
 }
 
 TEST(ImportBody, BareLfLineEndsParseLikeCrlf) {
@@ -449,7 +450,7 @@ TEST(ImportAttachments, Rfc2231AndRfc2047NamesDecode) {
   EXPECT_EQ(i32(pdf, kPrRenderingPosition), -1);
   EXPECT_EQ(str(m.attachments[1].props, kPrAttachLongFilename), "Grüße long name.txt");
   EXPECT_FALSE(hidesPaperclip(m));
-  EXPECT_TRUE(mime::hasVisibleAttachments(m));
+  EXPECT_TRUE(mailfold::test::paperclipShows(m));
 }
 
 TEST(ImportAttachments, MessageWithOnlyAnAttachment) {
@@ -460,7 +461,7 @@ TEST(ImportAttachments, MessageWithOnlyAnAttachment) {
   ASSERT_EQ(m.attachments.size(), 1u);
   EXPECT_EQ(str(m.attachments[0].props, kPrAttachLongFilename), "scan.pdf");
   EXPECT_EQ(dataOf(m.attachments[0]), "%PDF-");
-  EXPECT_TRUE(mime::hasVisibleAttachments(m));
+  EXPECT_TRUE(mailfold::test::paperclipShows(m));
 }
 
 TEST(ImportAttachments, FlagsHoldOnlyTheUnsentBitOfATopLevelDraft) {
@@ -516,7 +517,7 @@ TEST(ImportAttachments, NestedMessagesBecomeEmbeddedItemsRecursively) {
   ASSERT_TRUE(a.embedded->attachments[0].embedded);
   EXPECT_EQ(str(a.embedded->attachments[0].embedded->props, kPrSubject), "inner");
   EXPECT_EQ(str(a.embedded->attachments[0].embedded->props, kPrBody), "inner body");
-  EXPECT_TRUE(mime::hasVisibleAttachments(m));
+  EXPECT_TRUE(mailfold::test::paperclipShows(m));
 }
 
 TEST(ImportAttachments, EmbeddingBeyondTheDepthLimitIsKeptAsAFile) {
@@ -546,7 +547,7 @@ TEST(ImportAttachments, UuencodedBlocksLeaveTheBodyAsAttachments) {
   ASSERT_EQ(m.attachments.size(), 1u);
   EXPECT_EQ(str(m.attachments[0].props, kPrAttachLongFilename), "hello.txt");
   EXPECT_EQ(dataOf(m.attachments[0]), "hello\n");
-  EXPECT_TRUE(mime::hasVisibleAttachments(m));
+  EXPECT_TRUE(mailfold::test::paperclipShows(m));
 }
 
 TEST(ImportAttachments, WinmailDatStaysAnAttachment) {
@@ -574,7 +575,7 @@ TEST(ImportAttachments, SignedAndEncryptedMessagesKeepTheirSmimeContent) {
   EXPECT_EQ(entity.rfind("Content-Type: multipart/signed", 0), 0u) << entity.substr(0, 80);
   EXPECT_NE(entity.find("signed text\r\n"), std::string::npos);
   EXPECT_NE(entity.find("MIIB"), std::string::npos);
-  EXPECT_TRUE(mime::hasVisibleAttachments(s));  // the signed content holds a.pdf
+  EXPECT_TRUE(mailfold::test::paperclipShows(s));  // the signed content holds a.pdf
   EXPECT_FALSE(hidesPaperclip(s));
 
   const auto e = import(

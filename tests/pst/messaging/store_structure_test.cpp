@@ -85,10 +85,10 @@ TEST(StoreStructure, TemplateTablesHaveOutlooksLayouts) {
 TEST(StoreStructure, NewStoreRecordsItsSpecialFoldersUnderItsOwnUid) {
   test::TempDir dir;
   const std::string path = dir.str() + "/new.pst";
-  Guid uid;
+  Bytes storeId;  // holds the store's UID
   {
     auto store = Store::create(path, "Records");
-    uid = store->providerUid();
+    storeId = store->entryId();
     EXPECT_FALSE(store->findDefaultFolder(6).has_value());  // a new store has no Inbox yet
     EXPECT_EQ(store->defaultFolder(3).name(), "Deleted Items");
     store->validateIpmTree();
@@ -97,7 +97,13 @@ TEST(StoreStructure, NewStoreRecordsItsSpecialFoldersUnderItsOwnUid) {
     store->close();
   }
   auto store = Store::open(path, false);
-  EXPECT_EQ(store->providerUid(), uid);
+  EXPECT_EQ(store->entryId(), storeId);
+  auto db = ndb::NodeDatabase::open(path);
+  auto containerClass = [&db](ndb::Nid folder) {
+    auto node = db->openNode(folder);
+    const auto v = ltp::PropertyContext::open(*node).get(kPrContainerClass);
+    return v ? std::get<std::string>(*v) : std::string();
+  };
   struct Expect {
     int kind;
     const char* name;
@@ -111,11 +117,11 @@ TEST(StoreStructure, NewStoreRecordsItsSpecialFoldersUnderItsOwnUid) {
     SCOPED_TRACE(e.kind);
     const Folder f = store->defaultFolder(e.kind);
     EXPECT_EQ(f.name(), e.name);
-    EXPECT_EQ(f.containerClass(), e.cls);
+    EXPECT_EQ(containerClass(f.nid()), e.cls);
   }
   EXPECT_EQ(test::thrownKind([&] { store->defaultFolder(99); }), ErrorKind::kBadInput);
   // Another store's UID is never taken for ours: entry ids carry the record key.
-  EXPECT_NE(Store::create(dir.str() + "/other.pst", "Other")->providerUid(), uid);
+  EXPECT_NE(Store::create(dir.str() + "/other.pst", "Other")->entryId(), storeId);
 }
 
 TEST(StoreStructure, DefaultFoldersAreFoundByRecordedIdInLocalisedStores) {

@@ -48,7 +48,7 @@ TEST(Refusals, AnsiStoresAreReadButNotAddedTo) {
     const std::string path = copySample(name, dir.path() / name);
     expectRefusedForAdding(path, "32-bit (ANSI)");
     auto store = Store::open(path, false);  // reading still works
-    EXPECT_FALSE(store->rootFolder().children().empty());
+    EXPECT_FALSE(store->ipmRoot().children().empty());
   }
 }
 

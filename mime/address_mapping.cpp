@@ -4,8 +4,8 @@
 
 #include <cctype>
 
-#include "mime/gmime_ptr.h"
 #include "mime/text_decoding.h"
+#include "pst/ltp/utf16.h"
 #include "pst/messaging/property_tags.h"
 
 namespace mailfold::mime {
@@ -15,23 +15,11 @@ constexpr const char* kSmtp = "SMTP";
 constexpr std::size_t kMaxGroupDepth = 8;
 
 // GMime hands back UTF-8 for decoded names, but an undeclared 8-bit name may still slip through.
-std::string validUtf8(const char* s) {
-  if (!s) return {};
-  std::string_view v(s);
-  return isValidUtf8(v) ? std::string(v) : windows1252ToUtf8(v);
-}
+std::string validUtf8(const char* s) { return s ? mime::validUtf8(std::string_view(s)) : std::string(); }
 
 void appendUtf16z(pst::Bytes& out, const std::string& utf8) {
-  glong written = 0;
-  detail::GCharPtr wide(reinterpret_cast<char*>(
-      g_utf8_to_utf16(utf8.c_str(), static_cast<glong>(utf8.size()), nullptr, &written, nullptr)));
-  if (wide) {
-    const auto* units = reinterpret_cast<const gunichar2*>(wide.get());
-    for (glong i = 0; i < written; ++i) {
-      out.push_back(static_cast<std::uint8_t>(units[i] & 0xFF));
-      out.push_back(static_cast<std::uint8_t>(units[i] >> 8));
-    }
-  }
+  const pst::Bytes wide = pst::ltp::utf8ToUtf16le(utf8);
+  out.insert(out.end(), wide.begin(), wide.end());
   out.push_back(0);
   out.push_back(0);
 }

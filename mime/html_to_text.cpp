@@ -1,6 +1,6 @@
 #include "mime/html_to_text.h"
 
-#include "pst/messaging/utf16.h"
+#include "pst/ltp/utf16.h"
 
 #include <algorithm>
 #include <cctype>
@@ -20,7 +20,7 @@ std::string lower(std::string_view s) {
 
 void appendCodePoint(std::string& out, std::uint32_t cp) {
   if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-  pst::appendUtf8(out, cp);
+  pst::ltp::appendUtf8(out, cp);
 }
 
 // Decodes the entity starting at html[pos] == '&'; returns the number of bytes consumed

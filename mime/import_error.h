@@ -6,7 +6,8 @@
 namespace mailfold::mime {
 
 // Derives from the store engine's error so that callers that catch every engine failure in one
-// place also see import failures; the message names the file and what is wrong with it.
+// place also see import failures, with their kind; the message names the file and what is wrong
+// with it.
 class ImportError : public pst::Error {
  public:
   using pst::Error::Error;

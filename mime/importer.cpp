@@ -108,10 +108,10 @@ std::string headerBlock(std::string_view head) {
 pst::MessageModel parseAndMap(GMimeStream* stream, std::string_view head, std::uint64_t totalSize,
                               const ImportOptions& options, const std::string& sourceName) {
   const ParserSetup& setup = gmime();
-  if (totalSize == 0) throw ImportError(sourceName + ": not a mail message: the file is empty");
+  if (totalSize == 0) throw ImportError(pst::ErrorKind::kBadInput, sourceName + ": not a mail message: the file is empty");
   const std::size_t start = messageStart(head);
   if (!startsWithHeaderField(head.substr(start))) {
-    throw ImportError(sourceName + ": not a mail message: no header field at the start of the file");
+    throw ImportError(pst::ErrorKind::kBadInput, sourceName + ": not a mail message: no header field at the start of the file");
   }
   const std::string rawHeaders = headerBlock(head.substr(start));
 
@@ -120,7 +120,7 @@ pst::MessageModel parseAndMap(GMimeStream* stream, std::string_view head, std::u
   g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
   g_mime_parser_set_persist_stream(parser.get(), TRUE);
   GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), setup.options));
-  if (!message) throw ImportError(sourceName + ": not a mail message: no header could be parsed");
+  if (!message) throw ImportError(pst::ErrorKind::kBadInput, sourceName + ": not a mail message: no header could be parsed");
 
   detail::MapContext ctx{options, options.importTime.value_or(nowAsFileTime()), setup.options};
   ctx.signedEntityFromSource = [&] { return detail::signedEntityFromFile(stream, start, head.substr(start), options); };
@@ -134,11 +134,11 @@ pst::MessageModel importMessageFile(const std::string& path, const ImportOptions
   // O_NONBLOCK: opening a FIFO (or a device) for reading must not wait for a writer; it is
   // refused below. Regular files ignore the flag.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) throw ImportError(path + ": cannot open: " + std::strerror(errno));
+  if (fd < 0) throw ImportError(errno == ENOENT ? pst::ErrorKind::kNotFound : pst::ErrorKind::kIo, path + ": cannot open: " + std::strerror(errno));
   GObjectPtr<GMimeStream> stream(g_mime_stream_fs_new(fd));  // owns fd from here on
   struct stat st {};
-  if (fstat(fd, &st) != 0) throw ImportError(path + ": cannot read its size: " + std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) throw ImportError(path + ": not a regular file");
+  if (fstat(fd, &st) != 0) throw ImportError(pst::ErrorKind::kIo, path + ": cannot read its size: " + std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) throw ImportError(pst::ErrorKind::kBadInput, path + ": not a regular file");
 
   // The head of the file: enough for the sniff test and for the header block kept verbatim.
   const std::size_t headLimit = std::max(kSniffBytes, options.maxTransportHeaderBytes + 4096);
@@ -146,7 +146,7 @@ pst::MessageModel importMessageFile(const std::string& path, const ImportOptions
   std::size_t got = 0;
   while (got < head.size()) {
     const ssize_t n = g_mime_stream_read(stream.get(), head.data() + got, head.size() - got);
-    if (n < 0) throw ImportError(path + ": read error: " + std::strerror(errno));
+    if (n < 0) throw ImportError(pst::ErrorKind::kIo, path + ": read error: " + std::strerror(errno));
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }
@@ -167,17 +167,6 @@ pst::MessageModel importMessage(std::span<const std::uint8_t> bytes, const Impor
                                 const std::string& sourceName) {
   return importMessage(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), options,
                        sourceName);
-}
-
-bool hasVisibleAttachments(const pst::MessageModel& message) {
-  for (const pst::NamedProperty& n : message.props.named()) {
-    const bool* hidesPaperclip = std::get_if<bool>(&n.value);
-    if (n.key == pst::kSmartNoAttach && hidesPaperclip && *hidesPaperclip) return false;
-  }
-  return std::any_of(message.attachments.begin(), message.attachments.end(), [](const pst::Attachment& a) {
-    const bool* hidden = a.props.getAs<bool>(pst::kPrAttachmentHidden);
-    return !(hidden && *hidden);
-  });
 }
 
 }  // namespace mailfold::mime

@@ -38,10 +38,11 @@ struct ImportOptions {
   bool extractUuencoded = true;
 };
 
-// Imports a message file. Throws ImportError when the file cannot be read or is not a message
-// at all (empty, or without a header at its start); a damaged message is imported with what can
-// be parsed. Throws pst::Error (ImportError's base) when a temporary file for a large attachment
-// cannot be written.
+// Imports a message file. Throws ImportError of kind kBadInput when the file is not a message
+// at all (empty, without a header at its start, not a regular file), kNotFound or kIo when it
+// cannot be read; a damaged message is imported with what can be parsed. Throws pst::Error
+// (ImportError's base) of kind kIo when a temporary file for a large attachment cannot be
+// written.
 pst::MessageModel importMessageFile(const std::string& path, const ImportOptions& options = {});
 
 // The same for a message held in memory; `sourceName` only names it in error messages.
@@ -50,8 +51,5 @@ pst::MessageModel importMessage(std::span<const std::uint8_t> bytes, const Impor
 pst::MessageModel importMessage(std::string_view bytes, const ImportOptions& options = {},
                                 const std::string& sourceName = "message");
 
-// True when the model has an attachment that is not hidden and the paperclip is not turned off
-// (what Outlook's paperclip shows).
-bool hasVisibleAttachments(const pst::MessageModel& message);
 
 }  // namespace mailfold::mime

@@ -9,7 +9,7 @@
 namespace mailfold::mime {
 
 // Outlook keeps at most 255 characters of a subject (and of a conversation topic); the whole
-// line stays in the transport headers. Counted in UTF-16 units (pst::utf8PrefixInUtf16Units).
+// line stays in the transport headers. Counted in UTF-16 units (pst::ltp::utf8PrefixInUtf16Units).
 inline constexpr std::size_t kMaxSubjectUnits = 255;
 
 // A text body ends at its first U+0000: Outlook stores and shows nothing after it.

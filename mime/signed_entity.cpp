@@ -41,7 +41,7 @@ void copyAsCrlf(GMimeStream* in, GMimeStream* out, const std::string& what) {
   GObjectPtr<GMimeFilter> crlf(g_mime_filter_unix2dos_new(FALSE));
   g_mime_stream_filter_add(GMIME_STREAM_FILTER(filtered.get()), crlf.get());
   if (g_mime_stream_write_to_stream(in, filtered.get()) < 0 || g_mime_stream_flush(filtered.get()) != 0) {
-    throw pst::Error("cannot copy the signed entity " + what);
+    throw pst::Error(pst::ErrorKind::kIo, "cannot copy the signed entity " + what);
   }
 }
 
@@ -77,7 +77,7 @@ std::shared_ptr<const pst::ByteSource> signedEntityFromFile(GMimeStream* message
   const auto bodyStart = static_cast<gint64>(messageStart + *offset);
   if (total < 0 || bodyStart > total) return nullptr;
   GObjectPtr<GMimeStream> body(g_mime_stream_substream(message, bodyStart, total));
-  if (!body) throw pst::Error("cannot read the body of the signed message");
+  if (!body) throw pst::Error(pst::ErrorKind::kIo, "cannot read the body of the signed message");
 
   if (static_cast<std::uint64_t>(total - bodyStart) <= options.inMemoryAttachmentLimit) {
     GObjectPtr<GMimeStream> mem(g_mime_stream_mem_new());
@@ -88,10 +88,10 @@ std::shared_ptr<const pst::ByteSource> signedEntityFromFile(GMimeStream* message
   }
   auto file = std::make_shared<TempFileSource>(options.tempDirectory);
   const int fd = dup(file->fd());
-  if (fd < 0) throw pst::Error("cannot duplicate a temporary file descriptor for the signed entity");
+  if (fd < 0) throw pst::Error(pst::ErrorKind::kIo, "cannot duplicate a temporary file descriptor for the signed entity");
   GObjectPtr<GMimeStream> out(g_mime_stream_fs_new(fd));
   if (g_mime_stream_write(out.get(), fields.data(), fields.size()) != static_cast<gssize>(fields.size())) {
-    throw pst::Error("cannot write the signed entity to a temporary file (disk full?)");
+    throw pst::Error(pst::ErrorKind::kIo, "cannot write the signed entity to a temporary file (disk full?)");
   }
   copyAsCrlf(body.get(), out.get(), "to a temporary file (disk full?)");
   out.reset();

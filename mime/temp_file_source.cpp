@@ -16,7 +16,7 @@ TempFileSource::TempFileSource(const std::string& directory) {
   std::string pattern = (dir / "mailfold-attachment-XXXXXX").string();
   fd_ = mkstemp(pattern.data());
   if (fd_ < 0) {
-    throw pst::Error("cannot create a temporary file for attachment data in " + dir.string() + ": " +
+    throw pst::Error(pst::ErrorKind::kIo, "cannot create a temporary file for attachment data in " + dir.string() + ": " +
                      std::strerror(errno));
   }
   unlink(pattern.c_str());  // removed with the last descriptor, whatever happens to the process
@@ -28,7 +28,7 @@ TempFileSource::~TempFileSource() {
 
 void TempFileSource::finish() {
   struct stat st {};
-  if (fstat(fd_, &st) != 0) throw pst::Error(std::string("cannot size temporary attachment file: ") + std::strerror(errno));
+  if (fstat(fd_, &st) != 0) throw pst::Error(pst::ErrorKind::kIo, std::string("cannot size temporary attachment file: ") + std::strerror(errno));
   size_ = static_cast<std::uint64_t>(st.st_size);
 }
 
@@ -37,7 +37,7 @@ std::size_t TempFileSource::read(std::uint64_t offset, std::span<std::uint8_t> o
   while (done < out.size() && offset + done < size_) {
     const ssize_t n = pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw pst::Error(std::string("cannot read temporary attachment file: ") + std::strerror(errno));
+    if (n < 0) throw pst::Error(pst::ErrorKind::kIo, std::string("cannot read temporary attachment file: ") + std::strerror(errno));
     if (n == 0) break;
     done += static_cast<std::size_t>(n);
   }

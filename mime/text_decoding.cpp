@@ -1,6 +1,6 @@
 #include "mime/text_decoding.h"
 
-#include "pst/messaging/utf16.h"
+#include "pst/ltp/utf16.h"
 
 #include <gmime/gmime.h>
 #include <iconv.h>
@@ -14,12 +14,6 @@ namespace mailfold::mime {
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
-
-std::string lowerAscii(std::string_view s) {
-  std::string r(s);
-  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return r;
-}
 
 // Runs iconv over the whole input; invalid sequences become U+FFFD and conversion goes on.
 // Returns false when the charset is unknown to iconv.
@@ -57,6 +51,20 @@ bool convertWithIconv(std::string_view bytes, const char* fromCharset, std::stri
 
 bool isValidUtf8(std::string_view bytes) { return g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr); }
 
+std::string validUtf8(std::string_view s) { return isValidUtf8(s) ? std::string(s) : windows1252ToUtf8(s); }
+
+std::string lowerAscii(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return r;
+}
+
+std::string trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return std::string(s);
+}
+
 std::string windows1252ToUtf8(std::string_view bytes) {
   static constexpr std::uint16_t kHigh[32] = {
       0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -68,9 +76,9 @@ std::string windows1252ToUtf8(std::string_view bytes) {
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0xA0) {
-      pst::appendUtf8(out, kHigh[c - 0x80]);
+      pst::ltp::appendUtf8(out, kHigh[c - 0x80]);
     } else {
-      pst::appendUtf8(out, c);
+      pst::ltp::appendUtf8(out, c);
     }
   }
   return out;

@@ -9,6 +9,12 @@
 namespace mailfold::mime {
 
 bool isValidUtf8(std::string_view bytes);
+// `bytes` when they are valid UTF-8, else read as windows-1252.
+std::string validUtf8(std::string_view bytes);
+
+std::string lowerAscii(std::string_view s);
+// Without the white space at either end.
+std::string trim(std::string_view s);
 
 // windows-1252 to UTF-8; the five bytes the code page leaves undefined map to the C1 controls
 // of the same value, so that nothing is dropped.

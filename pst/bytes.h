@@ -14,11 +14,29 @@ namespace mailfold::pst {
 using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
 
-// Every failure of the store engine: bad input read from a file, an I/O error, a misuse.
-// The message says what failed and why, with enough context (offset, node id) to act on.
+// What kind of failure an Error is, for callers that act on it without reading its text.
+enum class ErrorKind {
+  kNotFound,   // what was asked for does not exist: a file, a node, a folder, a row
+  kCorrupt,    // the file is not a store, or its structures do not decode or do not agree
+  kIo,         // the system failed a read, write, flush or lock (disk full, no permission, ...)
+  kRefused,    // the store may not be changed so: its format (ANSI), its password, another
+               // writer, an open for reading only, a closed store, a store that is full
+  kBadInput,   // a value, message or request the store cannot take: a value of the wrong type
+               // or size, a folder name in use, a file that is not a message
+  kInternal,   // a broken rule of this code itself
+};
+
+// Every failure of the store engine. The message says what failed and why, with enough context
+// (file, offset, node id) to act on; the kind says what sort of failure it is.
 class Error : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  Error(ErrorKind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
+  // `cause` with `context` in front of its message ("opening store x.pst: "), of its kind.
+  Error(const std::string& context, const Error& cause) : std::runtime_error(context + cause.what()), kind_(cause.kind_) {}
+  ErrorKind kind() const { return kind_; }
+
+ private:
+  ErrorKind kind_;
 };
 
 // "0x1A2B": ids, tags and offsets in error messages.

@@ -27,27 +27,27 @@ std::uint64_t Bth::decodeInt(ByteView bytes) {
 
 Hid Bth::create(Heap& heap, std::uint8_t keySize, std::uint8_t dataSize) {
   if (keySize != 2 && keySize != 4 && keySize != 8 && keySize != 16)
-    throw Error("BTH keys have 2, 4, 8 or 16 bytes, not " + std::to_string(keySize));
-  if (dataSize == 0 || dataSize > 32) throw Error("BTH data has 1 to 32 bytes, not " + std::to_string(dataSize));
+    throw Error(ErrorKind::kInternal, "BTH keys have 2, 4, 8 or 16 bytes, not " + std::to_string(keySize));
+  if (dataSize == 0 || dataSize > 32) throw Error(ErrorKind::kInternal, "BTH data has 1 to 32 bytes, not " + std::to_string(dataSize));
   const std::uint8_t header[kHeaderSize] = {kBthType, keySize, dataSize, 0, 0, 0, 0, 0};
   return heap.allocate(header);
 }
 
 Bth::Bth(Heap& heap, Hid header) : heap_(&heap), header_(header) {
   const Bytes h = heap.read(header);
-  if (h.size() != kHeaderSize) throw Error("BTH header " + hex(header) + " has " + std::to_string(h.size()) + " bytes, not 8");
-  if (h[0] != kBthType) throw Error("BTH header " + hex(header) + " has type " + hex(h[0]) + " instead of 0xB5");
+  if (h.size() != kHeaderSize) throw Error(ErrorKind::kCorrupt, "BTH header " + hex(header) + " has " + std::to_string(h.size()) + " bytes, not 8");
+  if (h[0] != kBthType) throw Error(ErrorKind::kCorrupt, "BTH header " + hex(header) + " has type " + hex(h[0]) + " instead of 0xB5");
   keySize_ = h[1];
   dataSize_ = h[2];
   levels_ = h[3];
   root_ = load<std::uint32_t>(h.data() + 4);
   if (keySize_ != 2 && keySize_ != 4 && keySize_ != 8 && keySize_ != 16)
-    throw Error("BTH header " + hex(header) + ": key size " + std::to_string(keySize_) + " is not 2, 4, 8 or 16");
+    throw Error(ErrorKind::kCorrupt, "BTH header " + hex(header) + ": key size " + std::to_string(keySize_) + " is not 2, 4, 8 or 16");
   if (dataSize_ == 0 || dataSize_ > 32)
-    throw Error("BTH header " + hex(header) + ": data size " + std::to_string(dataSize_) + " is not 1..32");
-  if (root_ != 0 && !isHid(root_)) throw Error("BTH header " + hex(header) + ": root " + hex(root_) + " is not a heap item");
+    throw Error(ErrorKind::kCorrupt, "BTH header " + hex(header) + ": data size " + std::to_string(dataSize_) + " is not 1..32");
+  if (root_ != 0 && !isHid(root_)) throw Error(ErrorKind::kCorrupt, "BTH header " + hex(header) + ": root " + hex(root_) + " is not a heap item");
   // A heap holds at most 65536 blocks of 3580-byte items: no real tree comes near this depth.
-  if (levels_ > kMaxLevels) throw Error("BTH header " + hex(header) + " claims " + std::to_string(levels_) + " index levels");
+  if (levels_ > kMaxLevels) throw Error(ErrorKind::kCorrupt, "BTH header " + hex(header) + " claims " + std::to_string(levels_) + " index levels");
 }
 
 void Bth::writeHeader() {
@@ -62,7 +62,7 @@ void Bth::writeHeader() {
 
 void Bth::checkKey(ByteView key) const {
   if (key.size() != keySize_)
-    throw Error("BTH key of " + std::to_string(key.size()) + " bytes where the tree uses " + std::to_string(keySize_));
+    throw Error(ErrorKind::kInternal, "BTH key of " + std::to_string(key.size()) + " bytes where the tree uses " + std::to_string(keySize_));
 }
 
 int Bth::compare(const std::uint8_t* a, const std::uint8_t* b) const {
@@ -73,10 +73,10 @@ int Bth::compare(const std::uint8_t* a, const std::uint8_t* b) const {
 }
 
 Bytes Bth::readItem(Hid hid, std::size_t recordSize) {
-  if (!isHid(hid) || hid == 0) throw Error("BTH item reference " + hex(hid) + " is not a heap item");
+  if (!isHid(hid) || hid == 0) throw Error(ErrorKind::kCorrupt, "BTH item reference " + hex(hid) + " is not a heap item");
   Bytes item = heap_->read(hid);
   if (item.empty() || item.size() % recordSize != 0)
-    throw Error("BTH item " + hex(hid) + " has " + std::to_string(item.size()) + " bytes, not a multiple of its " +
+    throw Error(ErrorKind::kCorrupt, "BTH item " + hex(hid) + " has " + std::to_string(item.size()) + " bytes, not a multiple of its " +
                 std::to_string(recordSize) + "-byte records");
   return item;
 }
@@ -130,7 +130,7 @@ void Bth::forEach(const std::function<bool(ByteView key, ByteView data)>& visit)
 bool Bth::walk(Hid hid, unsigned level, const std::function<bool(ByteView, ByteView)>& visit,
                std::unordered_set<Hid>& seen) {
   // A damaged tree may point back at an item already visited; walking on would never end.
-  if (!seen.insert(hid).second) throw Error("BTH item " + hex(hid) + " is reached twice: the tree is damaged");
+  if (!seen.insert(hid).second) throw Error(ErrorKind::kCorrupt, "BTH item " + hex(hid) + " is reached twice: the tree is damaged");
   if (level == 0) {
     const std::size_t size = keySize_ + dataSize_;
     const Bytes records = readItem(hid, size);
@@ -208,7 +208,7 @@ Bth::Insert Bth::insertInto(Hid hid, unsigned level, ByteView key, ByteView data
 void Bth::put(ByteView key, ByteView data) {
   checkKey(key);
   if (data.size() != dataSize_)
-    throw Error("BTH data of " + std::to_string(data.size()) + " bytes where the tree uses " + std::to_string(dataSize_));
+    throw Error(ErrorKind::kInternal, "BTH data of " + std::to_string(data.size()) + " bytes where the tree uses " + std::to_string(dataSize_));
   if (root_ == 0) {
     Bytes record(key.begin(), key.end());
     record.insert(record.end(), data.begin(), data.end());
@@ -222,7 +222,7 @@ void Bth::put(ByteView key, ByteView data) {
   const std::uint8_t oldLevels = levels_;
   root_ = top.hid;
   if (top.split) {
-    if (levels_ == kMaxLevels) throw Error("BTH cannot grow beyond " + std::to_string(kMaxLevels) + " index levels");
+    if (levels_ == kMaxLevels) throw Error(ErrorKind::kRefused, "BTH cannot grow beyond " + std::to_string(kMaxLevels) + " index levels");
     Bytes entries = top.firstKey;
     entries.resize(keySize_ + kHidSize);
     pst::store<std::uint32_t>(entries.data() + keySize_, top.hid);

@@ -26,7 +26,6 @@ class Bth {
 
   std::uint8_t keySize() const { return keySize_; }
   std::uint8_t dataSize() const { return dataSize_; }
-  std::uint8_t indexLevels() const { return levels_; }
   Hid headerHid() const { return header_; }
 
   std::optional<Bytes> find(ByteView key);

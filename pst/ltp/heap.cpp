@@ -28,22 +28,22 @@ Heap::Page Heap::decodePage(std::uint32_t block, const Bytes& raw) {
   const std::string where = "heap block " + std::to_string(block);
   Page page;
   page.headerSize = headerSizeOf(block);
-  if (raw.size() < page.headerSize) throw Error(where + " is shorter than its header");
+  if (raw.size() < page.headerSize) throw Error(ErrorKind::kCorrupt, where + " is shorter than its header");
   const std::uint16_t ibHnpm = load<std::uint16_t>(raw.data());
   if (ibHnpm < page.headerSize || std::uint32_t{ibHnpm} + 4 > raw.size())
-    throw Error(where + ": page map offset " + std::to_string(ibHnpm) + " outside the block of " +
+    throw Error(ErrorKind::kCorrupt, where + ": page map offset " + std::to_string(ibHnpm) + " outside the block of " +
                 std::to_string(raw.size()) + " bytes");
   const std::uint16_t cAlloc = load<std::uint16_t>(raw.data() + ibHnpm);
   const std::uint16_t cFree = load<std::uint16_t>(raw.data() + ibHnpm + 2);
   if (cAlloc > kMaxItemsPerBlock || std::uint32_t{ibHnpm} + 4 + 2u * (cAlloc + 1u) > raw.size())
-    throw Error(where + ": page map of " + std::to_string(cAlloc) + " items does not fit the block");
-  if (cFree > cAlloc) throw Error(where + ": more free items than items");
+    throw Error(ErrorKind::kCorrupt, where + ": page map of " + std::to_string(cAlloc) + " items does not fit the block");
+  if (cFree > cAlloc) throw Error(ErrorKind::kCorrupt, where + ": more free items than items");
   page.offsets.resize(cAlloc + 1u);
   for (std::uint32_t i = 0; i <= cAlloc; ++i) {
     page.offsets[i] = load<std::uint16_t>(raw.data() + ibHnpm + 4 + 2 * i);
     const std::uint16_t low = i == 0 ? page.headerSize : page.offsets[i - 1];
     if (page.offsets[i] < low || page.offsets[i] > ibHnpm)
-      throw Error(where + ": item offset " + std::to_string(page.offsets[i]) + " of item " + std::to_string(i + 1) +
+      throw Error(ErrorKind::kCorrupt, where + ": item offset " + std::to_string(page.offsets[i]) + " of item " + std::to_string(i + 1) +
                   " is out of order or outside the item area");
   }
   page.freeCount = cFree;
@@ -83,7 +83,7 @@ std::uint32_t Heap::guaranteedFree(std::uint8_t level) {
 }
 
 Heap Heap::create(ndb::NodeData& data, std::uint8_t clientSignature) {
-  if (data.blockCount() != 0) throw Error("cannot create a heap in a node that already holds data");
+  if (data.blockCount() != 0) throw Error(ErrorKind::kInternal, "cannot create a heap in a node that already holds data");
   Heap heap(data);
   heap.clientSignature_ = clientSignature;
   Page first;
@@ -103,12 +103,12 @@ Heap Heap::create(ndb::NodeData& data, std::uint8_t clientSignature) {
 Heap Heap::open(ndb::NodeData& data) {
   Heap heap(data);
   const std::uint32_t blocks = data.blockCount();
-  if (blocks == 0) throw Error("node holds no data, so no heap");
-  if (blocks > kMaxBlocks) throw Error("heap of " + std::to_string(blocks) + " blocks is larger than a heap can be");
+  if (blocks == 0) throw Error(ErrorKind::kCorrupt, "node holds no data, so no heap");
+  if (blocks > kMaxBlocks) throw Error(ErrorKind::kCorrupt, "heap of " + std::to_string(blocks) + " blocks is larger than a heap can be");
   heap.blockCount_ = blocks;
   Page& first = heap.page(0);
   if (first.body[2] != kHeapSignature)
-    throw Error("not a heap: signature " + hex(first.body[2]) + " instead of 0xEC");
+    throw Error(ErrorKind::kCorrupt, "not a heap: signature " + hex(first.body[2]) + " instead of 0xEC");
   heap.clientSignature_ = first.body[3];
   heap.userRoot_ = load<std::uint32_t>(first.body.data() + 4);
   heap.trimCache();
@@ -118,20 +118,20 @@ Heap Heap::open(ndb::NodeData& data) {
 Heap::Page& Heap::page(std::uint32_t block) {
   auto it = cache_.find(block);
   if (it != cache_.end()) return it->second;
-  if (block >= blockCount()) throw Error("heap block " + std::to_string(block) + " does not exist");
+  if (block >= blockCount()) throw Error(ErrorKind::kCorrupt, "heap block " + std::to_string(block) + " does not exist");
   return cache_.emplace(block, decodePage(block, data_->readBlock(block))).first->second;
 }
 
 void Heap::checkHid(Hid hid, const Page& page) const {
   const std::uint32_t index = hidIndex(hid);
   if (index == 0 || index >= page.offsets.size())
-    throw Error("HID " + hex(hid) + " names no item of heap block " + std::to_string(hidBlock(hid)));
+    throw Error(ErrorKind::kCorrupt, "HID " + hex(hid) + " names no item of heap block " + std::to_string(hidBlock(hid)));
 }
 
 Bytes Heap::read(Hid hid) {
-  if (!isHid(hid) || hid == 0) throw Error(hex(hid) + " is not a heap item id");
+  if (!isHid(hid) || hid == 0) throw Error(ErrorKind::kCorrupt, hex(hid) + " is not a heap item id");
   if (hidBlock(hid) >= blockCount())
-    throw Error("HID " + hex(hid) + " points past the heap's " + std::to_string(blockCount()) + " blocks");
+    throw Error(ErrorKind::kCorrupt, "HID " + hex(hid) + " points past the heap's " + std::to_string(blockCount()) + " blocks");
   Page& p = page(hidBlock(hid));
   checkHid(hid, p);
   const std::uint32_t i = hidIndex(hid) - 1;
@@ -139,7 +139,7 @@ Bytes Heap::read(Hid hid) {
 }
 
 std::uint32_t Heap::itemSize(Hid hid) {
-  if (!isHid(hid) || hid == 0 || hidBlock(hid) >= blockCount()) throw Error(hex(hid) + " is not a heap item id");
+  if (!isHid(hid) || hid == 0 || hidBlock(hid) >= blockCount()) throw Error(ErrorKind::kCorrupt, hex(hid) + " is not a heap item id");
   Page& p = page(hidBlock(hid));
   checkHid(hid, p);
   return p.offsets[hidIndex(hid)] - p.offsets[hidIndex(hid) - 1];
@@ -180,7 +180,7 @@ Hid Heap::placeIn(std::uint32_t block, ByteView bytes) {
 
 Hid Heap::allocate(ByteView bytes) {
   if (bytes.empty() || bytes.size() > kMaxHeapItem)
-    throw Error("heap items hold 1 to " + std::to_string(kMaxHeapItem) + " bytes, not " + std::to_string(bytes.size()));
+    throw Error(ErrorKind::kInternal, "heap items hold 1 to " + std::to_string(kMaxHeapItem) + " bytes, not " + std::to_string(bytes.size()));
   const auto size = static_cast<std::uint32_t>(bytes.size());
   const std::uint32_t last = blockCount() - 1;
   if (fits(page(last), size)) return placeIn(last, bytes);
@@ -199,9 +199,9 @@ Hid Heap::allocate(ByteView bytes) {
 
 Hid Heap::reallocate(Hid hid, ByteView bytes) {
   if (bytes.empty() || bytes.size() > kMaxHeapItem)
-    throw Error("heap items hold 1 to " + std::to_string(kMaxHeapItem) + " bytes, not " + std::to_string(bytes.size()));
+    throw Error(ErrorKind::kInternal, "heap items hold 1 to " + std::to_string(kMaxHeapItem) + " bytes, not " + std::to_string(bytes.size()));
   const std::uint32_t oldSize = itemSize(hid);
-  if (oldSize == 0) throw Error("heap item " + hex(hid) + " is free and cannot be replaced");
+  if (oldSize == 0) throw Error(ErrorKind::kCorrupt, "heap item " + hex(hid) + " is free and cannot be replaced");
   const std::uint32_t block = hidBlock(hid);
   Page& p = page(block);
   const std::uint32_t newBody = static_cast<std::uint32_t>(p.body.size()) - oldSize + static_cast<std::uint32_t>(bytes.size());
@@ -227,7 +227,7 @@ Hid Heap::reallocate(Hid hid, ByteView bytes) {
 
 void Heap::free(Hid hid) {
   const std::uint32_t size = itemSize(hid);
-  if (size == 0) throw Error("heap item " + hex(hid) + " is already free");
+  if (size == 0) throw Error(ErrorKind::kCorrupt, "heap item " + hex(hid) + " is already free");
   const std::uint32_t block = hidBlock(hid);
   Page& p = page(block);
   const std::uint32_t i = hidIndex(hid) - 1;
@@ -251,7 +251,7 @@ void Heap::setUserRoot(Hid hid) {
 
 std::uint32_t Heap::appendBlock() {
   const std::uint32_t block = blockCount();
-  if (block >= kMaxBlocks) throw Error("heap is full: it already has " + std::to_string(kMaxBlocks) + " blocks");
+  if (block >= kMaxBlocks) throw Error(ErrorKind::kRefused, "heap is full: it already has " + std::to_string(kMaxBlocks) + " blocks");
   page(block - 1).dirty = true;  // no longer the last block: it gets padded to full size
   Page fresh;
   fresh.headerSize = headerSizeOf(block);

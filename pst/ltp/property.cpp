@@ -1,12 +1,14 @@
 #include "pst/ltp/property.h"
 
+#include "pst/ltp/utf16.h"
+
 #include <cstdio>
 #include <limits>
 
 namespace mailfold::pst::ltp {
 namespace {
 
-// Multi-valued types beyond the ones message_model.h names.
+// Multi-valued types beyond the ones property_value.h names.
 constexpr std::uint16_t kPtMvInt16 = 0x1002;
 constexpr std::uint16_t kPtMvFloat = 0x1004;
 constexpr std::uint16_t kPtMvDouble = 0x1005;
@@ -23,7 +25,7 @@ std::string typeName(std::uint16_t type) {
 }
 
 [[noreturn]] void wrongAlternative(std::uint16_t type) {
-  throw Error("property value does not match its type " + typeName(type));
+  throw Error(ErrorKind::kBadInput, "property value does not match its type " + typeName(type));
 }
 
 template <class T>
@@ -54,13 +56,13 @@ bool isRawType(std::uint16_t type) {
 }
 
 Bytes encodeVariableList(const std::vector<Bytes>& items) {
-  if (items.size() > std::numeric_limits<std::uint32_t>::max() / 8) throw Error("multi-valued property too long");
+  if (items.size() > std::numeric_limits<std::uint32_t>::max() / 8) throw Error(ErrorKind::kBadInput, "multi-valued property too long");
   Bytes out;
   const std::uint64_t headerSize = 4 + 4 * static_cast<std::uint64_t>(items.size());
   append<std::uint32_t>(out, static_cast<std::uint32_t>(items.size()));
   std::uint64_t offset = headerSize;
   for (const Bytes& item : items) {
-    if (offset > std::numeric_limits<std::uint32_t>::max()) throw Error("multi-valued property too large");
+    if (offset > std::numeric_limits<std::uint32_t>::max()) throw Error(ErrorKind::kBadInput, "multi-valued property too large");
     append<std::uint32_t>(out, static_cast<std::uint32_t>(offset));
     offset += item.size();
   }
@@ -71,10 +73,10 @@ Bytes encodeVariableList(const std::vector<Bytes>& items) {
 std::vector<Bytes> decodeVariableList(std::uint16_t type, ByteView bytes) {
   std::vector<Bytes> items;
   if (bytes.empty()) return items;
-  if (bytes.size() < 4) throw Error("multi-valued property " + typeName(type) + " shorter than its count");
+  if (bytes.size() < 4) throw Error(ErrorKind::kCorrupt, "multi-valued property " + typeName(type) + " shorter than its count");
   const std::uint32_t count = load<std::uint32_t>(bytes.data());
   if (count > (bytes.size() - 4) / 4)
-    throw Error("multi-valued property " + typeName(type) + " claims " + std::to_string(count) +
+    throw Error(ErrorKind::kCorrupt, "multi-valued property " + typeName(type) + " claims " + std::to_string(count) +
                 " items in " + std::to_string(bytes.size()) + " bytes");
   items.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -82,7 +84,7 @@ std::vector<Bytes> decodeVariableList(std::uint16_t type, ByteView bytes) {
     const std::uint32_t end =
         i + 1 < count ? load<std::uint32_t>(bytes.data() + 4 + 4 * (i + 1)) : static_cast<std::uint32_t>(bytes.size());
     if (begin > end || end > bytes.size())
-      throw Error("multi-valued property " + typeName(type) + ": item " + std::to_string(i) +
+      throw Error(ErrorKind::kCorrupt, "multi-valued property " + typeName(type) + ": item " + std::to_string(i) +
                   " has offsets outside the value");
     items.emplace_back(bytes.begin() + begin, bytes.begin() + end);
   }
@@ -114,7 +116,7 @@ std::uint32_t multiValuedElementWidth(std::uint16_t type) {
 
 Bytes encodeValue(std::uint16_t type, const PropertyValue& value) {
   if (std::holds_alternative<std::shared_ptr<const ByteSource>>(value))
-    throw Error("a streamed value of type " + typeName(type) + " cannot be encoded in one piece");
+    throw Error(ErrorKind::kBadInput, "a streamed value of type " + typeName(type) + " cannot be encoded in one piece");
   if (isRawType(type)) return expect<Bytes>(type, value);
   Bytes out;
   switch (type) {
@@ -138,7 +140,7 @@ Bytes encodeValue(std::uint16_t type, const PropertyValue& value) {
     case kPtMvInt16:
       for (std::int32_t v : expect<std::vector<std::int32_t>>(type, value)) {
         if (v < std::numeric_limits<std::int16_t>::min() || v > std::numeric_limits<std::int16_t>::max())
-          throw Error("value " + std::to_string(v) + " does not fit a 16-bit multi-valued property");
+          throw Error(ErrorKind::kBadInput, "value " + std::to_string(v) + " does not fit a 16-bit multi-valued property");
         append<std::int16_t>(out, static_cast<std::int16_t>(v));
       }
       return out;
@@ -150,7 +152,7 @@ Bytes encodeValue(std::uint16_t type, const PropertyValue& value) {
       return out;
     case kPtMvGuid:
       for (const Bytes& g : expect<std::vector<Bytes>>(type, value)) {
-        if (g.size() != 16) throw Error("a GUID in a multi-valued property must have 16 bytes");
+        if (g.size() != 16) throw Error(ErrorKind::kBadInput, "a GUID in a multi-valued property must have 16 bytes");
         out.insert(out.end(), g.begin(), g.end());
       }
       return out;
@@ -169,7 +171,7 @@ PropertyValue decodeValue(std::uint16_t type, ByteView bytes) {
   if (isRawType(type)) return Bytes(bytes.begin(), bytes.end());
   const std::uint32_t width = fixedWidth(type);
   if (width != 0 && bytes.size() < width)
-    throw Error("value of type " + typeName(type) + " has " + std::to_string(bytes.size()) + " bytes, needs " +
+    throw Error(ErrorKind::kCorrupt, "value of type " + typeName(type) + " has " + std::to_string(bytes.size()) + " bytes, needs " +
                 std::to_string(width));
   const std::uint8_t* p = bytes.data();
   switch (type) {
@@ -192,7 +194,7 @@ PropertyValue decodeValue(std::uint16_t type, ByteView bytes) {
   }
   const std::uint32_t element = multiValuedElementWidth(type);
   if (element != 0 && bytes.size() % element != 0)
-    throw Error("multi-valued property " + typeName(type) + " has " + std::to_string(bytes.size()) +
+    throw Error(ErrorKind::kCorrupt, "multi-valued property " + typeName(type) + " has " + std::to_string(bytes.size()) +
                 " bytes, not a multiple of " + std::to_string(element));
   switch (type) {
     case kPtMvInt16: case kPtMvInt32: {
@@ -231,86 +233,6 @@ PropertyValue emptyValue(std::uint16_t type) {
     case kPtMvBinary: case kPtMvGuid: return std::vector<Bytes>();
     default: return Bytes();
   }
-}
-
-Bytes utf8ToUtf16le(std::string_view text) {
-  Bytes out;
-  out.reserve(text.size() * 2);
-  auto put = [&out](std::uint32_t unit) {
-    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(unit >> 8));
-  };
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<std::uint8_t>(text[i]);
-    std::uint32_t cp = 0;
-    std::size_t extra = 0;
-    if (lead < 0x80) {
-      cp = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      cp = lead & 0x1F;
-      extra = 1;
-    } else if ((lead & 0xF0) == 0xE0) {
-      cp = lead & 0x0F;
-      extra = 2;
-    } else if ((lead & 0xF8) == 0xF0) {
-      cp = lead & 0x07;
-      extra = 3;
-    } else {
-      throw Error("malformed UTF-8 at byte " + std::to_string(i));
-    }
-    if (extra != 0 && i + extra >= text.size())
-      throw Error("truncated UTF-8 sequence at byte " + std::to_string(i));
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto c = static_cast<std::uint8_t>(text[i + k]);
-      if ((c & 0xC0) != 0x80) throw Error("malformed UTF-8 at byte " + std::to_string(i + k));
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    static constexpr std::uint32_t kMinForLength[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMinForLength[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-      throw Error("invalid UTF-8 code point at byte " + std::to_string(i));
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      put(0xD800 + (cp >> 10));
-      put(0xDC00 + (cp & 0x3FF));
-    } else {
-      put(cp);
-    }
-    i += extra + 1;
-  }
-  return out;
-}
-
-std::string utf16leToUtf8(ByteView bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  const std::size_t units = bytes.size() / 2;
-  auto unit = [&bytes](std::size_t k) { return static_cast<std::uint32_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8)); };
-  for (std::size_t k = 0; k < units; ++k) {
-    std::uint32_t cp = unit(k);
-    if (cp >= 0xD800 && cp <= 0xDBFF && k + 1 < units && unit(k + 1) >= 0xDC00 && unit(k + 1) <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(k + 1) - 0xDC00);
-      ++k;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = 0xFFFD;
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
 }
 
 std::string tagName(PropTag tag) {

@@ -13,10 +13,9 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "pst/bytes.h"
-#include "pst/messaging/message_model.h"
+#include "pst/ltp/property_value.h"
 
 namespace mailfold::pst::ltp {
 
@@ -24,10 +23,6 @@ namespace mailfold::pst::ltp {
 // the row version (offset 4, existence bit 1).
 inline constexpr PropTag kTagLtpRowId = 0x67F20003;
 inline constexpr PropTag kTagLtpRowVer = 0x67F30003;
-
-inline constexpr std::uint16_t kMultiValuedFlag = 0x1000;
-
-constexpr bool isMultiValued(std::uint16_t type) { return (type & kMultiValuedFlag) != 0; }
 
 // Width in bytes of a fixed-size single-valued type; 0 for variable-size types (strings,
 // binaries, objects, multi-valued types, and types unknown to this code, which are kept raw).
@@ -49,11 +44,6 @@ PropertyValue decodeValue(std::uint16_t type, ByteView bytes);
 
 // The value a variable-size property has when its reference is empty (HNID 0).
 PropertyValue emptyValue(std::uint16_t type);
-
-// UTF-8 <-> UTF-16LE. Encoding rejects malformed UTF-8 with an Error; decoding turns unpaired
-// surrogates into U+FFFD (stores written by other programs contain them).
-Bytes utf8ToUtf16le(std::string_view text);
-std::string utf16leToUtf8(ByteView bytes);
 
 // "0x0037001F", for error messages.
 std::string tagName(PropTag tag);

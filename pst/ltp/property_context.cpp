@@ -24,16 +24,16 @@ class NodeDataSource final : public ByteSource {
     while (copied < out.size() && offset + copied < size_) {
       const std::uint64_t at = offset + copied;
       const auto block = static_cast<std::uint32_t>(at / kBlockSize);
-      if (block >= blocks_) throw Error("sub-node " + hex(node_->nid()) + " ends before its announced size");
+      if (block >= blocks_) throw Error(ErrorKind::kCorrupt, "sub-node " + hex(node_->nid()) + " ends before its announced size");
       if (block != cachedIndex_) {
         cached_ = node_->data().readBlock(block);
         cachedIndex_ = block;
         if (block + 1 < blocks_ && cached_.size() != kBlockSize)
-          throw Error("block " + std::to_string(block) + " of sub-node " + hex(node_->nid()) + " has " +
+          throw Error(ErrorKind::kCorrupt, "block " + std::to_string(block) + " of sub-node " + hex(node_->nid()) + " has " +
                       std::to_string(cached_.size()) + " bytes; every block but the last must be full");
       }
       const std::uint64_t within = at % kBlockSize;
-      if (within >= cached_.size()) throw Error("sub-node " + hex(node_->nid()) + " is shorter than its size");
+      if (within >= cached_.size()) throw Error(ErrorKind::kCorrupt, "sub-node " + hex(node_->nid()) + " is shorter than its size");
       const std::size_t n = std::min<std::uint64_t>(out.size() - copied, cached_.size() - within);
       std::memcpy(out.data() + copied, cached_.data() + within, n);
       copied += n;
@@ -67,8 +67,16 @@ class ViewSource final : public ByteSource {
 
 }  // namespace
 
+ndb::Nid nextLtpSubnodeId(ndb::Node& node) {
+  std::uint32_t highest = 0;
+  for (ndb::Nid nid : node.subnodeIds())
+    if (ndb::nidType(nid) == ndb::kNidTypeLtp) highest = std::max(highest, ndb::nidIndex(nid));
+  if (highest >= (1u << 27) - 1) throw Error(ErrorKind::kRefused, "node " + hex(node.nid()) + " has no free sub-node id left");
+  return ndb::makeNid(ndb::kNidTypeLtp, highest + 1);
+}
+
 void writeStream(ndb::NodeData& data, const ByteSource& source) {
-  if (data.blockCount() != 0) throw Error("a stream is written only into empty node data");
+  if (data.blockCount() != 0) throw Error(ErrorKind::kInternal, "a stream is written only into empty node data");
   const std::uint64_t total = source.size();
   Bytes buffer(kBlockSize);
   std::uint64_t offset = 0;
@@ -79,7 +87,7 @@ void writeStream(ndb::NodeData& data, const ByteSource& source) {
     while (got < want) {
       const std::size_t n = source.read(offset + got, std::span<std::uint8_t>(buffer.data() + got, want - got));
       if (n == 0)
-        throw Error("source ended at byte " + std::to_string(offset + got) + " of the " + std::to_string(total) +
+        throw Error(ErrorKind::kBadInput, "source ended at byte " + std::to_string(offset + got) + " of the " + std::to_string(total) +
                     " it announced");
       got += n;
     }
@@ -108,14 +116,14 @@ PropertyContext PropertyContext::open(ndb::Node& node) {
   try {
     PropertyContext pc(node, Heap::open(node.data()));
     if (pc.heap_->clientSignature() != kClientProperties)
-      throw Error("heap client signature is " + hex(pc.heap_->clientSignature()) + ", not a property context (0xBC)");
+      throw Error(ErrorKind::kCorrupt, "heap client signature is " + hex(pc.heap_->clientSignature()) + ", not a property context (0xBC)");
     pc.bth_ = std::make_unique<Bth>(*pc.heap_, pc.heap_->userRoot());
     if (pc.bth_->keySize() != 2 || pc.bth_->dataSize() != 6)
-      throw Error("property tree has " + std::to_string(pc.bth_->keySize()) + "-byte keys and " +
+      throw Error(ErrorKind::kCorrupt, "property tree has " + std::to_string(pc.bth_->keySize()) + "-byte keys and " +
                   std::to_string(pc.bth_->dataSize()) + "-byte records instead of 2 and 6");
     return pc;
   } catch (const Error& e) {
-    throw Error("node " + hex(node.nid()) + ": " + e.what());
+    throw Error("node " + hex(node.nid()) + ": ", e);
   }
 }
 
@@ -160,7 +168,7 @@ Bytes PropertyContext::readStored(PropTag tag, Record rec) {
     auto sub = node_->openSubnode(rec.hnid);
     return ndb::readAll(sub->data());
   } catch (const Error& e) {
-    throw Error("property " + tagName(tag) + " of node " + hex(node_->nid()) + ": " + e.what());
+    throw Error("property " + tagName(tag) + " of node " + hex(node_->nid()) + ": ", e);
   }
 }
 
@@ -172,7 +180,7 @@ std::optional<PropertyValue> PropertyContext::get(PropTag tag) {
   try {
     return decodeValue(rec->type, stored);
   } catch (const Error& e) {
-    throw Error("property " + tagName(tag) + " of node " + hex(node_->nid()) + ": " + e.what());
+    throw Error("property " + tagName(tag) + " of node " + hex(node_->nid()) + ": ", e);
   }
 }
 
@@ -186,7 +194,7 @@ std::map<PropTag, PropertyValue> PropertyContext::readAll() {
 
 std::uint64_t PropertyContext::storedSize(PropTag tag) {
   const auto rec = record(tagId(tag));
-  if (!rec || rec->type != tagType(tag)) throw Error("node " + hex(node_->nid()) + " has no property " + tagName(tag));
+  if (!rec || rec->type != tagType(tag)) throw Error(ErrorKind::kNotFound, "node " + hex(node_->nid()) + " has no property " + tagName(tag));
   if (isInline(rec->type)) return fixedWidth(rec->type);
   if (rec->hnid == 0) return 0;
   if (isHid(rec->hnid)) return heap_->itemSize(rec->hnid);
@@ -195,7 +203,7 @@ std::uint64_t PropertyContext::storedSize(PropTag tag) {
 
 std::unique_ptr<ByteSource> PropertyContext::openStream(PropTag tag) {
   const auto rec = record(tagId(tag));
-  if (!rec || rec->type != tagType(tag)) throw Error("node " + hex(node_->nid()) + " has no property " + tagName(tag));
+  if (!rec || rec->type != tagType(tag)) throw Error(ErrorKind::kNotFound, "node " + hex(node_->nid()) + " has no property " + tagName(tag));
   if (!isInline(rec->type) && rec->hnid != 0 && !isHid(rec->hnid)) return nodeDataSource(node_->openSubnode(rec->hnid));
   return std::make_unique<MemorySource>(readStored(tag, *rec));
 }
@@ -208,20 +216,12 @@ void PropertyContext::release(Record rec) {
     node_->deleteSubnode(rec.hnid);
 }
 
-ndb::Nid PropertyContext::newSubnodeId() {
-  std::uint32_t highest = 0;
-  for (ndb::Nid nid : node_->subnodeIds())
-    if (ndb::nidType(nid) == ndb::kNidTypeLtp) highest = std::max(highest, ndb::nidIndex(nid));
-  if (highest >= (1u << 27) - 1) throw Error("node " + hex(node_->nid()) + " has no free sub-node id left");
-  return ndb::makeNid(ndb::kNidTypeLtp, highest + 1);
-}
-
 // Puts a variable-size or wide fixed value where its size says, reusing the old storage when
 // it is of the same kind, and returns the HNID.
 std::uint32_t PropertyContext::storeBytes(PropTag tag, std::optional<Record> old, ByteView bytes) {
   const bool oldInHeap = old && !isInline(old->type) && old->hnid != 0 && isHid(old->hnid);
   if (bytes.empty()) {
-    if (fixedWidth(tagType(tag)) != 0) throw Error("property " + tagName(tag) + " has an empty fixed-size value");
+    if (fixedWidth(tagType(tag)) != 0) throw Error(ErrorKind::kBadInput, "property " + tagName(tag) + " has an empty fixed-size value");
     if (old) release(*old);
     return 0;
   }
@@ -239,14 +239,14 @@ std::uint32_t PropertyContext::storeStream(PropTag tag, std::optional<Record> ol
     std::size_t got = 0;
     while (got < bytes.size()) {
       const std::size_t n = source.read(got, std::span<std::uint8_t>(bytes.data() + got, bytes.size() - got));
-      if (n == 0) throw Error("value of " + tagName(tag) + " ended before its announced size");
+      if (n == 0) throw Error(ErrorKind::kBadInput, "value of " + tagName(tag) + " ended before its announced size");
       got += n;
     }
     return storeBytes(tag, old, bytes);
   }
   // The new value goes to a fresh sub-node and the old storage is released only once it is
   // complete: a source that fails half-way leaves the property as it was.
-  const ndb::Nid nid = newSubnodeId();
+  const ndb::Nid nid = nextLtpSubnodeId(*node_);
   {
     std::unique_ptr<ndb::Node> sub = node_->createSubnode(nid);
     try {
@@ -267,8 +267,8 @@ void PropertyContext::set(PropTag tag, const PropertyValue& value) {
     const std::optional<Record> old = record(tagId(tag));
     std::uint32_t hnid = 0;
     if (const auto* src = std::get_if<std::shared_ptr<const ByteSource>>(&value)) {
-      if (type != kPtBinary) throw Error("a streamed value needs a binary property");
-      if (!*src) throw Error("streamed value is missing");
+      if (type != kPtBinary) throw Error(ErrorKind::kBadInput, "a streamed value needs a binary property");
+      if (!*src) throw Error(ErrorKind::kBadInput, "streamed value is missing");
       hnid = storeStream(tag, old, **src);
     } else {
       const Bytes bytes = encodeValue(type, value);
@@ -282,7 +282,7 @@ void PropertyContext::set(PropTag tag, const PropertyValue& value) {
     put(tagId(tag), Record{type, hnid});
     heap_->flush();
   } catch (const Error& e) {
-    throw Error("setting " + tagName(tag) + " on node " + hex(node_->nid()) + ": " + e.what());
+    throw Error("setting " + tagName(tag) + " on node " + hex(node_->nid()) + ": ", e);
   }
 }
 

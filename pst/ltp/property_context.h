@@ -15,7 +15,7 @@
 #include "pst/ltp/bth.h"
 #include "pst/ltp/heap.h"
 #include "pst/ltp/property.h"
-#include "pst/messaging/message_model.h"
+#include "pst/ltp/property_value.h"
 #include "pst/ndb/node.h"
 
 namespace mailfold::pst::ltp {
@@ -24,6 +24,10 @@ namespace mailfold::pst::ltp {
 // possibly shorter, never holding more than one block in memory. Throws Error when the source
 // delivers fewer bytes than it announced.
 void writeStream(ndb::NodeData& data, const ByteSource& source);
+
+// A free id for a new LTP sub-node of `node` (one past the highest in use). Throws Error when
+// none is left.
+ndb::Nid nextLtpSubnodeId(ndb::Node& node);
 
 // A node's data read in pieces; every block but the last must be full. Keeps its own handle on
 // the node, so it stays usable while the store it came from is open.
@@ -68,7 +72,6 @@ class PropertyContext {
   void put(std::uint16_t id, Record rec);
   Bytes readStored(PropTag tag, Record rec);
   void release(Record rec);
-  ndb::Nid newSubnodeId();
   std::uint32_t storeBytes(PropTag tag, std::optional<Record> old, ByteView bytes);
   std::uint32_t storeStream(PropTag tag, std::optional<Record> old, const ByteSource& source);
 

@@ -12,16 +12,6 @@ Bytes encodeEntryId(const EntryId& id) {
   return out;
 }
 
-EntryId decodeEntryId(ByteView bytes) {
-  if (bytes.size() != kEntryIdSize)
-    throw Error("entry id has " + std::to_string(bytes.size()) + " bytes, expected " + std::to_string(kEntryIdSize));
-  if (load<std::uint32_t>(bytes.data()) != 0) throw Error("entry id has non-zero flag bytes");
-  EntryId id;
-  std::memcpy(id.storeUid.bytes.data(), bytes.data() + 4, 16);
-  id.nid = load<std::uint32_t>(bytes.data() + 20);
-  return id;
-}
-
 std::optional<ndb::Nid> nidOfOwnEntryId(ByteView bytes, const Guid& storeUid) {
   if (bytes.size() != kEntryIdSize || load<std::uint32_t>(bytes.data()) != 0) return std::nullopt;
   if (std::memcmp(bytes.data() + 4, storeUid.bytes.data(), 16) != 0) return std::nullopt;

@@ -23,8 +23,6 @@ struct EntryId {
 };
 
 Bytes encodeEntryId(const EntryId& id);
-// Throws Error when `bytes` is not a store entry id (wrong size or non-zero flags).
-EntryId decodeEntryId(ByteView bytes);
 // The node id an entry id names when it is one of this store's own ids; nullopt when the bytes
 // are another provider's id (Exchange long-term ids in exported stores) or malformed.
 std::optional<ndb::Nid> nidOfOwnEntryId(ByteView bytes, const Guid& storeUid);

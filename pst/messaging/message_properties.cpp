@@ -4,10 +4,10 @@
 #include <limits>
 
 #include "pst/ltp/property.h"
+#include "pst/ltp/utf16.h"
 #include "pst/messaging/entry_id.h"
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store_tags.h"
-#include "pst/messaging/utf16.h"
 
 namespace mailfold::pst {
 namespace {
@@ -111,7 +111,7 @@ void completeMessage(MessageModel& m, FileTime now, std::optional<std::int32_t> 
   }
   // Outlook's list views show the start of the body from this property of its own.
   if (const std::string* body = p.getAs<std::string>(kPrBody); body && !body->empty())
-    p.set(kPrPstBodyPrefix, utf8PrefixInUtf16Units(*body, kBodyPrefixUnits));
+    p.set(kPrPstBodyPrefix, ltp::utf8PrefixInUtf16Units(*body, kBodyPrefixUnits));
 
   const bool hasAttachments = !m.attachments.empty();
   flags = hasAttachments ? (flags | kMsgFlagHasAttach) : (flags & ~kMsgFlagHasAttach);
@@ -143,11 +143,11 @@ void completeMessage(MessageModel& m, FileTime now, std::optional<std::int32_t> 
   p.set(kPrMessageSize, std::int32_t{0});
 }
 
-PropertyBag rowFor(const TableLayout& layout, const PropertyBag& props) {
-  PropertyBag row;
+ltp::RowValues rowFor(const ltp::TableLayout& layout, const PropertyBag& props) {
+  ltp::RowValues row;
   for (const auto& c : layout.columns) {
     if (c.tag == ltp::kTagLtpRowId || c.tag == ltp::kTagLtpRowVer) continue;
-    if (const PropertyValue* v = props.get(c.tag)) row.set(c.tag, *v);
+    if (const PropertyValue* v = props.get(c.tag)) row.emplace(c.tag, *v);
   }
   return row;
 }

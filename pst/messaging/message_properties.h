@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "pst/ltp/table_context.h"
 #include "pst/messaging/message_model.h"
-#include "pst/messaging/template_tables.h"
 #include "pst/ndb/node.h"
 
 namespace mailfold::pst {
@@ -48,8 +48,9 @@ std::uint64_t attachmentPropertyBytes(const PropertyBag& attachment);
 // Embedded messages are completed the same way.
 void completeMessage(MessageModel& message, FileTime now, std::optional<std::int32_t> messageFlags = std::nullopt);
 
-// The cells of a table row for an object with properties `props`, for every column of `layout`
-// except the row id and row version: each is a copy of the object's property with the same tag.
-PropertyBag rowFor(const TableLayout& layout, const PropertyBag& props);
+// The cells of a table row (hierarchy, contents) for an object with properties `props`, for
+// every column of `layout` except the row id and row version: each is a copy of the object's
+// property with the same tag.
+ltp::RowValues rowFor(const ltp::TableLayout& layout, const PropertyBag& props);
 
 }  // namespace mailfold::pst

@@ -80,7 +80,7 @@ MessageModel readMessage(ndb::Node& node, const NameToIdMap& names) {
         if (const Bytes* ref = a.props.getAs<Bytes>(kPtagAttachDataObject); ref && ref->size() >= 4) {
           const ndb::Nid embeddedNid = load<std::uint32_t>(ref->data());
           if (!att.hasSubnode(embeddedNid))
-            throw Error("attachment " + hex(attNid) + " names embedded message " + hex(embeddedNid) + ", which is missing");
+            throw Error(ErrorKind::kCorrupt, "attachment " + hex(attNid) + " names embedded message " + hex(embeddedNid) + ", which is missing");
           auto embeddedNode = att.openSubnode(embeddedNid);
           a.embedded = std::make_shared<MessageModel>(readMessage(*embeddedNode, names));
         }
@@ -88,7 +88,7 @@ MessageModel readMessage(ndb::Node& node, const NameToIdMap& names) {
       }
     }
   } catch (const Error& e) {
-    throw Error("reading message node " + hex(node.nid()) + ": " + e.what());
+    throw Error("reading message node " + hex(node.nid()) + ": ", e);
   }
   return m;
 }

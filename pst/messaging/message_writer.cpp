@@ -11,6 +11,9 @@
 namespace mailfold::pst {
 namespace {
 
+// A stored property value's tag for a model property: 8-bit strings are stored as Unicode.
+PropTag storedTag(PropTag tag) { return tagType(tag) == kPtString8 ? makeTag(tagId(tag), kPtUnicode) : tag; }
+
 // Every property of a bag with the tag it is stored under (named ones through the map).
 std::vector<std::pair<PropTag, const PropertyValue*>> storedProperties(const PropertyBag& bag, NameToIdMap& names) {
   std::vector<std::pair<PropTag, const PropertyValue*>> out;
@@ -31,30 +34,30 @@ PropertyValue cellValue(const PropertyValue& value) {
   if (!*src) return Bytes{};
   constexpr std::uint64_t kMaxCell = 64ull * 1024 * 1024;
   if ((*src)->size() > kMaxCell)
-    throw Error("a table cell value of " + std::to_string((*src)->size()) + " bytes is too large (at most 64 MB)");
+    throw Error(ErrorKind::kBadInput, "a table cell value of " + std::to_string((*src)->size()) + " bytes is too large (at most 64 MB)");
   Bytes out(static_cast<std::size_t>((*src)->size()));
   std::size_t at = 0;
   while (at < out.size()) {
     const std::size_t n = (*src)->read(at, std::span<std::uint8_t>(out).subspan(at));
-    if (n == 0) throw Error("a streamed value ended after " + std::to_string(at) + " of " + std::to_string(out.size()) + " bytes");
+    if (n == 0) throw Error(ErrorKind::kBadInput, "a streamed value ended after " + std::to_string(at) + " of " + std::to_string(out.size()) + " bytes");
     at += n;
   }
   return out;
 }
 
 // A table of `rows` whose columns are the template's plus every property the rows carry.
-void writeTable(ndb::Node& node, const TableLayout& base, const std::vector<std::uint32_t>& rowIds,
+void writeTable(ndb::Node& node, const ltp::TableLayout& base, const std::vector<std::uint32_t>& rowIds,
                 const std::vector<std::vector<std::pair<PropTag, const PropertyValue*>>>& rows) {
   std::vector<PropTag> extra;
   for (const auto& row : rows)
     for (const auto& [tag, value] : row)
       if (fitsTableCell(tag, *value) && tagId(tag) != tagId(kPrAttachDataBin)) extra.push_back(tag);
-  const TableLayout layout = extendLayout(base, extra);
-  ltp::TableContext table = ltp::TableContext::create(node, toLtpLayout(layout));
+  const ltp::TableLayout layout = base.withColumns(extra);
+  ltp::TableContext table = ltp::TableContext::create(node, layout);
   for (std::size_t i = 0; i < rows.size(); ++i) {
     ltp::RowValues cells;
     for (const auto& [tag, value] : rows[i])
-      if (layout.column(tag)) cells[tag] = cellValue(*value);
+      if (layout.find(tag)) cells[tag] = cellValue(*value);
     cells[ltp::kTagLtpRowId] = static_cast<std::int32_t>(rowIds[i]);
     cells[ltp::kTagLtpRowVer] = std::int32_t{1};
     table.appendRow(rowIds[i], cells);
@@ -66,23 +69,6 @@ void writeProperties(ltp::PropertyContext& pc, const std::vector<std::pair<PropT
 }
 
 }  // namespace
-
-PropTag storedTag(PropTag tag) { return tagType(tag) == kPtString8 ? makeTag(tagId(tag), kPtUnicode) : tag; }
-
-ltp::TableLayout toLtpLayout(const TableLayout& layout) {
-  ltp::TableLayout out;
-  out.groupEnds = layout.groupEnds;
-  for (const auto& c : layout.columns) out.columns.push_back({c.tag, c.ibData, c.cbData, c.iBit});
-  return out;
-}
-
-TableLayout fromLtpLayout(const ltp::TableLayout& layout, ndb::Nid nid) {
-  TableLayout out;
-  out.nid = nid;
-  out.groupEnds = layout.groupEnds;
-  for (const auto& c : layout.columns) out.columns.push_back({c.tag, c.offset, c.size, c.bit});
-  return out;
-}
 
 std::int32_t writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteContext& ctx) {
   try {
@@ -142,7 +128,7 @@ std::int32_t writeMessage(ndb::Node& node, const MessageModel& message, MessageW
     pc.set(kPrMessageSize, size);
     return size;
   } catch (const Error& e) {
-    throw Error("writing message node " + hex(node.nid()) + ": " + e.what());
+    throw Error("writing message node " + hex(node.nid()) + ": ", e);
   }
 }
 

@@ -26,8 +26,8 @@ struct MessageWriteContext {
   NameToIdMap* names = nullptr;
   // The store's own recipient and attachment templates (stores of older Outlook versions have
   // other column sets than ours); new tables start from these columns.
-  const TableLayout* recipientLayout = &recipientTemplate();
-  const TableLayout* attachmentLayout = &attachmentTemplate();
+  const ltp::TableLayout* recipientLayout = fixedTableLayout(kNidRecipientTemplate);
+  const ltp::TableLayout* attachmentLayout = fixedTableLayout(kNidAttachmentTemplate);
   // A store-wide unique node id of type "normal message" for an embedded message's sub-node.
   std::function<ndb::Nid()> newMessageNid;
 };
@@ -35,12 +35,5 @@ struct MessageWriteContext {
 // Writes `message` (already completed: see completeMessage) into `node`, whose data is empty.
 // Returns the PR_MESSAGE_SIZE it recorded: the bytes the written message occupies.
 std::int32_t writeMessage(ndb::Node& node, const MessageModel& message, MessageWriteContext& ctx);
-
-// The table layouts in the form the table context takes, and back.
-ltp::TableLayout toLtpLayout(const TableLayout& layout);
-TableLayout fromLtpLayout(const ltp::TableLayout& layout, ndb::Nid nid);
-
-// A stored property value's tag for a model property: 8-bit strings are stored as Unicode.
-PropTag storedTag(PropTag tag);
 
 }  // namespace mailfold::pst

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "pst/messaging/property_tags.h"
-#include "pst/messaging/utf16.h"
+#include "pst/ltp/utf16.h"
 #include "pst/ndb/crc.h"
 
 namespace mailfold::pst {
@@ -11,7 +11,7 @@ namespace {
 
 // Most names are UTF-16; some add-ons stored plain 8-bit names, which are kept as they are.
 std::string decodeName(ByteView bytes) {
-  if (auto s = utf16leToUtf8(bytes)) return *s;
+  if (ltp::isWellFormedUtf16le(bytes)) return ltp::utf16leToUtf8(bytes);
   return std::string(bytes.begin(), bytes.end());
 }
 
@@ -23,11 +23,11 @@ std::uint32_t NameToIdMap::bucketOf(std::uint32_t hashValue, std::uint16_t guidA
 
 NameToIdMap NameToIdMap::decode(ByteView guidStream, ByteView entryStream, ByteView stringStream,
                                 std::uint32_t bucketCount) {
-  if (bucketCount == 0) throw Error("name-to-id map: bucket count is 0");
+  if (bucketCount == 0) throw Error(ErrorKind::kCorrupt, "name-to-id map: bucket count is 0");
   if (guidStream.size() % 16 != 0)
-    throw Error("name-to-id map: GUID stream of " + std::to_string(guidStream.size()) + " bytes is not a multiple of 16");
+    throw Error(ErrorKind::kCorrupt, "name-to-id map: GUID stream of " + std::to_string(guidStream.size()) + " bytes is not a multiple of 16");
   if (entryStream.size() % 8 != 0)
-    throw Error("name-to-id map: entry stream of " + std::to_string(entryStream.size()) + " bytes is not a multiple of 8");
+    throw Error(ErrorKind::kCorrupt, "name-to-id map: entry stream of " + std::to_string(entryStream.size()) + " bytes is not a multiple of 8");
   NameToIdMap map;
   map.bucketCount_ = bucketCount;
   for (std::size_t i = 0; i < guidStream.size(); i += 16) {
@@ -38,7 +38,7 @@ NameToIdMap NameToIdMap::decode(ByteView guidStream, ByteView entryStream, ByteV
   map.strings_.assign(stringStream.begin(), stringStream.end());
   const std::size_t count = entryStream.size() / 8;
   if (count > std::size_t{kLastNamedPropId - kFirstNamedPropId + 1})
-    throw Error("name-to-id map: " + std::to_string(count) + " entries exceed the named property id range");
+    throw Error(ErrorKind::kCorrupt, "name-to-id map: " + std::to_string(count) + " entries exceed the named property id range");
   map.entries_.resize(count);
   std::vector<bool> seen(count, false);
   for (std::size_t i = 0; i < count; ++i) {
@@ -48,7 +48,7 @@ NameToIdMap NameToIdMap::decode(ByteView guidStream, ByteView entryStream, ByteV
     const std::uint16_t propIndex = load<std::uint16_t>(rec + 6);
     const std::string where = "name-to-id map entry " + std::to_string(i);
     if (propIndex >= count || seen[propIndex])
-      throw Error(where + ": property index " + std::to_string(propIndex) + " is out of range or used twice");
+      throw Error(ErrorKind::kCorrupt, where + ": property index " + std::to_string(propIndex) + " is out of range or used twice");
     seen[propIndex] = true;
     Entry e;
     e.guidIndex = guidAndKind >> 1;
@@ -59,14 +59,14 @@ NameToIdMap NameToIdMap::decode(ByteView guidStream, ByteView entryStream, ByteV
     } else if (e.guidIndex >= 3 && std::size_t{e.guidIndex} - 3 < map.guids_.size()) {
       e.key.propertySet = map.guids_[e.guidIndex - 3];
     } else if (e.guidIndex != 0) {
-      throw Error(where + ": GUID index " + std::to_string(e.guidIndex) + " is outside the GUID stream");
+      throw Error(ErrorKind::kCorrupt, where + ": GUID index " + std::to_string(e.guidIndex) + " is outside the GUID stream");
     }
     if (guidAndKind & 1) {
       if (std::uint64_t{value} + 4 > stringStream.size())
-        throw Error(where + ": string offset " + hex(value) + " is past the string stream");
+        throw Error(ErrorKind::kCorrupt, where + ": string offset " + hex(value) + " is past the string stream");
       const std::uint32_t len = load<std::uint32_t>(stringStream.data() + value);
       if (std::uint64_t{value} + 4 + len > stringStream.size())
-        throw Error(where + ": name of " + std::to_string(len) + " bytes runs past the string stream");
+        throw Error(ErrorKind::kCorrupt, where + ": name of " + std::to_string(len) + " bytes runs past the string stream");
       e.key.name = decodeName(stringStream.subspan(value + 4, len));
       e.stringOffset = value;
     } else {
@@ -89,7 +89,7 @@ std::uint16_t NameToIdMap::guidIndexFor(const Guid& g) {
   if (g == kPsPublicStrings) return 2;
   for (std::size_t i = 0; i < guids_.size(); ++i)
     if (guids_[i] == g) return static_cast<std::uint16_t>(i + 3);
-  if (guids_.size() + 3 > 0x7FFF) throw Error("name-to-id map: too many property sets");
+  if (guids_.size() + 3 > 0x7FFF) throw Error(ErrorKind::kRefused, "name-to-id map: too many property sets");
   guids_.push_back(g);
   return static_cast<std::uint16_t>(guids_.size() + 2);
 }
@@ -97,12 +97,12 @@ std::uint16_t NameToIdMap::guidIndexFor(const Guid& g) {
 std::uint16_t NameToIdMap::add(const NamedPropertyKey& key) {
   if (auto id = find(key)) return *id;
   if (entries_.size() > std::size_t{kLastNamedPropId - kFirstNamedPropId})
-    throw Error("name-to-id map is full: no named property id left for a new name");
+    throw Error(ErrorKind::kRefused, "name-to-id map is full: no named property id left for a new name");
   Entry e;
   e.key = key;
   e.guidIndex = guidIndexFor(key.propertySet);
   if (const auto* name = std::get_if<std::string>(&key.name)) {
-    const Bytes utf16 = utf8ToUtf16le(*name);
+    const Bytes utf16 = ltp::utf8ToUtf16le(*name);
     e.stringOffset = static_cast<std::uint32_t>(strings_.size());
     Bytes len(4);
     store<std::uint32_t>(len.data(), static_cast<std::uint32_t>(utf16.size()));

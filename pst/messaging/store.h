@@ -27,7 +27,6 @@ class Folder {
  public:
   ndb::Nid nid() const { return nid_; }
   std::string name() const;
-  std::string containerClass() const;
   // Messages in the folder and those without the read flag, as the folder records them.
   std::int32_t contentCount() const;
   std::int32_t unreadCount() const;
@@ -35,8 +34,8 @@ class Folder {
   std::vector<Folder> children() const;
   // The direct sub-folder with this name (compared without regard to ASCII case), if any.
   std::optional<Folder> child(std::string_view name) const;
-  // Adds a mail folder (class IPF.Note) below this one. Throws Error when a sub-folder of that
-  // name exists already or the name is empty.
+  // Adds a mail folder (class IPF.Note) below this one. Throws Error (kBadInput) when a
+  // sub-folder of that name exists already or the name is empty.
   Folder addChild(std::string_view name, std::string_view containerClass = "IPF.Note");
   // Writes a message into this folder and returns its node id. `messageFlags`, when given, is
   // the PR_MESSAGE_FLAGS value to store (the has-attachment bit always follows the attachments).
@@ -54,11 +53,11 @@ class Folder {
   ndb::Nid nid_;
 };
 
-// A writable open of a store protected by a password, refused because no password or another
-// one was given. The file is left as it was.
+// A writable open of a store protected by a password, refused (kRefused) because no password or
+// another one was given. The file is left as it was.
 class PasswordError : public Error {
  public:
-  PasswordError(const std::string& what, bool given) : Error(what), given_(given) {}
+  PasswordError(const std::string& what, bool given) : Error(ErrorKind::kRefused, what), given_(given) {}
   // False when no password was given (ask for one), true when the given one did not match.
   bool passwordWasGiven() const { return given_; }
 
@@ -72,10 +71,11 @@ class Store {
   // an empty file is taken as the place for the new store) with a fresh random provider UID and
   // the folders every store has.
   static std::unique_ptr<Store> create(const std::string& path, std::string_view displayName);
-  // Opens an existing store. Throws Error naming the file and the reason when it is not one.
-  // Writable opens refuse, leaving the file as it was: 32-bit (ANSI) stores, stores another
-  // writer has open ("the store is in use"), and stores protected by a password unless
-  // `password` is theirs (PasswordError). Reading needs no password, as for Outlook's own
+  // Opens an existing store. Throws Error naming the file and the reason when it is not one
+  // (kind kCorrupt; kNotFound or kIo when it cannot be opened). Writable opens refuse (kRefused),
+  // leaving the file as it was: 32-bit (ANSI) stores, stores another writer has open ("the
+  // store is in use"), and stores protected by a password unless `password` is theirs
+  // (PasswordError). Reading needs no password, as for Outlook's own
   // format: the password only asks a client to prompt, it encrypts nothing.
   static std::unique_ptr<Store> open(const std::string& path, bool writable,
                                      const std::optional<std::string>& password = std::nullopt);
@@ -92,7 +92,6 @@ class Store {
   Store& operator=(const Store&) = delete;
 
   std::string displayName() const;
-  Guid providerUid() const;
   // The entry id naming the store itself.
   Bytes entryId() const;
   bool writable() const;
@@ -101,24 +100,21 @@ class Store {
   // someone's own, and its special folders are left as its owner's Outlook set them.
   bool isNew() const;
 
-  Folder rootFolder();  // the invisible root (node 0x122)
   Folder ipmRoot();     // "Top of Personal Folders": the root of the visible tree
   // The default folder of `kind` (6 = Inbox, 5 = Sent Items, ...) found through the entry id the
-  // store records for it. Throws Error when the kind is unknown or no such folder is recorded.
+  // store records for it. Throws Error when the kind is unknown (kBadInput) or no such folder is
+  // recorded (kNotFound).
   Folder defaultFolder(int kind);
   std::optional<Folder> findDefaultFolder(int kind);
   // Creates the default folders that are missing (under the IPM root) and records them.
   void validateIpmTree();
   // The folder at `path`: components separated by "\", relative to the IPM root. A leading
-  // "\\<display name>" names the IPM root itself. Throws Error("Folder \"<name>\" does not exist")
-  // naming the first component that is missing.
+  // "\\<display name>" names the IPM root itself. Throws Error (kNotFound) with the message
+  // Folder "<name>" does not exist, naming the first component that is missing.
   Folder folderByPath(std::string_view path);
-  Folder folder(ndb::Nid nid);
   // A stored message (top-level node) read back; attachment data stays in the store and is
   // read on demand while the store is open.
   MessageModel readMessage(ndb::Nid nid);
-  // The store's named-property map (for tools that show raw tags).
-  const class NameToIdMap& namedProperties() const;
 
   // Makes everything written so far durable; the file is a complete store afterwards.
   void commit();

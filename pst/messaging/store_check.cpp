@@ -119,7 +119,7 @@ class Checker {
     try {
       auto node = db_.openNode(kNidContentsTemplate);
       const ltp::TableLayout layout = ltp::TableContext::open(*node).layout();
-      for (const auto& column : contentsTemplate().columns)
+      for (const auto& column : fixedTableLayout(kNidContentsTemplate)->columns)
         if (!layout.find(column.tag)) return false;
       return true;
     } catch (const Error&) {

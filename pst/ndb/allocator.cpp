@@ -67,7 +67,7 @@ void Allocator::load(const File& file, const Format& format, std::uint64_t secti
     const std::uint64_t ib = amapOffset(i);
     Bytes page = file.read(ib, kPageSize, "allocation map page");
     if (std::string p = checkPage(format, page, PageType::kAMap, ib, ib); !p.empty())
-      throw Error("allocation map damaged: " + p);
+      throw Error(ErrorKind::kCorrupt, "allocation map damaged: " + p);
     std::array<std::uint8_t, 496> b{};
     std::copy_n(page.begin() + static_cast<std::ptrdiff_t>(mapDataOffset(format)), 496, b.begin());
     std::uint32_t used = 0;
@@ -112,13 +112,13 @@ bool Allocator::isFree(std::uint64_t ib, std::uint64_t size) const {
 
 void Allocator::markUsed(std::uint64_t ib, std::uint64_t size) {
   if (ib < kAMapFirst || size == 0 || size % kUnit || (ib - kAMapFirst) % kUnit)
-    throw Error("space at " + hex(ib) + " (" + std::to_string(size) + " bytes) is not 64-byte aligned data space");
+    throw Error(ErrorKind::kCorrupt, "space at " + hex(ib) + " (" + std::to_string(size) + " bytes) is not 64-byte aligned data space");
   const std::uint64_t s = (ib - kAMapFirst) / kAMapCoverage;
   const std::uint64_t first = (ib - amapOffset(s)) / kUnit;
   if (s >= bits_.size() || first + size / kUnit > kAMapBits)
-    throw Error("space at " + hex(ib) + " (" + std::to_string(size) + " bytes) lies outside the mapped file");
+    throw Error(ErrorKind::kCorrupt, "space at " + hex(ib) + " (" + std::to_string(size) + " bytes) lies outside the mapped file");
   if (!runFree(bits_[s], static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(size / kUnit)))
-    throw Error("space at " + hex(ib) + " (" + std::to_string(size) + " bytes) is used twice");
+    throw Error(ErrorKind::kCorrupt, "space at " + hex(ib) + " (" + std::to_string(size) + " bytes) is used twice");
   setRun(s, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(size / kUnit), true);
 }
 
@@ -126,13 +126,13 @@ void Allocator::free(std::uint64_t ib, std::uint64_t size) {
   const std::uint64_t s = (ib - kAMapFirst) / kAMapCoverage;
   const std::uint64_t first = (ib - amapOffset(s)) / kUnit;
   if (ib < kAMapFirst || s >= bits_.size() || first + size / kUnit > kAMapBits)
-    throw Error("internal: freeing space at " + hex(ib) + " outside the mapped file");
+    throw Error(ErrorKind::kInternal, "internal: freeing space at " + hex(ib) + " outside the mapped file");
   setRun(s, static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(size / kUnit), false);
   firstWithRoom_ = std::min(firstWithRoom_, s);
 }
 
 std::uint64_t Allocator::allocate(std::uint64_t size, bool page) {
-  if (size == 0 || size % kUnit || size > kMaxBlockSize) throw Error("internal: allocation of " + std::to_string(size) + " bytes");
+  if (size == 0 || size % kUnit || size > kMaxBlockSize) throw Error(ErrorKind::kInternal, "internal: allocation of " + std::to_string(size) + " bytes");
   const auto units = static_cast<std::uint32_t>(size / kUnit);
   const std::uint32_t step = page ? kUnitsPerPage : 1;
   for (std::uint64_t s = firstWithRoom_;; ++s) {

@@ -56,8 +56,6 @@ class Allocator {
   // The density list as Outlook writes it for these maps (see allocator.cpp).
   DListPage densityList() const;
 
-  const std::array<std::uint8_t, 496>& sectionBits(std::uint64_t i) const { return bits_[i]; }
-
  private:
   void addSection(bool fresh = true);
   bool runFree(const std::array<std::uint8_t, 496>& bits, std::uint32_t first, std::uint32_t count) const;

@@ -43,16 +43,16 @@ std::string checkBlockBytes(const Format& f, ByteView raw, std::uint64_t bid, st
 Bytes readBlockPayload(const File& file, const Format& f, std::uint64_t bid, std::uint64_t ib, std::uint16_t cb) {
   const std::uint32_t size = blockAllocSize(f, cb);
   if (size > kMaxBlockSize)
-    throw Error("block " + hex(bid) + " at " + hex(ib) + " claims " + std::to_string(cb) + " bytes, more than a block holds");
+    throw Error(ErrorKind::kCorrupt, "block " + hex(bid) + " at " + hex(ib) + " claims " + std::to_string(cb) + " bytes, more than a block holds");
   Bytes raw = file.read(ib, size, "block");
-  if (std::string p = checkBlockBytes(f, raw, bid, ib, cb); !p.empty()) throw Error(p);
+  if (std::string p = checkBlockBytes(f, raw, bid, ib, cb); !p.empty()) throw Error(ErrorKind::kCorrupt, p);
   raw.resize(cb);
   return raw;
 }
 
 Bytes buildBlock(ByteView payload, std::uint64_t bid, std::uint64_t ib) {
   const Format f{true};
-  if (payload.size() > f.maxBlockPayload()) throw Error("internal: block payload of " + std::to_string(payload.size()) + " bytes");
+  if (payload.size() > f.maxBlockPayload()) throw Error(ErrorKind::kInternal, "internal: block payload of " + std::to_string(payload.size()) + " bytes");
   Bytes out(blockAllocSize(f, payload.size()), 0);
   std::copy(payload.begin(), payload.end(), out.begin());
   std::uint8_t* t = out.data() + out.size() - 16;
@@ -65,15 +65,15 @@ Bytes buildBlock(ByteView payload, std::uint64_t bid, std::uint64_t ib) {
 
 DataTreeBlock decodeDataTree(const Format& f, ByteView p, std::uint64_t bid) {
   const std::string where = "data tree block " + hex(bid);
-  if (p.size() < 8) throw Error(where + " is too short");
-  if (p[0] != kBlockTypeDataTree) throw Error(where + " has block type " + hex(p[0]));
+  if (p.size() < 8) throw Error(ErrorKind::kCorrupt, where + " is too short");
+  if (p[0] != kBlockTypeDataTree) throw Error(ErrorKind::kCorrupt, where + " has block type " + hex(p[0]));
   DataTreeBlock out;
   out.level = p[1];
-  if (out.level != 1 && out.level != 2) throw Error(where + " has level " + std::to_string(out.level));
+  if (out.level != 1 && out.level != 2) throw Error(ErrorKind::kCorrupt, where + " has level " + std::to_string(out.level));
   const std::uint16_t count = load<std::uint16_t>(&p[2]);
   out.totalSize = load<std::uint32_t>(&p[4]);
   const std::size_t w = f.idSize();
-  if (8 + count * w > p.size()) throw Error(where + " lists " + std::to_string(count) + " entries that do not fit");
+  if (8 + count * w > p.size()) throw Error(ErrorKind::kCorrupt, where + " lists " + std::to_string(count) + " entries that do not fit");
   for (std::size_t i = 0; i < count; ++i) out.bids.push_back(loadId(f, &p[8 + i * w]));
   return out;
 }
@@ -90,11 +90,11 @@ Bytes encodeDataTree(const DataTreeBlock& b) {
 
 SubnodeBlock decodeSubnodeBlock(const Format& f, ByteView p, std::uint64_t bid) {
   const std::string where = "sub-node block " + hex(bid);
-  if (p.size() < 4) throw Error(where + " is too short");
-  if (p[0] != kBlockTypeSubnode) throw Error(where + " has block type " + hex(p[0]));
+  if (p.size() < 4) throw Error(ErrorKind::kCorrupt, where + " is too short");
+  if (p[0] != kBlockTypeSubnode) throw Error(ErrorKind::kCorrupt, where + " has block type " + hex(p[0]));
   SubnodeBlock out;
   out.level = p[1];
-  if (out.level > 1) throw Error(where + " has level " + std::to_string(out.level));
+  if (out.level > 1) throw Error(ErrorKind::kCorrupt, where + " has level " + std::to_string(out.level));
   const std::uint16_t count = load<std::uint16_t>(&p[2]);
   const std::size_t w = f.idSize();
   // Unicode blocks pad the header to 8 bytes; 32-bit leaf blocks do not, and 32-bit index
@@ -103,7 +103,7 @@ SubnodeBlock decodeSubnodeBlock(const Format& f, ByteView p, std::uint64_t bid) 
   const std::size_t entry = out.level == 0 ? 3 * w : 2 * w;
   if (!f.unicode && out.level == 1 && 8 + count * entry == p.size()) start = 8;
   if (start + count * entry > p.size())
-    throw Error(where + " lists " + std::to_string(count) + " entries that do not fit");
+    throw Error(ErrorKind::kCorrupt, where + " lists " + std::to_string(count) + " entries that do not fit");
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint8_t* e = &p[start + i * entry];
     if (out.level == 0) {

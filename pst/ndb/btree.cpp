@@ -35,7 +35,7 @@ std::shared_ptr<const BtPage> BTree::page(const Bref& ref) {
 std::shared_ptr<const BtPage> BTree::child(const BtPage& parent, std::size_t i) {
   auto c = page(parent.index[i].child);
   if (c->level + 1 != parent.level)
-    throw Error("B-tree page " + hex(parent.index[i].child.bid) + " at " + hex(parent.index[i].child.ib) +
+    throw Error(ErrorKind::kCorrupt, "B-tree page " + hex(parent.index[i].child.bid) + " at " + hex(parent.index[i].child.ib) +
                 " has level " + std::to_string(c->level) + " under a page of level " + std::to_string(parent.level));
   return c;
 }
@@ -76,7 +76,7 @@ template <class Visit>
 bool BTree::walk(const Bref& ref, int expectLevel, const Visit& visit) {
   auto p = page(ref);
   if (expectLevel >= 0 && p->level != expectLevel)
-    throw Error("B-tree page " + hex(ref.bid) + " at " + hex(ref.ib) + " has level " + std::to_string(p->level) +
+    throw Error(ErrorKind::kCorrupt, "B-tree page " + hex(ref.bid) + " at " + hex(ref.ib) + " has level " + std::to_string(p->level) +
                 ", expected " + std::to_string(expectLevel));
   if (p->level == 0) return visit(*p);
   for (std::size_t i = 0; i < p->index.size(); ++i)
@@ -131,7 +131,7 @@ BTree::PutResult BTree::putAt(Bref ref, const Entry& entry, std::uint64_t key) {
     }
   } else {
     pos = childFor(p, key);
-    if (child(p, pos)->level + 1 != p.level) throw Error("B-tree levels are inconsistent");
+    if (child(p, pos)->level + 1 != p.level) throw Error(ErrorKind::kCorrupt, "B-tree levels are inconsistent");
     PutResult r = putAt(p.index[pos].child, entry, key);
     p.index[pos].child = r.ref;
     p.index[pos].key = r.firstKey;
@@ -173,7 +173,7 @@ void BTree::putRoot(const Entry& entry, std::uint64_t key) {
     auto top = std::make_shared<BtPage>();
     top->type = type_;
     top->level = static_cast<std::uint8_t>(page(root_)->level + 1);
-    if (top->level > 8) throw Error("B-tree would grow beyond 8 levels");
+    if (top->level > 8) throw Error(ErrorKind::kRefused, "B-tree would grow beyond 8 levels");
     top->index = {{r.firstKey, root_}, {r.split->key, r.split->ref}};
     root_ = io_.allocatePage();
     dirty_[root_.ib] = {root_, top};
@@ -181,12 +181,12 @@ void BTree::putRoot(const Entry& entry, std::uint64_t key) {
 }
 
 void BTree::put(const NbtEntry& entry) {
-  if (type_ != PageType::kNbt) throw Error("internal: node entry put into the block tree");
+  if (type_ != PageType::kNbt) throw Error(ErrorKind::kInternal, "internal: node entry put into the block tree");
   putRoot(entry, entry.nid);
 }
 
 void BTree::put(const BbtEntry& entry) {
-  if (type_ != PageType::kBbt) throw Error("internal: block entry put into the node tree");
+  if (type_ != PageType::kBbt) throw Error(ErrorKind::kInternal, "internal: block entry put into the node tree");
   putRoot(entry, bidKey(entry.ref.bid));
 }
 

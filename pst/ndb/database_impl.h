@@ -80,7 +80,6 @@ class Database final : public NodeDatabase, public PageIo {
   std::unique_ptr<Node> createNode(Nid nid, Nid parent) override;
   void deleteNode(Nid nid) override;
   void setParent(Nid nid, Nid parent) override;
-  bool hasChanges() const override { return changed_; }
   void commit() override;
   void close() override;
   File& file() override { return *file_; }

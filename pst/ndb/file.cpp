@@ -45,11 +45,11 @@ std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
     case Mode::kCreate: flags |= O_RDWR | O_CREAT; break;  // emptied once locked
   }
   int fd = ::open(path.c_str(), flags, 0644);
-  if (fd < 0) throw Error("cannot open \"" + path + "\": " + errnoText(errno));
+  if (fd < 0) throw Error(errno == ENOENT ? ErrorKind::kNotFound : ErrorKind::kIo, "cannot open \"" + path + "\": " + errnoText(errno));
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    throw Error("cannot open \"" + path + "\": not a regular file");
+    throw Error(ErrorKind::kBadInput, "cannot open \"" + path + "\": not a regular file");
   }
   // One writer at a time: a second one (another process, or another object in this one)
   // would overwrite space the first believes free.
@@ -57,13 +57,13 @@ std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
     const int err = errno;
     ::close(fd);
     if (err == EWOULDBLOCK)
-      throw Error("\"" + path + "\": the store is in use (another program or window has it open for writing)");
-    throw Error("cannot lock \"" + path + "\": " + errnoText(err));
+      throw Error(ErrorKind::kRefused, "\"" + path + "\": the store is in use (another program or window has it open for writing)");
+    throw Error(ErrorKind::kIo, "cannot lock \"" + path + "\": " + errnoText(err));
   }
   if (mode == Mode::kCreate && ::ftruncate(fd, 0) != 0) {
     const int err = errno;
     ::close(fd);
-    throw Error("cannot empty \"" + path + "\": " + errnoText(err));
+    throw Error(ErrorKind::kIo, "cannot empty \"" + path + "\": " + errnoText(err));
   }
   std::unique_ptr<File> file(new File(fd, path, mode != Mode::kRead));
   if (mode != Mode::kRead)
@@ -93,18 +93,18 @@ void File::close() {
 }
 
 Bytes File::read(std::uint64_t offset, std::size_t size, const char* what) const {
-  if (fd_ < 0) throw Error("\"" + path_ + "\" is closed");
+  if (fd_ < 0) throw Error(ErrorKind::kRefused, "\"" + path_ + "\" is closed");
   Bytes out(size);
   std::size_t done = 0;
   while (done < size) {
     ssize_t n = ::pread(fd_, out.data() + done, size - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw Error(std::string("cannot read ") + what + " at offset " + std::to_string(offset) + " of \"" +
+      throw Error(ErrorKind::kIo, std::string("cannot read ") + what + " at offset " + std::to_string(offset) + " of \"" +
                   path_ + "\": " + errnoText(errno));
     }
     if (n == 0)
-      throw Error(std::string(what) + " at offset " + std::to_string(offset) + " (" + std::to_string(size) +
+      throw Error(ErrorKind::kCorrupt, std::string(what) + " at offset " + std::to_string(offset) + " (" + std::to_string(size) +
                   " bytes) lies past the end of \"" + path_ + "\" (file is truncated or damaged)");
     done += static_cast<std::size_t>(n);
   }
@@ -114,20 +114,20 @@ Bytes File::read(std::uint64_t offset, std::size_t size, const char* what) const
 void File::maybeFail(bool isWrite) {
   if (failed_ && plan_.sticky) {
     errno = plan_.error;
-    throw Error(std::string(isWrite ? "write" : "flush") + " to \"" + path_ + "\" failed: " + errnoText(plan_.error));
+    throw Error(ErrorKind::kIo, std::string(isWrite ? "write" : "flush") + " to \"" + path_ + "\" failed: " + errnoText(plan_.error));
   }
   std::uint64_t& counter = isWrite ? planWrites_ : planFlushes_;
   std::uint64_t at = isWrite ? plan_.failWriteAt : plan_.failFlushAt;
   ++counter;
   if (at != 0 && counter == at) {
     failed_ = true;
-    throw Error(std::string(isWrite ? "write" : "flush") + " to \"" + path_ + "\" failed: " + errnoText(plan_.error));
+    throw Error(ErrorKind::kIo, std::string(isWrite ? "write" : "flush") + " to \"" + path_ + "\" failed: " + errnoText(plan_.error));
   }
 }
 
 void File::write(std::uint64_t offset, ByteView data) {
-  if (fd_ < 0) throw Error("\"" + path_ + "\" is closed");
-  if (!writable_) throw Error("\"" + path_ + "\" is open read-only");
+  if (fd_ < 0) throw Error(ErrorKind::kRefused, "\"" + path_ + "\" is closed");
+  if (!writable_) throw Error(ErrorKind::kRefused, "\"" + path_ + "\" is open read-only");
   maybeFail(true);
   ++writes_;
   bytesWritten_ += data.size();
@@ -136,7 +136,7 @@ void File::write(std::uint64_t offset, ByteView data) {
     ssize_t n = ::pwrite(fd_, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw Error("cannot write " + std::to_string(data.size()) + " bytes at offset " + std::to_string(offset) +
+      throw Error(ErrorKind::kIo, "cannot write " + std::to_string(data.size()) + " bytes at offset " + std::to_string(offset) +
                   " of \"" + path_ + "\": " + errnoText(errno));
     }
     done += static_cast<std::size_t>(n);
@@ -144,26 +144,26 @@ void File::write(std::uint64_t offset, ByteView data) {
 }
 
 void File::flush() {
-  if (fd_ < 0) throw Error("\"" + path_ + "\" is closed");
+  if (fd_ < 0) throw Error(ErrorKind::kRefused, "\"" + path_ + "\" is closed");
   if (!writable_) return;
   maybeFail(false);
   ++flushes_;
-  if (::fdatasync(fd_) != 0) throw Error("cannot flush \"" + path_ + "\": " + errnoText(errno));
+  if (::fdatasync(fd_) != 0) throw Error(ErrorKind::kIo, "cannot flush \"" + path_ + "\": " + errnoText(errno));
 }
 
 std::uint64_t File::size() const {
-  if (fd_ < 0) throw Error("\"" + path_ + "\" is closed");
+  if (fd_ < 0) throw Error(ErrorKind::kRefused, "\"" + path_ + "\" is closed");
   struct stat st {};
-  if (::fstat(fd_, &st) != 0) throw Error("cannot stat \"" + path_ + "\": " + errnoText(errno));
+  if (::fstat(fd_, &st) != 0) throw Error(ErrorKind::kIo, "cannot stat \"" + path_ + "\": " + errnoText(errno));
   return static_cast<std::uint64_t>(st.st_size);
 }
 
 void File::truncate(std::uint64_t size) {
-  if (fd_ < 0) throw Error("\"" + path_ + "\" is closed");
-  if (!writable_) throw Error("\"" + path_ + "\" is open read-only");
+  if (fd_ < 0) throw Error(ErrorKind::kRefused, "\"" + path_ + "\" is closed");
+  if (!writable_) throw Error(ErrorKind::kRefused, "\"" + path_ + "\" is open read-only");
   maybeFail(true);
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
-    throw Error("cannot resize \"" + path_ + "\" to " + std::to_string(size) + " bytes: " + errnoText(errno));
+    throw Error(ErrorKind::kIo, "cannot resize \"" + path_ + "\" to " + std::to_string(size) + " bytes: " + errnoText(errno));
 }
 
 void File::setFaultPlan(const FaultPlan& plan) {

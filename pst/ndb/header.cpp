@@ -56,7 +56,7 @@ std::string problem(ByteView b) {
 std::string checkHeader(ByteView bytes) { return problem(bytes); }
 
 Header decodeHeader(ByteView b) {
-  if (std::string p = problem(b); !p.empty()) throw Error("bad PST header: " + p);
+  if (std::string p = problem(b); !p.empty()) throw Error(ErrorKind::kCorrupt, "bad PST header: " + p);
   Header h;
   h.version = load<std::uint16_t>(&b[10]);
   h.clientVersion = load<std::uint16_t>(&b[12]);
@@ -100,7 +100,7 @@ Header newUnicodeHeader(CryptMethod crypt) {
 }
 
 Bytes encodeHeader(const Header& h) {
-  if (!h.format.unicode) throw Error("writing the 32-bit (ANSI) layout is not supported");
+  if (!h.format.unicode) throw Error(ErrorKind::kRefused, "writing the 32-bit (ANSI) layout is not supported");
   Bytes b(kHeaderReadSize, 0);
   if (h.raw.size() == kHeaderReadSize) {
     b = h.raw;

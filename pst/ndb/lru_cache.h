@@ -53,7 +53,6 @@ class LruCache {
   }
 
   std::size_t size() const { return index_.size(); }
-  std::size_t capacity() const { return capacity_; }
 
  private:
   using Entries = std::list<std::pair<Key, Value>>;

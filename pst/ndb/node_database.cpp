@@ -53,10 +53,10 @@ std::unique_ptr<Database> Database::openFile(const std::string& path, OpenMode m
   try {
     header = decodeHeader(head);
   } catch (const Error& e) {
-    throw Error("\"" + path + "\": " + e.what());
+    throw Error("\"" + path + "\": ", e);
   }
   const Root& r = header.root;
-  auto badRoot = [&](const std::string& what) { return Error("\"" + path + "\": bad header: " + what); };
+  auto badRoot = [&](const std::string& what) { return Error(ErrorKind::kCorrupt, "\"" + path + "\": bad header: " + what); };
   if (r.fileEof > size)
     throw badRoot("records " + std::to_string(r.fileEof) + " bytes but the file has " + std::to_string(size) +
                   " (truncated)");
@@ -66,7 +66,7 @@ std::unique_ptr<Database> Database::openFile(const std::string& path, OpenMode m
   if (r.amapLast < kAMapFirst || (r.amapLast - kAMapFirst) % kAMapCoverage != 0 || r.amapLast >= r.fileEof)
     throw badRoot("last allocation map at " + hex(r.amapLast) + " is not where one can be");
   if (mode == OpenMode::kReadWrite && !header.format.unicode)
-    throw Error("\"" + path + "\": 32-bit (ANSI) stores can be read but not changed");
+    throw Error(ErrorKind::kRefused, "\"" + path + "\": 32-bit (ANSI) stores can be read but not changed");
   auto db = std::make_unique<Database>(std::move(file), std::move(header));
   // Touch both roots now so that a damaged root page is reported at open.
   db->readPage(db->header_.root.nbt, PageType::kNbt);
@@ -94,7 +94,7 @@ std::unique_ptr<Database> Database::openFile(const std::string& path, OpenMode m
 std::unique_ptr<Database> Database::createFile(const std::string& path, const CreateOptions& options) {
   if (options.crypt != CryptMethod::kNone && options.crypt != CryptMethod::kPermute &&
       options.crypt != CryptMethod::kCyclic)
-    throw Error("unknown block encoding for a new store");
+    throw Error(ErrorKind::kBadInput, "unknown block encoding for a new store");
   auto file = File::open(path, File::Mode::kCreate);
   auto db = std::make_unique<Database>(std::move(file), newUnicodeHeader(options.crypt));
   db->allocator_.init(1);
@@ -115,7 +115,7 @@ void Database::rebuildMaps() {
   std::function<void(const Bref&, PageType, int)> walk = [&](const Bref& ref, PageType type, int level) {
     allocator_.markUsed(ref.ib, kPageSize);
     auto p = readPage(ref, type);
-    if (level >= 0 && p->level != level) throw Error("B-tree page " + hex(ref.bid) + " has the wrong level");
+    if (level >= 0 && p->level != level) throw Error(ErrorKind::kCorrupt, "B-tree page " + hex(ref.bid) + " has the wrong level");
     if (p->level == 0) {
       for (const auto& b : p->blocks) allocator_.markUsed(b.ref.ib, blockAllocSize(header_.format, b.cb));
       return;
@@ -151,13 +151,13 @@ FormatInfo Database::format() const {
 }
 
 void Database::guardUsable() const {
-  if (closed_) throw Error("\"" + file_->path() + "\" is closed");
-  if (failed_) throw Error("\"" + file_->path() + "\" had a failed write; reopen it to continue from the last commit");
+  if (closed_) throw Error(ErrorKind::kRefused, "\"" + file_->path() + "\" is closed");
+  if (failed_) throw Error(ErrorKind::kIo, "\"" + file_->path() + "\" had a failed write; reopen it to continue from the last commit");
 }
 
 void Database::beginChange() {
   guardUsable();
-  if (!file_->writable()) throw Error("\"" + file_->path() + "\" is open read-only");
+  if (!file_->writable()) throw Error(ErrorKind::kRefused, "\"" + file_->path() + "\" is open read-only");
   changed_ = true;
 }
 
@@ -165,10 +165,10 @@ std::shared_ptr<const BtPage> Database::readPage(const Bref& ref, PageType type)
   if (const auto* cached = pageCache_.find(ref.ib); cached && (*cached)->type == type) return *cached;
   const char* name = type == PageType::kNbt ? "node B-tree page" : "block B-tree page";
   if (ref.ib < kAMapFirst || ref.ib % kBlockAlign != 0)
-    throw Error(std::string(name) + " " + hex(ref.bid) + " has an impossible offset " + hex(ref.ib));
+    throw Error(ErrorKind::kCorrupt, std::string(name) + " " + hex(ref.bid) + " has an impossible offset " + hex(ref.ib));
   Bytes raw = file_->read(ref.ib, kPageSize, name);
   if (std::string p = checkPage(header_.format, raw, type, ref.bid, ref.ib); !p.empty())
-    throw Error(std::string(name) + " damaged: " + p);
+    throw Error(ErrorKind::kCorrupt, std::string(name) + " damaged: " + p);
   auto page = std::make_shared<const BtPage>(decodeBtPage(header_.format, raw, type));
   pageCache_.put(ref.ib, page);
   return page;
@@ -196,7 +196,7 @@ void Database::freeSpace(std::uint64_t ib, std::uint64_t size) {
 
 BbtEntry Database::blockEntry(std::uint64_t bid, Nid topNid) {
   auto e = bbt_->findBlock(bid);
-  if (!e) throw Error("block " + hex(bid) + " of " + nodeText(topNid) + " is missing from the block B-tree");
+  if (!e) throw Error(ErrorKind::kCorrupt, "block " + hex(bid) + " of " + nodeText(topNid) + " is missing from the block B-tree");
   return *e;
 }
 
@@ -206,14 +206,14 @@ Bytes Database::readBlockPayloadChecked(const BbtEntry& e) {
 
 Bytes Database::readDataBlock(std::uint64_t bid, Nid topNid) {
   if (bidIsInternal(bid))
-    throw Error(nodeText(topNid) + ": data tree lists internal block " + hex(bid) + " where a data block belongs");
+    throw Error(ErrorKind::kCorrupt, nodeText(topNid) + ": data tree lists internal block " + hex(bid) + " where a data block belongs");
   if (const Bytes* cached = blockCache_.find(bidKey(bid))) return *cached;
   const BbtEntry e = blockEntry(bid, topNid);
   Bytes payload;
   try {
     payload = readBlockPayloadChecked(e);
   } catch (const Error& err) {
-    throw Error(nodeText(topNid) + ": " + err.what());
+    throw Error(nodeText(topNid) + ": ", err);
   }
   decodePayload(header_.crypt, payload, e.ref.bid);
   blockCache_.put(bidKey(bid), payload);
@@ -237,15 +237,15 @@ void Database::loadStream(NodeState& s, Nid topNid) {
         for (auto b : top.bids) st.leaves.push_back({b, Stream::kUnknownSize, nullptr});
       } else {
         for (auto xb : top.bids) {
-          if (!bidIsInternal(xb)) throw Error(nodeText(topNid) + ": XXBLOCK " + hex(root) + " lists data block " + hex(xb));
+          if (!bidIsInternal(xb)) throw Error(ErrorKind::kCorrupt, nodeText(topNid) + ": XXBLOCK " + hex(root) + " lists data block " + hex(xb));
           const DataTreeBlock x = decodeDataTree(header_.format, readBlockPayloadChecked(blockEntry(xb, topNid)), xb);
-          if (x.level != 1) throw Error(nodeText(topNid) + ": XXBLOCK " + hex(root) + " lists a block of level " + std::to_string(x.level));
+          if (x.level != 1) throw Error(ErrorKind::kCorrupt, nodeText(topNid) + ": XXBLOCK " + hex(root) + " lists a block of level " + std::to_string(x.level));
           st.chunks.push_back({xb, st.leaves.size(), x.bids.size(), x.totalSize});
           for (auto b : x.bids) st.leaves.push_back({b, Stream::kUnknownSize, nullptr});
         }
       }
       for (const auto& l : st.leaves)
-        if (bidIsInternal(l.bid)) throw Error(nodeText(topNid) + ": data tree lists internal block " + hex(l.bid));
+        if (bidIsInternal(l.bid)) throw Error(ErrorKind::kCorrupt, nodeText(topNid) + ": data tree lists internal block " + hex(l.bid));
     }
   }
   s.data = std::move(st);
@@ -260,19 +260,19 @@ void Database::loadSubs(NodeState& s, Nid topNid) {
   if (s.subsLoaded) return;
   std::map<Nid, std::unique_ptr<NodeState>> subs;
   auto addLeafBlock = [&](std::uint64_t bid, const SubnodeBlock& b) {
-    if (b.level != 0) throw Error(nodeText(topNid) + ": sub-node block " + hex(bid) + " is not a leaf block");
+    if (b.level != 0) throw Error(ErrorKind::kCorrupt, nodeText(topNid) + ": sub-node block " + hex(bid) + " is not a leaf block");
     for (const auto& e : b.leaves) {
       auto child = std::make_unique<NodeState>();
       child->nid = e.nid;
       child->dataRoot = e.bidData;
       child->subRoot = e.bidSub;
       if (!subs.emplace(e.nid, std::move(child)).second)
-        throw Error(nodeText(topNid) + ": sub-node " + hex(e.nid) + " is listed twice");
+        throw Error(ErrorKind::kCorrupt, nodeText(topNid) + ": sub-node " + hex(e.nid) + " is listed twice");
     }
   };
   if (s.subRoot != 0) {
     if (!bidIsInternal(s.subRoot))
-      throw Error(nodeText(topNid) + ": sub-node tree root " + hex(s.subRoot) + " is not an internal block");
+      throw Error(ErrorKind::kCorrupt, nodeText(topNid) + ": sub-node tree root " + hex(s.subRoot) + " is not an internal block");
     const SubnodeBlock top = decodeSubnodeBlock(header_.format, readBlockPayloadChecked(blockEntry(s.subRoot, topNid)), s.subRoot);
     if (top.level == 0) {
       addLeafBlock(s.subRoot, top);
@@ -290,7 +290,7 @@ NodeState& Database::resolve(const std::vector<Nid>& path) {
   auto it = open_.find(path[0]);
   if (it == open_.end()) {
     auto e = nbt_->findNode(path[0]);
-    if (!e) throw Error(nodeText(path[0]) + " does not exist (deleted?)");
+    if (!e) throw Error(ErrorKind::kNotFound, nodeText(path[0]) + " does not exist (deleted?)");
     auto s = std::make_unique<NodeState>();
     s->nid = path[0];
     s->dataRoot = e->bidData;
@@ -303,12 +303,12 @@ NodeState& Database::resolve(const std::vector<Nid>& path) {
     loadSubs(*s, path[0]);
     above.push_back(s->subRoot);
     auto c = s->subs.find(path[i]);
-    if (c == s->subs.end()) throw Error("sub-node " + hex(path[i]) + " of " + nodeText(path[0]) + " does not exist");
+    if (c == s->subs.end()) throw Error(ErrorKind::kNotFound, "sub-node " + hex(path[i]) + " of " + nodeText(path[0]) + " does not exist");
     s = c->second.get();
     // A damaged file can make a sub-node list the sub-nodes of a node above it; a caller
     // walking the tree would never stop.
     if (s->subRoot != 0 && std::find(above.begin(), above.end(), s->subRoot) != above.end())
-      throw Error(nodeText(path[0]) + ": sub-node " + hex(path[i]) + " lists the sub-nodes of a node above it (damaged file)");
+      throw Error(ErrorKind::kCorrupt, nodeText(path[0]) + ": sub-node " + hex(path[i]) + " lists the sub-nodes of a node above it (damaged file)");
   }
   return *s;
 }
@@ -344,7 +344,7 @@ std::unique_ptr<Node> Database::openNode(Nid nid) {
 Nid Database::parentOf(Nid nid) {
   guardUsable();
   auto e = nbt_->findNode(nid);
-  if (!e) throw Error(nodeText(nid) + " does not exist");
+  if (!e) throw Error(ErrorKind::kNotFound, nodeText(nid) + " does not exist");
   return e->nidParent;
 }
 
@@ -360,16 +360,16 @@ std::vector<NodeInfo> Database::nodes() {
 
 Nid Database::allocateNid(NidType type) {
   beginChange();
-  if (static_cast<unsigned>(type) >= 32) throw Error("NID type out of range");
+  if (static_cast<unsigned>(type) >= 32) throw Error(ErrorKind::kInternal, "NID type out of range");
   std::uint32_t& last = header_.rgnid[type];
-  if (last >= (1u << 27) - 1) throw Error("no NIDs of type " + std::to_string(type) + " left");
+  if (last >= (1u << 27) - 1) throw Error(ErrorKind::kRefused, "no NIDs of type " + std::to_string(type) + " left");
   ++last;
   return makeNid(type, last);
 }
 
 std::unique_ptr<Node> Database::createNode(Nid nid, Nid parent) {
   beginChange();
-  if (nbt_->findNode(nid)) throw Error(nodeText(nid) + " already exists");
+  if (nbt_->findNode(nid)) throw Error(ErrorKind::kInternal, nodeText(nid) + " already exists");
   NbtEntry e;
   e.nid = nid;
   e.nidParent = parent;
@@ -388,7 +388,7 @@ std::unique_ptr<Node> Database::createNode(Nid nid, Nid parent) {
 void Database::deleteNode(Nid nid) {
   beginChange();
   auto e = nbt_->findNode(nid);
-  if (!e) throw Error("cannot delete " + nodeText(nid) + ": it does not exist");
+  if (!e) throw Error(ErrorKind::kNotFound, "cannot delete " + nodeText(nid) + ": it does not exist");
   release(e->bidData);
   release(e->bidSub);
   nbt_->erase(nid);
@@ -398,7 +398,7 @@ void Database::deleteNode(Nid nid) {
 void Database::setParent(Nid nid, Nid parent) {
   beginChange();
   auto e = nbt_->findNode(nid);
-  if (!e) throw Error("cannot move " + nodeText(nid) + ": it does not exist");
+  if (!e) throw Error(ErrorKind::kNotFound, "cannot move " + nodeText(nid) + ": it does not exist");
   if (e->nidParent == parent) return;
   e->nidParent = parent;
   nbt_->put(*e);

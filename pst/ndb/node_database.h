@@ -86,7 +86,6 @@ class NodeDatabase {
   // Removes a node with its data and sub-nodes. Throws when missing.
   virtual void deleteNode(Nid nid) = 0;
   virtual void setParent(Nid nid, Nid parent) = 0;
-  virtual bool hasChanges() const = 0;
   // Makes the open transaction part of the file (header written last, flushed before and after).
   // Views (Node, NodeData) stay usable across commits.
   virtual void commit() = 0;

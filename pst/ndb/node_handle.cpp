@@ -17,7 +17,7 @@ class DataView final : public NodeData {
   Bytes readBlock(std::uint32_t index) override {
     Stream& s = stream();
     if (index >= s.leaves.size())
-      throw Error(where() + ": block " + std::to_string(index) + " requested, the data has " +
+      throw Error(ErrorKind::kCorrupt, where() + ": block " + std::to_string(index) + " requested, the data has " +
                   std::to_string(s.leaves.size()));
     if (s.leaves[index].pending) return *s.leaves[index].pending;
     return db_.readDataBlock(s.leaves[index].bid, path_[0]);
@@ -27,12 +27,12 @@ class DataView final : public NodeData {
     db_.beginChange();
     Stream& s = stream();
     if (index > s.leaves.size())
-      throw Error(where() + ": cannot write block " + std::to_string(index) + " of data with " +
+      throw Error(ErrorKind::kInternal, where() + ": cannot write block " + std::to_string(index) + " of data with " +
                   std::to_string(s.leaves.size()) + " blocks");
     if (payload.size() > kMaxBlockPayload)
-      throw Error(where() + ": block of " + std::to_string(payload.size()) + " bytes exceeds " +
+      throw Error(ErrorKind::kInternal, where() + ": block of " + std::to_string(payload.size()) + " bytes exceeds " +
                   std::to_string(kMaxBlockPayload));
-    if (payload.empty()) throw Error(where() + ": data blocks cannot be empty");
+    if (payload.empty()) throw Error(ErrorKind::kInternal, where() + ": data blocks cannot be empty");
     const auto size = static_cast<std::uint32_t>(payload.size());
     Stream::Leaf leaf{0, size, std::make_shared<const Bytes>(payload.begin(), payload.end())};
     if (index == s.leaves.size()) {
@@ -97,14 +97,14 @@ class NodeView final : public Node {
   bool hasSubnode(Nid nid) override { return subs().subs.count(nid) != 0; }
 
   std::unique_ptr<Node> openSubnode(Nid nid) override {
-    if (!hasSubnode(nid)) throw Error("node " + hex(path_[0]) + " has no sub-node " + hex(nid));
+    if (!hasSubnode(nid)) throw Error(ErrorKind::kNotFound, "node " + hex(path_[0]) + " has no sub-node " + hex(nid));
     return child(nid);
   }
 
   std::unique_ptr<Node> createSubnode(Nid nid) override {
     db_.beginChange();
     NodeState& s = subs();
-    if (s.subs.count(nid)) throw Error("node " + hex(path_[0]) + " already has a sub-node " + hex(nid));
+    if (s.subs.count(nid)) throw Error(ErrorKind::kInternal, "node " + hex(path_[0]) + " already has a sub-node " + hex(nid));
     auto c = std::make_unique<NodeState>();
     c->nid = nid;
     c->data.loaded = true;
@@ -117,7 +117,7 @@ class NodeView final : public Node {
   void deleteSubnode(Nid nid) override {
     db_.beginChange();
     NodeState& s = subs();
-    if (!s.subs.erase(nid)) throw Error("node " + hex(path_[0]) + " has no sub-node " + hex(nid) + " to delete");
+    if (!s.subs.erase(nid)) throw Error(ErrorKind::kNotFound, "node " + hex(path_[0]) + " has no sub-node " + hex(nid) + " to delete");
     s.subsDirty = true;
   }
 

@@ -65,9 +65,9 @@ BtPage decodeBtPage(const Format& f, ByteView page, PageType type) {
                                          : (type == PageType::kNbt ? f.nbtEntrySize() : f.bbtEntrySize());
   // Entries may be padded (cbEnt larger than the record), never smaller.
   if (cbEnt < need || static_cast<std::size_t>(cEnt) * cbEnt > n)
-    throw Error("B-tree page has " + std::to_string(cEnt) + " entries of " + std::to_string(cbEnt) +
+    throw Error(ErrorKind::kCorrupt, "B-tree page has " + std::to_string(cEnt) + " entries of " + std::to_string(cbEnt) +
                 " bytes (level " + std::to_string(out.level) + "), which do not fit");
-  if (out.level > 8) throw Error("B-tree page has level " + std::to_string(out.level) + " (at most 8 allowed)");
+  if (out.level > 8) throw Error(ErrorKind::kCorrupt, "B-tree page has level " + std::to_string(out.level) + " (at most 8 allowed)");
   const std::size_t w = f.idSize();
   for (std::size_t i = 0; i < cEnt; ++i) {
     const std::uint8_t* e = page.data() + i * cbEnt;
@@ -104,7 +104,7 @@ Bytes encodeBtPage(const BtPage& pg, std::uint64_t bid, std::uint64_t ib) {
                                          : (pg.type == PageType::kNbt ? f.nbtEntrySize() : f.bbtEntrySize());
   const std::size_t count = pg.size();
   const std::size_t max = btCapacity(pg.type, pg.level);
-  if (count > max) throw Error("internal: B-tree page overfull (" + std::to_string(count) + " entries)");
+  if (count > max) throw Error(ErrorKind::kInternal, "internal: B-tree page overfull (" + std::to_string(count) + " entries)");
   Bytes page(kPageSize, 0);
   for (std::size_t i = 0; i < count; ++i) {
     std::uint8_t* e = page.data() + i * cbEnt;
@@ -139,13 +139,13 @@ constexpr std::size_t kDListEntriesAt = 8;
 std::size_t dlistCapacity(const Format& f) { return (f.unicode ? 476 : 480) / 4; }
 
 DListPage decodeDListPage(const Format& f, ByteView page) {
-  if (page.size() != kPageSize) throw Error("density list page is incomplete");
+  if (page.size() != kPageSize) throw Error(ErrorKind::kCorrupt, "density list page is incomplete");
   DListPage out;
   out.flags = page[0];
   const std::size_t count = page[1];
   out.currentPage = load<std::uint32_t>(page.data() + 4);
   if (count > dlistCapacity(f))
-    throw Error("density list claims " + std::to_string(count) + " entries, the page holds at most " +
+    throw Error(ErrorKind::kCorrupt, "density list claims " + std::to_string(count) + " entries, the page holds at most " +
                 std::to_string(dlistCapacity(f)));
   for (std::size_t i = 0; i < count; ++i) {
     const auto v = load<std::uint32_t>(page.data() + kDListEntriesAt + 4 * i);
@@ -155,7 +155,7 @@ DListPage decodeDListPage(const Format& f, ByteView page) {
 }
 
 Bytes encodeDListPage(const DListPage& d, std::uint64_t bid) {
-  if (d.entries.size() > dlistCapacity(Format{true})) throw Error("internal: density list overfull");
+  if (d.entries.size() > dlistCapacity(Format{true})) throw Error(ErrorKind::kInternal, "internal: density list overfull");
   Bytes page(kPageSize, 0);
   page[0] = d.flags;
   page[1] = static_cast<std::uint8_t>(d.entries.size());
@@ -163,7 +163,7 @@ Bytes encodeDListPage(const DListPage& d, std::uint64_t bid) {
   for (std::size_t i = 0; i < d.entries.size(); ++i) {
     const DListEntry& e = d.entries[i];
     if (e.amapIndex > kDListMaxAMapIndex || e.freeSlots > 0xFFF)
-      throw Error("internal: density list entry out of range (AMap " + std::to_string(e.amapIndex) + ")");
+      throw Error(ErrorKind::kInternal, "internal: density list entry out of range (AMap " + std::to_string(e.amapIndex) + ")");
     store<std::uint32_t>(page.data() + kDListEntriesAt + 4 * i, e.amapIndex | std::uint32_t{e.freeSlots} << 20);
   }
   sealPage(page, PageType::kDList, bid, kDListOffset);

@@ -48,7 +48,7 @@ std::uint64_t Database::writeDataBlock(ByteView payload) {
   Bytes stored(payload.begin(), payload.end());
   encodePayload(header_.crypt, stored, bid);
   const std::uint64_t made = createBlock(stored, false);
-  if (made != bid) throw Error("internal: block id moved while writing");
+  if (made != bid) throw Error(ErrorKind::kInternal, "internal: block id moved while writing");
   blockCache_.put(bidKey(bid), Bytes(payload.begin(), payload.end()));
   return bid;
 }
@@ -88,7 +88,7 @@ std::uint64_t Database::buildDataTree(Stream& st) {
   const std::size_t n = st.leaves.size();
   if (n == 0) return 0;
   if (n == 1) return st.leaves[0].bid;
-  if (st.total > kMaxStream) throw Error("node data of " + std::to_string(st.total) + " bytes exceeds the 4 GB a data tree can hold");
+  if (st.total > kMaxStream) throw Error(ErrorKind::kBadInput, "node data of " + std::to_string(st.total) + " bytes exceeds the 4 GB a data tree can hold");
   // `total` is known for the whole stream; only XBLOCKs other than the last of several that
   // are rewritten need their leaves' sizes looked up.
   auto makeX = [&](std::size_t from, std::size_t to, std::optional<std::uint64_t> total) {
@@ -106,7 +106,7 @@ std::uint64_t Database::buildDataTree(Stream& st) {
   };
   if (n <= kDataTreeCapacity) return makeX(0, n, st.total).first;
   const std::size_t chunks = (n + kDataTreeCapacity - 1) / kDataTreeCapacity;
-  if (chunks > kDataTreeCapacity) throw Error("node data has too many blocks for a data tree");
+  if (chunks > kDataTreeCapacity) throw Error(ErrorKind::kBadInput, "node data has too many blocks for a data tree");
   DataTreeBlock xx;
   xx.level = 2;
   xx.totalSize = static_cast<std::uint32_t>(st.total);
@@ -149,7 +149,7 @@ std::uint64_t Database::buildSubTree(NodeState& s) {
   };
   if (entries.size() <= kSlCapacity) return makeSl(0, entries.size());
   const std::size_t chunks = (entries.size() + kSlCapacity - 1) / kSlCapacity;
-  if (chunks > kSiCapacity) throw Error("node " + hex(s.nid) + " has too many sub-nodes");
+  if (chunks > kSiCapacity) throw Error(ErrorKind::kBadInput, "node " + hex(s.nid) + " has too many sub-nodes");
   SubnodeBlock si;
   si.level = 1;
   for (std::size_t c = 0; c < chunks; ++c) {
@@ -211,12 +211,12 @@ void Database::applyDelta(std::uint64_t key, int delta) {
   auto e = bbt_->findBlock(key);
   if (!e) {
     if (delta == 0) return;
-    throw Error("block " + hex(key) + " is referenced but missing from the block B-tree");
+    throw Error(ErrorKind::kCorrupt, "block " + hex(key) + " is referenced but missing from the block B-tree");
   }
   const int refs = static_cast<int>(e->cRef) + delta;
   if (refs > kRefBase) {
     if (delta == 0) return;
-    if (refs > 0xFFFF) throw Error("block " + hex(key) + " has more references than can be counted");
+    if (refs > 0xFFFF) throw Error(ErrorKind::kCorrupt, "block " + hex(key) + " has more references than can be counted");
     e->cRef = static_cast<std::uint16_t>(refs);
     bbt_->put(*e);
     return;
@@ -250,14 +250,14 @@ void Database::writeHeader(std::uint8_t amapValid) {
 
 void Database::commit() {
   guardUsable();
-  if (!file_->writable()) throw Error("\"" + file_->path() + "\" is open read-only");
+  if (!file_->writable()) throw Error(ErrorKind::kRefused, "\"" + file_->path() + "\" is open read-only");
   if (!changed_) return;
   try {
     for (auto& [nid, s] : open_) {
       auto [data, sub] = materialize(*s);
       if (data == s->dataRoot && sub == s->subRoot) continue;
       auto e = nbt_->findNode(nid);
-      if (!e) throw Error("internal: changed node " + hex(nid) + " is missing from the node B-tree");
+      if (!e) throw Error(ErrorKind::kInternal, "internal: changed node " + hex(nid) + " is missing from the node B-tree");
       addRef(data);
       addRef(sub);
       release(e->bidData);

@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 
 #include "mime/importer.h"
+#include "paperclip.h"
 #include "mime/outlook_text_limits.h"
+#include "support/error_kind.h"
 #include "support/temp_dir.h"
 #include "model_json.h"
 #include "pst/messaging/property_tags.h"
@@ -413,7 +415,7 @@ TEST(ImportBody, RelatedRootIsTheBodyAndItsImagesAreHiddenInline) {
   // Only an inline image: the store flags an attachment, the paperclip stays hidden.
   EXPECT_TRUE(hidesPaperclip(m));
   EXPECT_FALSE(m.props.has(kPrHasAttach));
-  EXPECT_FALSE(mime::hasVisibleAttachments(m));
+  EXPECT_FALSE(mailfold::test::paperclipShows(m));
 }
 
 TEST(ImportBody, BareLfLineEndsParseLikeCrlf) {
@@ -448,7 +450,7 @@ TEST(ImportAttachments, Rfc2231AndRfc2047NamesDecode) {
   EXPECT_EQ(i32(pdf, kPrRenderingPosition), -1);
   EXPECT_EQ(str(m.attachments[1].props, kPrAttachLongFilename), "Grüße long name.txt");
   EXPECT_FALSE(hidesPaperclip(m));
-  EXPECT_TRUE(mime::hasVisibleAttachments(m));
+  EXPECT_TRUE(mailfold::test::paperclipShows(m));
 }
 
 TEST(ImportAttachments, MessageWithOnlyAnAttachment) {
@@ -459,7 +461,7 @@ TEST(ImportAttachments, MessageWithOnlyAnAttachment) {
   ASSERT_EQ(m.attachments.size(), 1u);
   EXPECT_EQ(str(m.attachments[0].props, kPrAttachLongFilename), "scan.pdf");
   EXPECT_EQ(dataOf(m.attachments[0]), "%PDF-");
-  EXPECT_TRUE(mime::hasVisibleAttachments(m));
+  EXPECT_TRUE(mailfold::test::paperclipShows(m));
 }
 
 TEST(ImportAttachments, FlagsHoldOnlyTheUnsentBitOfATopLevelDraft) {
@@ -515,7 +517,7 @@ TEST(ImportAttachments, NestedMessagesBecomeEmbeddedItemsRecursively) {
   ASSERT_TRUE(a.embedded->attachments[0].embedded);
   EXPECT_EQ(str(a.embedded->attachments[0].embedded->props, kPrSubject), "inner");
   EXPECT_EQ(str(a.embedded->attachments[0].embedded->props, kPrBody), "inner body");
-  EXPECT_TRUE(mime::hasVisibleAttachments(m));
+  EXPECT_TRUE(mailfold::test::paperclipShows(m));
 }
 
 TEST(ImportAttachments, EmbeddingBeyondTheDepthLimitIsKeptAsAFile) {
@@ -545,7 +547,7 @@ TEST(ImportAttachments, UuencodedBlocksLeaveTheBodyAsAttachments) {
   ASSERT_EQ(m.attachments.size(), 1u);
   EXPECT_EQ(str(m.attachments[0].props, kPrAttachLongFilename), "hello.txt");
   EXPECT_EQ(dataOf(m.attachments[0]), "hello\n");
-  EXPECT_TRUE(mime::hasVisibleAttachments(m));
+  EXPECT_TRUE(mailfold::test::paperclipShows(m));
 }
 
 TEST(ImportAttachments, WinmailDatStaysAnAttachment) {
@@ -573,7 +575,7 @@ TEST(ImportAttachments, SignedAndEncryptedMessagesKeepTheirSmimeContent) {
   EXPECT_EQ(entity.rfind("Content-Type: multipart/signed", 0), 0u) << entity.substr(0, 80);
   EXPECT_NE(entity.find("signed text\r\n"), std::string::npos);
   EXPECT_NE(entity.find("MIIB"), std::string::npos);
-  EXPECT_TRUE(mime::hasVisibleAttachments(s));  // the signed content holds a.pdf
+  EXPECT_TRUE(mailfold::test::paperclipShows(s));  // the signed content holds a.pdf
   EXPECT_FALSE(hidesPaperclip(s));
 
   const auto e = import(
@@ -591,17 +593,20 @@ TEST(ImportAttachments, SignedAndEncryptedMessagesKeepTheirSmimeContent) {
 // Bad input
 
 TEST(ImportBadInput, NotAMessageAtAllFails) {
-  EXPECT_THROW(import(""), mime::ImportError);
-  EXPECT_THROW(import(std::string("\x00\x01\x02\x03PK\x03\x04", 8)), mime::ImportError);
-  EXPECT_THROW(import("\r\n\r\njust text, no header\r\n"), mime::ImportError);
-  EXPECT_THROW(import("Send mailing list submissions to\r\n\tlist@example.org\r\n"), mime::ImportError);
+  using mailfold::test::thrownKind;
+  for (const std::string& bytes : {std::string(), std::string("\x00\x01\x02\x03PK\x03\x04", 8),
+                                   std::string("\r\n\r\njust text, no header\r\n"),
+                                   std::string("Send mailing list submissions to\r\n\tlist@example.org\r\n")}) {
+    EXPECT_EQ(thrownKind<mime::ImportError>([&] { import(bytes); }), pst::ErrorKind::kBadInput) << bytes;
+  }
   try {
     import("%PDF-1.4 binary");
     FAIL() << "expected ImportError";
   } catch (const mime::ImportError& e) {
     EXPECT_NE(std::string(e.what()).find("test message: not a mail message"), std::string::npos) << e.what();
   }
-  EXPECT_THROW(mime::importMessageFile("/nonexistent/dir/x.eml"), mime::ImportError);
+  EXPECT_EQ(thrownKind<mime::ImportError>([] { mime::importMessageFile("/nonexistent/dir/x.eml"); }),
+            pst::ErrorKind::kNotFound);
 }
 
 TEST(ImportBadInput, AFifoOrAFolderIsRefusedWithoutWaiting) {
@@ -615,8 +620,10 @@ TEST(ImportBadInput, AFifoOrAFolderIsRefusedWithoutWaiting) {
     FAIL() << "expected ImportError";
   } catch (const mime::ImportError& e) {
     EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos) << e.what();
+    EXPECT_EQ(e.kind(), pst::ErrorKind::kBadInput);
   }
-  EXPECT_THROW(mime::importMessageFile(dir.str()), mime::ImportError);
+  EXPECT_EQ(mailfold::test::thrownKind<mime::ImportError>([&] { mime::importMessageFile(dir.str()); }),
+            pst::ErrorKind::kBadInput);
 }
 
 TEST(ImportBadInput, DamagedMessagesImportWhatIsThere) {

@@ -20,13 +20,13 @@ class MemoryNodeData final : public pst::ndb::NodeData {
     return total;
   }
   pst::Bytes readBlock(std::uint32_t index) override {
-    if (index >= blocks.size()) throw pst::Error("memory node: no block " + std::to_string(index));
+    if (index >= blocks.size()) throw pst::Error(pst::ErrorKind::kCorrupt, "memory node: no block " + std::to_string(index));
     ++reads;
     return blocks[index];
   }
   void writeBlock(std::uint32_t index, pst::ByteView payload) override {
-    if (index > blocks.size()) throw pst::Error("memory node: write past the end");
-    if (payload.size() > pst::ndb::kMaxBlockPayload) throw pst::Error("memory node: block too large");
+    if (index > blocks.size()) throw pst::Error(pst::ErrorKind::kInternal, "memory node: write past the end");
+    if (payload.size() > pst::ndb::kMaxBlockPayload) throw pst::Error(pst::ErrorKind::kInternal, "memory node: block too large");
     ++writes;
     if (index == blocks.size())
       blocks.emplace_back(payload.begin(), payload.end());
@@ -67,17 +67,17 @@ class MemoryNode final : public pst::ndb::Node {
   bool hasSubnode(pst::ndb::Nid nid) override { return state_->children.count(nid) != 0; }
   std::unique_ptr<pst::ndb::Node> openSubnode(pst::ndb::Nid nid) override {
     auto it = state_->children.find(nid);
-    if (it == state_->children.end()) throw pst::Error("memory node: no sub-node " + std::to_string(nid));
+    if (it == state_->children.end()) throw pst::Error(pst::ErrorKind::kNotFound, "memory node: no sub-node " + std::to_string(nid));
     return std::make_unique<MemoryNode>(nid, it->second);
   }
   std::unique_ptr<pst::ndb::Node> createSubnode(pst::ndb::Nid nid) override {
-    if (hasSubnode(nid)) throw pst::Error("memory node: sub-node exists");
+    if (hasSubnode(nid)) throw pst::Error(pst::ErrorKind::kInternal, "memory node: sub-node exists");
     auto state = std::make_shared<MemoryNodeState>();
     state_->children.emplace(nid, state);
     return std::make_unique<MemoryNode>(nid, state);
   }
   void deleteSubnode(pst::ndb::Nid nid) override {
-    if (state_->children.erase(nid) == 0) throw pst::Error("memory node: no sub-node to delete");
+    if (state_->children.erase(nid) == 0) throw pst::Error(pst::ErrorKind::kNotFound, "memory node: no sub-node to delete");
   }
 
   MemoryNodeState& state() { return *state_; }

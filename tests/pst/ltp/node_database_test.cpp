@@ -9,6 +9,7 @@
 #include "pst/ltp/table_context.h"
 #include "pst/ndb/node_database.h"
 #include "support/temp_dir.h"
+#include "table_rows.h"
 
 namespace mailfold::pst::ltp {
 namespace {
@@ -37,7 +38,7 @@ TEST(StoredContexts, SurviveCommitAndReopen) {
     tableNid = db->allocateNid(ndb::kNidTypeContentsTable);
     auto tableNode = db->createNode(tableNid, 0x8022);
     const std::vector<PropTag> columns = {kSubject, kSize};
-    TableContext tc = TableContext::create(*tableNode, columns);
+    TableContext tc = TableContext::create(*tableNode, test::layoutFor(columns));
     for (std::uint32_t i = 0; i < kRows; ++i) {
       tc.appendRow(0x200004 + 32 * i, {{kSubject, "row " + std::to_string(i)}, {kSize, static_cast<std::int32_t>(i)}});
       if (i % 1000 == 999) {
@@ -59,7 +60,7 @@ TEST(StoredContexts, SurviveCommitAndReopen) {
   TableContext tc = TableContext::open(*tableNode);
   ASSERT_EQ(tc.rowCount(), kRows);
   for (std::uint32_t i = 0; i < kRows; i += 97) {
-    const auto row = tc.findRow(0x200004 + 32 * i);
+    const auto row = test::findRow(tc, 0x200004 + 32 * i);
     ASSERT_TRUE(row);
     EXPECT_EQ(std::get<std::string>(row->at(kSubject)), "row " + std::to_string(i));
     EXPECT_EQ(std::get<std::int32_t>(row->at(kSize)), static_cast<std::int32_t>(i));

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "memory_node.h"
+#include "pst/ltp/utf16.h"
 #include "outlook_samples.h"
 
 namespace mailfold::pst::ltp {
@@ -188,7 +189,6 @@ TEST(PropertyContext, BadValuesAndDamagedStoresGiveErrors) {
   MemoryNode node;
   PropertyContext pc = PropertyContext::create(node);
   EXPECT_THROW(pc.set(makeTag(0x0001, kPtInt32), std::string("x")), Error);
-  EXPECT_THROW(pc.set(makeTag(0x0001, kPtUnicode), std::string("\xC3")), Error);  // truncated UTF-8
   EXPECT_THROW(pc.set(makeTag(0x0001, kPtString8),
                       std::shared_ptr<const ByteSource>(std::make_shared<PatternSource>(10))),
                Error);
@@ -257,12 +257,32 @@ TEST(PropertyValues, EncodingsMatchTheStoredForms) {
   EXPECT_THROW(decodeValue(kPtMvBinary, Bytes{1, 0, 0, 0, 90, 0, 0, 0}), Error) << "offset beyond the data";
   EXPECT_THROW(decodeValue(kPtMvInt32, Bytes{1, 2, 3}), Error);
   EXPECT_THROW(decodeValue(kPtInt64, Bytes{1, 2, 3}), Error);
-  EXPECT_THROW(utf8ToUtf16le("\xED\xA0\x80"), Error) << "encoded surrogate";
-  EXPECT_THROW(utf8ToUtf16le("\xC0\x80"), Error) << "overlong";
+  EXPECT_EQ(std::get<std::string>(decodeValue(kPtUnicode, encodeValue(kPtUnicode, std::string("a\xC0\x80" "b")))),
+            "a\xEF\xBF\xBD\xEF\xBF\xBD" "b")
+      << "an overlong sequence: each byte becomes U+FFFD, the value is stored";
   // Types without their own alternative keep their stored bytes unchanged.
   const Bytes object = {1, 2, 3, 4, 5, 6, 7, 8};
   EXPECT_EQ(std::get<Bytes>(decodeValue(kPtObject, object)), object);
   EXPECT_EQ(encodeValue(0x1005, object), object);
+}
+
+// One rule both ways: what cannot be converted becomes U+FFFD, the rest goes on.
+TEST(Utf16, DamagedTextIsReplacedNeverDroppedNorRefused) {
+  const std::string text = "Grüße – 日本語 – \xF0\x9F\x93\xA7";  // the last one is outside the BMP
+  const Bytes utf16 = utf8ToUtf16le(text);
+  EXPECT_EQ(utf16.size(), 2u * (5 + 3 + 3 + 3) + 4);  // the astral one takes a surrogate pair
+  EXPECT_EQ(utf16leToUtf8(utf16), text);
+  EXPECT_TRUE(isWellFormedUtf16le(utf16));
+
+  const std::string replaced = "\xEF\xBF\xBD";
+  EXPECT_EQ(utf16leToUtf8(utf8ToUtf16le("a\xFF" "b")), "a" + replaced + "b");      // a lone byte
+  EXPECT_EQ(utf16leToUtf8(utf8ToUtf16le("\xE6\x97")), replaced + replaced);        // a truncated sequence
+  EXPECT_EQ(utf16leToUtf8(utf8ToUtf16le("\xED\xA0\x80")), replaced + replaced + replaced);  // an encoded surrogate
+  const Bytes unpaired{0x00, 0xD8, 0x41, 0x00};  // a high surrogate, then 'A'
+  EXPECT_EQ(utf16leToUtf8(unpaired), replaced + "A");
+  EXPECT_FALSE(isWellFormedUtf16le(unpaired));
+  EXPECT_EQ(utf16leToUtf8(Bytes{0x41, 0x00, 0x42}), "A" + replaced) << "a trailing odd byte is marked, not dropped";
+  EXPECT_FALSE(isWellFormedUtf16le(Bytes{0x41, 0x00, 0x42}));
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ void writeFile(const std::string& path, const Bytes& bytes) {
 void exercise(const std::string& path) {
   try {
     auto store = Store::open(path, false);
-    std::vector<Folder> queue{store->rootFolder()};
+    std::vector<Folder> queue{store->ipmRoot()};
     for (std::size_t i = 0; i < queue.size() && i < 200; ++i) {
       const Folder f = queue[i];
       (void)f.name();
@@ -74,7 +74,7 @@ TEST(DamagedInput, RandomByteChangesGiveErrorsNotCrashes) {
   for (std::size_t cut : {std::size_t{0}, std::size_t{100}, std::size_t{600}, original.size() / 3, original.size() - 1}) {
     writeFile(damaged, Bytes(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(cut)));
     exercise(damaged);
-    EXPECT_THROW(Store::open(damaged, false)->rootFolder().children(), Error) << "cut at " << cut;
+    EXPECT_THROW(Store::open(damaged, false)->ipmRoot().children(), Error) << "cut at " << cut;
   }
   Bytes garbage(original.size());
   for (auto& x : garbage) x = static_cast<std::uint8_t>(rng());

@@ -202,12 +202,12 @@ TEST(RowFor, CopiesExactlyTheTemplateColumnsTheObjectHas) {
   m.props.set(kPrSubject, std::string("Row"));
   m.props.set(kPrBody, std::string("not a column"));
   completeMessage(m, FileTime{5});
-  const PropertyBag row = rowFor(contentsTemplate(), m.props);
-  EXPECT_EQ(*row.getAs<std::string>(kPrSubject), "Row");
-  EXPECT_FALSE(row.has(kPrBody));
-  EXPECT_EQ(*row.getAs<std::int32_t>(kPrMessageSize), *m.props.getAs<std::int32_t>(kPrMessageSize));
-  EXPECT_EQ(row.getAs<FileTime>(kPrLastModificationTime)->ticks, 5u);
-  EXPECT_FALSE(row.has(0x67F20003));  // row ids are the table's own
+  const ltp::RowValues row = rowFor(*fixedTableLayout(kNidContentsTemplate), m.props);
+  EXPECT_EQ(std::get<std::string>(row.at(kPrSubject)), "Row");
+  EXPECT_FALSE(row.count(kPrBody));
+  EXPECT_EQ(std::get<std::int32_t>(row.at(kPrMessageSize)), *m.props.getAs<std::int32_t>(kPrMessageSize));
+  EXPECT_EQ(std::get<FileTime>(row.at(kPrLastModificationTime)).ticks, 5u);
+  EXPECT_FALSE(row.count(0x67F20003));  // row ids are the table's own
 }
 
 }  // namespace

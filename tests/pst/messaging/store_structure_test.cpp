@@ -12,6 +12,7 @@
 #include "pst/messaging/store_check.h"
 #include "pst/messaging/store_tags.h"
 #include "pst/ndb/node_database.h"
+#include "support/error_kind.h"
 #include "support/paths.h"
 #include "support/temp_dir.h"
 
@@ -84,10 +85,10 @@ TEST(StoreStructure, TemplateTablesHaveOutlooksLayouts) {
 TEST(StoreStructure, NewStoreRecordsItsSpecialFoldersUnderItsOwnUid) {
   test::TempDir dir;
   const std::string path = dir.str() + "/new.pst";
-  Guid uid;
+  Bytes storeId;  // holds the store's UID
   {
     auto store = Store::create(path, "Records");
-    uid = store->providerUid();
+    storeId = store->entryId();
     EXPECT_FALSE(store->findDefaultFolder(6).has_value());  // a new store has no Inbox yet
     EXPECT_EQ(store->defaultFolder(3).name(), "Deleted Items");
     store->validateIpmTree();
@@ -96,7 +97,13 @@ TEST(StoreStructure, NewStoreRecordsItsSpecialFoldersUnderItsOwnUid) {
     store->close();
   }
   auto store = Store::open(path, false);
-  EXPECT_EQ(store->providerUid(), uid);
+  EXPECT_EQ(store->entryId(), storeId);
+  auto db = ndb::NodeDatabase::open(path);
+  auto containerClass = [&db](ndb::Nid folder) {
+    auto node = db->openNode(folder);
+    const auto v = ltp::PropertyContext::open(*node).get(kPrContainerClass);
+    return v ? std::get<std::string>(*v) : std::string();
+  };
   struct Expect {
     int kind;
     const char* name;
@@ -110,11 +117,11 @@ TEST(StoreStructure, NewStoreRecordsItsSpecialFoldersUnderItsOwnUid) {
     SCOPED_TRACE(e.kind);
     const Folder f = store->defaultFolder(e.kind);
     EXPECT_EQ(f.name(), e.name);
-    EXPECT_EQ(f.containerClass(), e.cls);
+    EXPECT_EQ(containerClass(f.nid()), e.cls);
   }
-  EXPECT_THROW(store->defaultFolder(99), Error);
+  EXPECT_EQ(test::thrownKind([&] { store->defaultFolder(99); }), ErrorKind::kBadInput);
   // Another store's UID is never taken for ours: entry ids carry the record key.
-  EXPECT_NE(Store::create(dir.str() + "/other.pst", "Other")->providerUid(), uid);
+  EXPECT_NE(Store::create(dir.str() + "/other.pst", "Other")->entryId(), storeId);
 }
 
 TEST(StoreStructure, DefaultFoldersAreFoundByRecordedIdInLocalisedStores) {
@@ -266,11 +273,12 @@ TEST(StoreApi, RefusesWhatWouldLoseOrMixData) {
   test::TempDir dir;
   const std::string path = dir.str() + "/api.pst";
   auto store = Store::create(path, "Api");
-  EXPECT_THROW(Store::create(path, "Again"), Error);  // never overwrite an existing file
+  using test::thrownKind;
+  EXPECT_EQ(thrownKind([&] { Store::create(path, "Again"); }), ErrorKind::kRefused);  // never overwrite an existing file
   Folder ipm = store->ipmRoot();
   Folder a = ipm.addChild("Alpha");
-  EXPECT_THROW(ipm.addChild("alpha"), Error);
-  EXPECT_THROW(ipm.addChild(""), Error);
+  EXPECT_EQ(thrownKind([&] { ipm.addChild("alpha"); }), ErrorKind::kBadInput);
+  EXPECT_EQ(thrownKind([&] { ipm.addChild(""); }), ErrorKind::kBadInput);
   EXPECT_EQ(a.children().size(), 0u);
   EXPECT_EQ(store->folderByPath("\\Alpha").nid(), a.nid());
   EXPECT_EQ(store->folderByPath("\\Alpha\\").nid(), a.nid());
@@ -280,13 +288,14 @@ TEST(StoreApi, RefusesWhatWouldLoseOrMixData) {
     FAIL();
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "Folder \"Not the store\" does not exist");
+    EXPECT_EQ(e.kind(), ErrorKind::kNotFound);
   }
   store->close();
-  EXPECT_THROW(store->ipmRoot(), Error);
+  EXPECT_EQ(thrownKind([&] { store->ipmRoot(); }), ErrorKind::kRefused);
   auto readOnly = Store::open(path, false);
-  EXPECT_THROW(readOnly->ipmRoot().addChild("Beta"), Error);
-  EXPECT_THROW(readOnly->ipmRoot().addMessage(MessageModel{}), Error);
-  EXPECT_THROW(Store::open(dir.str() + "/missing.pst", false), Error);
+  EXPECT_EQ(thrownKind([&] { readOnly->ipmRoot().addChild("Beta"); }), ErrorKind::kRefused);
+  EXPECT_EQ(thrownKind([&] { readOnly->ipmRoot().addMessage(MessageModel{}); }), ErrorKind::kRefused);
+  EXPECT_EQ(thrownKind([&] { Store::open(dir.str() + "/missing.pst", false); }), ErrorKind::kNotFound);
   // openOrCreate opens what exists, with its own name.
   EXPECT_EQ(Store::openOrCreate(path, "Other name")->displayName(), "Api");
 }

@@ -12,6 +12,7 @@
 #include "pst/ndb/ndb_check.h"
 #include "pst/ndb/node_database.h"
 #include "pst/ndb/page.h"
+#include "support/error_kind.h"
 #include "support/paths.h"
 #include "support/temp_dir.h"
 
@@ -33,7 +34,7 @@ bool readEverything(const std::string& path) {
     auto db = NodeDatabase::open(path);
     std::function<void(Node&, int)> visit = [&](Node& n, int depth) {
       readAll(n.data());
-      if (depth > 32) throw Error("too deep");
+      if (depth > 32) throw Error(ErrorKind::kCorrupt, "too deep");
       for (Nid s : n.subnodeIds()) visit(*n.openSubnode(s), depth + 1);
     };
     for (const auto& info : db->nodes()) visit(*db->openNode(info.nid), 0);
@@ -70,7 +71,7 @@ TEST(Damage, TruncatedFilesGiveErrors) {
                            std::size_t{0x4400}, whole.size() / 2, whole.size() - 1}) {
     SCOPED_TRACE(size);
     spit(path, Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size)));
-    EXPECT_THROW(NodeDatabase::open(path), Error);
+    EXPECT_EQ(test::thrownKind([&] { NodeDatabase::open(path); }), ErrorKind::kCorrupt);
     EXPECT_FALSE(checkNdb(path).empty());
   }
 }
@@ -84,10 +85,10 @@ TEST(Damage, RandomFilesGiveErrors) {
     for (auto& c : b) c = static_cast<std::uint8_t>(rng());
     if (i % 2 && b.size() > 16) std::copy_n("!BDN\0\0\0\0SM\x17\0", 12, b.begin());
     spit(path, b);
-    EXPECT_THROW(NodeDatabase::open(path), Error);
+    EXPECT_EQ(test::thrownKind([&] { NodeDatabase::open(path); }), ErrorKind::kCorrupt);
   }
-  EXPECT_THROW(NodeDatabase::open(dir.str() + "/missing.pst"), Error);
-  EXPECT_THROW(NodeDatabase::open(dir.str()), Error);  // a directory
+  EXPECT_EQ(test::thrownKind([&] { NodeDatabase::open(dir.str() + "/missing.pst"); }), ErrorKind::kNotFound);
+  EXPECT_EQ(test::thrownKind([&] { NodeDatabase::open(dir.str()); }), ErrorKind::kBadInput);  // a directory
 }
 
 // Flipped bytes anywhere after the header, and headers whose fields are damaged but whose

@@ -12,6 +12,7 @@
 
 #include "pst/ndb/crc.h"
 #include "pst/ndb/file.h"
+#include "support/error_kind.h"
 #include "support/paths.h"
 #include "pst/ndb/ndb_check.h"
 #include "pst/ndb/node_database.h"
@@ -350,23 +351,24 @@ TEST(Write, MisuseGivesClearErrors) {
   const std::string path = dir.str() + "/misuse.pst";
   auto db = NodeDatabase::create(path);
   auto node = db->createNode(0x200024, 0x122);
-  EXPECT_THROW(db->createNode(0x200024, 0x122), Error);
-  EXPECT_THROW(node->data().writeBlock(2, pattern(5, 1)), Error);      // gap
-  EXPECT_THROW(node->data().writeBlock(0, pattern(8177, 1)), Error);   // over one block
+  using test::thrownKind;
+  EXPECT_EQ(thrownKind([&] { db->createNode(0x200024, 0x122); }), ErrorKind::kInternal);
+  EXPECT_EQ(thrownKind([&] { node->data().writeBlock(2, pattern(5, 1)); }), ErrorKind::kInternal);     // gap
+  EXPECT_EQ(thrownKind([&] { node->data().writeBlock(0, pattern(8177, 1)); }), ErrorKind::kInternal);  // over one block
   EXPECT_THROW(node->data().readBlock(0), Error);
-  EXPECT_THROW(db->deleteNode(0x200044), Error);
-  EXPECT_THROW(db->openNode(0x200044), Error);
+  EXPECT_EQ(thrownKind([&] { db->deleteNode(0x200044); }), ErrorKind::kNotFound);
+  EXPECT_EQ(thrownKind([&] { db->openNode(0x200044); }), ErrorKind::kNotFound);
   db->deleteNode(0x200024);
-  EXPECT_THROW(node->data().blockCount(), Error);  // a view of a deleted node
+  EXPECT_EQ(thrownKind([&] { node->data().blockCount(); }), ErrorKind::kNotFound);  // a view of a deleted node
   db->close();
-  EXPECT_THROW(db->openNode(0x21), Error);
+  EXPECT_EQ(thrownKind([&] { db->openNode(0x21); }), ErrorKind::kRefused);
   auto writer = NodeDatabase::open(path, OpenMode::kReadWrite);
-  EXPECT_THROW(NodeDatabase::open(path, OpenMode::kReadWrite), Error);  // one writer at a time
-  EXPECT_THROW(NodeDatabase::create(path), Error);  // nor replaced under it
+  EXPECT_EQ(thrownKind([&] { NodeDatabase::open(path, OpenMode::kReadWrite); }), ErrorKind::kRefused);  // one writer at a time
+  EXPECT_EQ(thrownKind([&] { NodeDatabase::create(path); }), ErrorKind::kRefused);  // nor replaced under it
   writer.reset();
   auto ro = NodeDatabase::open(path);
-  EXPECT_THROW(ro->createNode(0x200044, 0x122), Error);
-  EXPECT_THROW(ro->allocateNid(kNidTypeNormalMessage), Error);
+  EXPECT_EQ(thrownKind([&] { ro->createNode(0x200044, 0x122); }), ErrorKind::kRefused);
+  EXPECT_EQ(thrownKind([&] { ro->allocateNid(kNidTypeNormalMessage); }), ErrorKind::kRefused);
 }
 
 TEST(Write, ReopenedStoreContinuesItsCountersAndKeepsOldData) {

@@ -13,6 +13,7 @@
 #include "pst/ndb/crc.h"
 #include "pst/messaging/store_check.h"
 #include "safety_fixture.h"
+#include "support/error_kind.h"
 #include "support/temp_dir.h"
 
 namespace mailfold::pst::safety {
@@ -30,6 +31,7 @@ void expectRefusedForAdding(const std::string& path, const std::string& expected
       else Store::openOrCreate(path, "New", password);
       ADD_FAILURE() << path << " was opened for adding";
     } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::kRefused) << e.what();
       EXPECT_NE(std::string(e.what()).find(expected), std::string::npos) << e.what();
       EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << "the message names the file: " << e.what();
     }
@@ -46,7 +48,7 @@ TEST(Refusals, AnsiStoresAreReadButNotAddedTo) {
     const std::string path = copySample(name, dir.path() / name);
     expectRefusedForAdding(path, "32-bit (ANSI)");
     auto store = Store::open(path, false);  // reading still works
-    EXPECT_FALSE(store->rootFolder().children().empty());
+    EXPECT_FALSE(store->ipmRoot().children().empty());
   }
 }
 
@@ -115,6 +117,8 @@ TEST(Refusals, FilesThatAreNoStoresAreNeverOverwritten) {
         else Store::create(path.string(), "New");
         ADD_FAILURE() << "accepted";
       } catch (const Error& e) {
+        // Not a store, and never replaced by a new one.
+        EXPECT_EQ(e.kind(), way == 2 ? ErrorKind::kRefused : ErrorKind::kCorrupt) << e.what();
         EXPECT_NE(std::string(e.what()).find(path.string()), std::string::npos) << e.what();
       }
       EXPECT_TRUE(fileBytes(path) == before);
@@ -170,7 +174,7 @@ TEST(Refusals, UnwritableFilesGiveTheSystemsReason) {
       return 1;
     } catch (const Error& e) {
       std::fprintf(stderr, "%s\n", e.what());
-      return std::string(e.what()).find("Permission denied") != std::string::npos ? 0 : 2;
+      return e.kind() == ErrorKind::kIo && std::string(e.what()).find("Permission denied") != std::string::npos ? 0 : 2;
     }
   }, true);
   EXPECT_EQ(status, 0);
@@ -180,6 +184,7 @@ TEST(Refusals, UnwritableFilesGiveTheSystemsReason) {
     Store::openOrCreate((dir.path() / "missing" / "new.pst").string(), "New");
     ADD_FAILURE() << "created";
   } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::kNotFound) << e.what();
     EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos) << e.what();
   }
 }
@@ -203,7 +208,7 @@ TEST(Refusals, SecondWriterIsToldTheStoreIsInUse) {
         else Store::openOrCreate(path, "Second");
         result |= 1;
       } catch (const Error& e) {
-        if (std::string(e.what()).find("the store is in use") == std::string::npos) {
+        if (e.kind() != ErrorKind::kRefused || std::string(e.what()).find("the store is in use") == std::string::npos) {
           std::fprintf(stderr, "unexpected message: %s\n", e.what());
           result |= 2;
         }

@@ -36,7 +36,8 @@ class ConversionError : public std::runtime_error {
   FailureKind kind_;
 };
 
-// A failure for any exception: a ConversionError keeps its kind; anything else counts as `fallback`.
+// A failure for any exception: a ConversionError and an error of the store library or the
+// importer keep their kind; anything else counts as `fallback`.
 Failure FailureOf(const std::exception& error, FailureKind fallback);
 
 }  // namespace mailfold::engine

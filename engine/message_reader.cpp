@@ -1,7 +1,5 @@
 #include "engine/message_reader.h"
 
-#include <filesystem>
-
 #include "engine/failure.h"
 #include "mime/importer.h"
 
@@ -10,13 +8,10 @@ namespace mailfold::engine {
 pst::MessageModel ReadMessageFile(const std::string& path) {
   try {
     return mime::importMessageFile(path);
-  } catch (const mime::ImportError& error) {
-    std::error_code missing;
-    if (!std::filesystem::exists(path, missing)) throw ConversionError(FailureKind::NotFound, error.what());
-    throw ConversionError(FailureKind::BadInput, error.what());
   } catch (const std::exception& error) {
-    // A temporary file for a large attachment could not be written.
-    throw ConversionError(FailureKind::Io, error.what());
+    // The importer's errors say what kind they are; anything else is a read that failed.
+    const Failure failure = FailureOf(error, FailureKind::Io);
+    throw ConversionError(failure.kind, failure.cause);
   }
 }
 

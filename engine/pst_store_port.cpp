@@ -8,14 +8,8 @@
 namespace mailfold::engine {
 namespace {
 
-// The kind of a failure of the store library.
-Failure StoreFailure(const std::exception& error, FailureKind fallback) {
-  if (dynamic_cast<const pst::PasswordError*>(&error)) return {FailureKind::Refused, error.what()};
-  return FailureOf(error, fallback);
-}
-
 [[noreturn]] void Rethrow(const std::exception& error, FailureKind fallback, const std::string& context) {
-  const Failure failure = StoreFailure(error, fallback);
+  const Failure failure = FailureOf(error, fallback);
   throw ConversionError(failure.kind, context + failure.cause);
 }
 
@@ -104,7 +98,7 @@ class PstOpenStore : public OpenStore {
       ++(*commits_)[path_];
     } catch (const std::exception& error) {
       lost_.insert(lost_.end(), added_.begin(), added_.end());
-      report.failure = StoreFailure(error, FailureKind::Io);
+      report.failure = FailureOf(error, FailureKind::Io);
       report.failure->cause = "The store file " + path_ + " could not be completed: " + report.failure->cause;
     }
     added_.clear();

@@ -16,6 +16,12 @@ Bytes Store::entryId() const { return encodeEntryId({state_->uid, kNidMessageSto
 bool Store::writable() const { return !state_->closed && state_->db->writable(); }
 bool Store::isNew() const { return state_->created; }
 
+Folder Store::folder(ndb::Nid nid) {
+  state_->requireOpen();
+  if (!state_->isFolder(nid)) throw Error(ErrorKind::kNotFound, "store " + state_->path + " has no folder " + hex(nid));
+  return Folder(state_.get(), nid);
+}
+
 Folder Store::ipmRoot() {
   state_->requireOpen();
   auto v = state_->property(kNidMessageStore, kPrIpmSubtreeEntryId);

@@ -101,6 +101,8 @@ class Store {
   bool isNew() const;
 
   Folder ipmRoot();     // "Top of Personal Folders": the root of the visible tree
+  // The folder with node id `nid`, as a caller that keeps folders by id finds it again.
+  Folder folder(ndb::Nid nid);
   // The default folder of `kind` (6 = Inbox, 5 = Sent Items, ...) found through the entry id the
   // store records for it. Throws Error when the kind is unknown (kBadInput) or no such folder is
   // recorded (kNotFound).

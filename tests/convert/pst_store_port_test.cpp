@@ -64,8 +64,8 @@ TEST(PstStorePort, FoldersAreFoundAndMadeByNameAndANewStoreHasItsDefaultFolders)
   ASSERT_GE(names.size(), 2u);
   EXPECT_EQ(names[names.size() - 2], "Zeta");
   EXPECT_EQ(names.back(), "Alpha");
-  EXPECT_EQ(KindOf([&] { store->CreateFolder(top, "Zeta"); }), FailureKind::Refused);
-  EXPECT_EQ(KindOf([&] { store->CreateFolder(top, ""); }), FailureKind::Refused);
+  EXPECT_EQ(KindOf([&] { store->CreateFolder(top, "Zeta"); }), FailureKind::BadInput);
+  EXPECT_EQ(KindOf([&] { store->CreateFolder(top, ""); }), FailureKind::BadInput);
   // Missing folders on the way are made under their real parents.
   const auto deep = engine::EnsureFolder(*store, {"Archive", "Calendar", "2020"});
   EXPECT_EQ(store->FindFolder({"Archive", "Calendar", "2020"}), deep);
@@ -156,7 +156,8 @@ TEST(PstStorePort, FailuresKeepTheirKind) {
   PstStoreOpener stores;
   std::string cause;
   // Store files that cannot be created, or are not stores.
-  EXPECT_EQ(KindOf([&] { stores.Open((dir.path() / "no" / "x.pst").string(), kName, {}); }, &cause), FailureKind::Io);
+  EXPECT_EQ(KindOf([&] { stores.Open((dir.path() / "no" / "x.pst").string(), kName, {}); }, &cause),
+            FailureKind::NotFound);
   EXPECT_NE(cause.find("No such file or directory"), std::string::npos) << cause;
   EXPECT_EQ(KindOf([&] { stores.Open((dir.path() / "not-a-store.pst").string(), kName, {}); }, &cause),
             FailureKind::Corrupt);

@@ -23,11 +23,13 @@ void StartLog(const std::string& logPath) {
     throw std::runtime_error("The log file " + logPath + " could not be created: " + std::strerror(error));
   }
   const std::string header = std::string(kLogHeader) + "\r\n";
-  const bool written = std::fwrite(header.data(), 1, header.size(), file) == header.size();
-  const int writeError = errno;
-  const bool closed = std::fclose(file) == 0;
-  if (!written || !closed)
-    throw std::runtime_error("The log file " + logPath + " could not be written: " + std::strerror(writeError));
+  // The reason is the errno of the call that failed: a full disk often shows only when the
+  // buffered write is flushed by the close.
+  int error = 0;
+  if (std::fwrite(header.data(), 1, header.size(), file) != header.size()) error = errno;
+  if (std::fclose(file) != 0 && error == 0) error = errno;
+  if (error != 0)
+    throw std::runtime_error("The log file " + logPath + " could not be written: " + std::strerror(error));
 }
 
 LogAppender::LogAppender(const std::string& logPath) : file_(std::fopen(logPath.c_str(), "ab")) {}

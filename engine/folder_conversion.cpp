@@ -142,6 +142,15 @@ FolderOutcome FolderConversion::Convert(const FolderJob& job) {
     return outcome;
   }
 
+  // Folders the scan could not read head the log: the messages in them are missing, and the log
+  // is where the user looks for what is missing.
+  outcome.unreadFolders = job.unreadFolders;
+  {
+    LogAppender log(outcome.logPath);
+    for (const auto& unread : job.unreadFolders)
+      if (!log.WriteBad(unread.file, unread.failure.cause)) outcome.logComplete = false;
+  }
+
   listener_.OnEvent(StepChanged{Step::OpeningStore, storePath});
   const std::string storeName = StoreSafeName(job.folderName) + " : Created - " + timeStamp;
   std::unique_ptr<OpenStore> store;

@@ -34,6 +34,7 @@ struct FolderJob {
   std::string folderPath;  // as the user gave it
   std::vector<std::string> files;    // what the scan queued, in scan order
   std::vector<std::string> folders;  // the sub-folders the scan listed, in scan order
+  std::vector<FileFailure> unreadFolders;  // folders the scan could not read, with why
   StoreTarget target;
   bool deleteSources = false;  // delete each source file once it is imported
 };

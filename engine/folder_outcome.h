@@ -40,6 +40,8 @@ struct FolderOutcome {
   std::int32_t skipped = 0;  // not worked through because of a confirmed skip
   std::int32_t stopped = 0;  // not worked through because the run was stopped or cancelled
   std::vector<FileFailure> failures;  // one per failed file, in the order they failed
+  // Folders below the source that could not be read: their messages are in no count.
+  std::vector<FileFailure> unreadFolders;
 
   // The store or log failure behind LogFailed / StoreFailed, or a failure to finish the store
   // file after the import (then the store may lack what was imported).
@@ -47,7 +49,9 @@ struct FolderOutcome {
   bool logComplete = true;  // false when a "BAD : " line could not be written
 
   bool Reconciles() const { return queued == imported + failed + skipped + stopped; }
-  bool AllImported() const { return error.empty() && logComplete && imported == queued; }
+  bool AllImported() const {
+    return error.empty() && logComplete && imported == queued && unreadFolders.empty();
+  }
 };
 
 }  // namespace mailfold::engine

@@ -1,5 +1,6 @@
 #include "engine/pst_store_port.h"
 
+#include <filesystem>
 #include <utility>
 
 #include "pst/messaging/property_tags.h"
@@ -167,6 +168,17 @@ std::size_t PstStoreOpener::Commits(const std::string& path) const {
 std::unique_ptr<OpenStore> PstStoreOpener::Open(const std::string& path, const std::string& displayName,
                                                 const PasswordSource& password) {
   if (path.empty()) throw ConversionError(FailureKind::NotFound, "No store file was named");
+  // A store this open makes and then fails to finish is taken away again: a half-made file would
+  // block every later run ("it has no message store object"). An empty file stays empty.
+  std::error_code ignored;
+  const bool existed = std::filesystem::exists(path, ignored);
+  const bool hadContent = existed && std::filesystem::file_size(path, ignored) > 0;
+  const auto undoCreation = [&] {
+    if (hadContent) return;
+    std::error_code error;
+    if (existed) std::filesystem::resize_file(path, 0, error);
+    else std::filesystem::remove(path, error);
+  };
   std::unique_ptr<pst::Store> store;
   try {
     try {
@@ -190,8 +202,12 @@ std::unique_ptr<OpenStore> PstStoreOpener::Open(const std::string& path, const s
       ++(*commits_)[path];
     }
   } catch (const ConversionError&) {
+    store.reset();
+    undoCreation();
     throw;
   } catch (const std::exception& error) {
+    store.reset();
+    undoCreation();
     Rethrow(error, FailureKind::Corrupt, "");
   }
   return std::make_unique<PstOpenStore>(std::move(store), path, policy_, clock_, commits_);

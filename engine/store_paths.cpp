@@ -3,14 +3,25 @@
 #include <algorithm>
 #include <cctype>
 
+#include "mime/text_decoding.h"
+
 namespace mailfold::engine {
 
-std::string StoreSafeName(std::string_view name) { return ReplaceAll(name, "\\", kBackslashStandIn); }
+std::string StoreSafeName(std::string_view name) {
+  return ReplaceAll(mime::validUtf8(name), "\\", kBackslashStandIn);
+}
 
 std::string BackslashFormOf(std::string_view posixPath) {
-  std::string safe = StoreSafeName(posixPath);
-  std::replace(safe.begin(), safe.end(), '/', '\\');
-  return safe;
+  // Name by name: each name that is not UTF-8 is read on its own (as windows-1252).
+  std::string form;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t slash = posixPath.find('/', start);
+    form += StoreSafeName(posixPath.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
+    if (slash == std::string_view::npos) return form;
+    form += '\\';
+    start = slash + 1;
+  }
 }
 
 std::string WithoutRoot(std::string_view path, std::string_view root) {

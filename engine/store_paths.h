@@ -6,7 +6,9 @@
 // form: every "\" inside a name becomes U+FF3C FULLWIDTH REVERSE SOLIDUS (it looks the same to
 // the user but can no longer split a name into two store folders), then every "/" becomes "\".
 // The source /mail/Inbox/a.eml reads \mail\Inbox\a.eml, and the root "/" reads "\", the
-// counterpart of a drive root such as D:\ .
+// counterpart of a drive root such as D:\ . A name that is not UTF-8 (an archive unpacked with
+// Latin-1 names, "caf\xE9") is read as windows-1252, as mail clients read unlabelled text, so that
+// it names a folder the store can hold ("café") and two such names stay apart.
 #pragma once
 
 #include <string>

@@ -46,6 +46,18 @@ std::optional<files::ScanResult> Scan(const std::string& path, const std::string
 
 std::int32_t Count(const files::ScanResult& scan) { return static_cast<std::int32_t>(scan.files.size()); }
 
+// The folders a scan could not read, as the conversion records them (a folder that vanished is
+// not found; anything else is a failed read).
+std::vector<engine::FileFailure> UnreadFolders(const files::ScanResult& scan) {
+  std::vector<engine::FileFailure> unread;
+  for (const auto& error : scan.errors) {
+    const bool gone = error.code == files::win_error::kFileNotFound || error.code == files::win_error::kPathNotFound;
+    unread.push_back({error.folder, {gone ? engine::FailureKind::NotFound : engine::FailureKind::Io,
+                                     "the folder could not be read: " + files::FileErrorText(error.code)}});
+  }
+  return unread;
+}
+
 }  // namespace
 
 RunSummary RunDriver::Run(const RunPlan& plan, RunListener& listener, engine::RunRequests& requests) {
@@ -65,7 +77,7 @@ RunSummary RunDriver::Run(const RunPlan& plan, RunListener& listener, engine::Ru
         requests.ClearStop();
         listener.OnRunEvent(FolderStarting{ConversionMode::SingleFolder, 0, 1});
         engine::FolderJob job{engine::FileNameOf(plan.sourcePath, '/'), plan.sourcePath, scan->files, scan->folders,
-                              {ConversionMode::SingleFolder, {}}, plan.deleteSources};
+                              UnreadFolders(*scan), {ConversionMode::SingleFolder, {}}, plan.deleteSources};
         auto outcome = conversion.StartMigration(job);
         summary.stopped = outcome.ending == engine::FolderEnding::Stopped;
         summary.folders.push_back(std::move(outcome));
@@ -87,7 +99,7 @@ RunSummary RunDriver::Run(const RunPlan& plan, RunListener& listener, engine::Ru
       requests.ClearSkip();
       requests.ClearStop();
       listener.OnRunEvent(FolderStarting{ConversionMode::MultipleFolders, index, rows});
-      engine::FolderJob job{row.name, row.path, scan->files, scan->folders,
+      engine::FolderJob job{row.name, row.path, scan->files, scan->folders, UnreadFolders(*scan),
                             {ConversionMode::MultipleFolders, plan.outputFolder}, plan.deleteSources};
       auto outcome = conversion.StartMigration(job);
       const engine::FolderEnding ending = outcome.ending;

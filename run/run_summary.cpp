@@ -44,6 +44,9 @@ std::string ClosingText(const RunSummary& summary) {
                 : "No files were found in the checked folders, so nothing was converted.");
   } else if (summary.Queued() == 0 && summary.scanErrors.empty() && !summary.stopped) {
     line("No message files were found in the checked folders, so no message was converted.");
+  } else if (summary.Queued() == 0 && !summary.stopped) {
+    // Nothing could be read: the folders below say which, and why.
+    line("No message file could be read, so nothing was converted.");
   } else {
     line("Converted " + std::to_string(summary.Imported()) + " of " + Messages(summary.Queued()) + ".");
     if (summary.Failed() > 0) line(Messages(summary.Failed()) + " could not be converted.");
@@ -57,7 +60,8 @@ std::string ClosingText(const RunSummary& summary) {
   for (const auto& error : summary.scanErrors) line(error);
   for (const auto& folder : summary.folders) {
     if (!folder.error.empty()) line(folder.error);
-    if (folder.failed > 0 && !folder.logPath.empty() && folder.ending != engine::FolderEnding::LogFailed)
+    if ((folder.failed > 0 || !folder.unreadFolders.empty()) && !folder.logPath.empty() &&
+        folder.ending != engine::FolderEnding::LogFailed)
       line("The files that failed are listed in " + folder.logPath);
   }
   return text;

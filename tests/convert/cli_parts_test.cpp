@@ -139,10 +139,11 @@ TEST(ConvertReport, ExitStatusFollowsTheWorstOutcome) {
 TEST(ConvertReport, JsonSummaryEscapesEveryPath) {
   EXPECT_EQ(JsonString("a\"b\\c\r\n\t\x01"), "\"a\\\"b\\\\c\\r\\n\\t\\u0001\"");
   EXPECT_EQ(JsonString("Gr\xC3\xBC\xC3\x9F\x65"), "\"Gr\xC3\xBC\xC3\x9F\x65\"");
-  // Bytes that are not UTF-8 (a Latin-1 file name, a cut sequence, an encoded surrogate).
-  EXPECT_EQ(JsonString("caf\xE9"), "\"caf\\ufffd\"");
-  EXPECT_EQ(JsonString("\xE2\x82"), "\"\\ufffd\\ufffd\"");
-  EXPECT_EQ(JsonString("\xED\xA0\x80"), "\"\\ufffd\\ufffd\\ufffd\"");
+  // Bytes that are not UTF-8 (a Latin-1 file name, a cut sequence, an encoded surrogate) keep
+  // their value (Python's surrogateescape): a script finds the file.
+  EXPECT_EQ(JsonString("caf\xE9"), "\"caf\\udce9\"");
+  EXPECT_EQ(JsonString("\xE2\x82"), "\"\\udce2\\udc82\"");
+  EXPECT_EQ(JsonString("\xED\xA0\x80"), "\"\\udced\\udca0\\udc80\"");
 
   run::RunSummary summary;
   engine::FolderOutcome folder;

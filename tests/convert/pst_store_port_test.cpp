@@ -97,7 +97,8 @@ TEST(PstStorePort, ConvertedMessagesAreReadNeverDraftsAndThePaperclipFollowsTheA
   RecordingScreen screen;
   engine::FolderConversion conversion(screen, screen.requests, stores);
   const auto outcome =
-      conversion.StartMigration({"src", sources.string(), files, {}, {engine::ConversionMode::MultipleFolders, dir.str()}, false});
+      conversion.StartMigration(
+          {"src", sources.string(), files, {}, {}, {engine::ConversionMode::MultipleFolders, dir.str()}, false});
   ASSERT_EQ(outcome.imported, 3);
   const auto flags = FlagsIn(dir.path() / "src.pst", "");
   ASSERT_EQ(flags.size(), 3u);
@@ -149,6 +150,26 @@ TEST(PstStorePort, ExistingStoresKeepTheirDefaultFolders) {
   }
 }
 
+// Makes writes past `bytes` fail with EFBIG, for the file-size faults below.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previousHandler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previousHandler_)(int) = nullptr;
+};
+
 TEST(PstStorePort, FailuresKeepTheirKind) {
   TempDir dir;
   WriteText(dir.path() / "empty.eml", "");
@@ -163,6 +184,16 @@ TEST(PstStorePort, FailuresKeepTheirKind) {
             FailureKind::Corrupt);
   EXPECT_NE(cause.find("not-a-store.pst"), std::string::npos) << cause;
   EXPECT_EQ(ReadText(dir.path() / "not-a-store.pst"), "This is a text file, not a store.\n");
+  // A store whose creation fails is taken away again (it would block every later run); an empty
+  // file given for it stays empty.
+  WriteText(dir.path() / "placeholder.pst", "");
+  {
+    FileSizeLimit limit(20000);
+    EXPECT_EQ(KindOf([&] { stores.Open((dir.path() / "new.pst").string(), kName, {}); }), FailureKind::Io);
+    EXPECT_EQ(KindOf([&] { stores.Open((dir.path() / "placeholder.pst").string(), kName, {}); }), FailureKind::Io);
+  }
+  EXPECT_FALSE(fs::exists(dir.path() / "new.pst"));
+  EXPECT_EQ(fs::file_size(dir.path() / "placeholder.pst"), 0u);
   // Message files that are no messages, or are gone.
   EXPECT_EQ(KindOf([&] { Read(dir.path() / "empty.eml"); }, &cause), FailureKind::BadInput);
   EXPECT_NE(cause.find("empty.eml"), std::string::npos) << cause;
@@ -227,26 +258,6 @@ TEST(PstStorePort, CommitsInGroupsByCountAndByTime) {
   EXPECT_EQ(MessagesIn(storePath, "Inbox"), 7u);
 }
 
-// Makes writes past `bytes` fail with EFBIG, for the file-size fault below.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previousHandler_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*previousHandler_)(int) = nullptr;
-};
-
 // A folder converted into a store that fills up: the messages of the group whose commit failed
 // are not in the file, and the outcome and the log say so, with the cause.
 TEST(PstStorePort, MessagesLostToAFailedCommitMoveToTheLog) {
@@ -267,7 +278,7 @@ TEST(PstStorePort, MessagesLostToAFailedCommitMoveToTheLog) {
   engine::FolderOutcome outcome;
   {
     FileSizeLimit limit(fs::file_size(storePath) + 1200000);
-    outcome = conversion.StartMigration({"src", (dir.path() / "src").string(), files, {},
+    outcome = conversion.StartMigration({"src", (dir.path() / "src").string(), files, {}, {},
                                          {engine::ConversionMode::MultipleFolders, dir.str()}, false});
   }
   EXPECT_TRUE(outcome.Reconciles());

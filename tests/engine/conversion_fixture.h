@@ -75,7 +75,7 @@ class ConversionTest : public ::testing::Test {
     engine::FolderConversion conversion(screen, screen.requests, stores, engine::FileServices::System(), FixedTime,
                                         stores.Reader());
     return conversion.StartMigration(
-        {folderName, sourcePath, scan.files, scan.folders, target, screen.DeleteSourceChecked()});
+        {folderName, sourcePath, scan.files, scan.folders, {}, target, screen.DeleteSourceChecked()});
   }
   engine::FolderOutcome ConvertSource() { return Convert(Src(), "src"); }
 

@@ -202,6 +202,9 @@ TEST_F(ConversionTest, BangAndEmailedContactsFoldersLoseNoMessage) {
 
 TEST_F(ConversionTest, BackslashesInNamesStayInsideOneName) {
   Write("a\\b/m.eml");
+  // Names that are not UTF-8 (Latin-1 archives) name folders of their own, read as windows-1252.
+  Write("caf\xE9/e.eml");
+  Write("caf\xE8/f.eml");
   const auto outcome = Convert(Src(), "x\\y");
   const std::string store = Out("store.pst");
   const std::string standIn(kBackslashStandIn);
@@ -210,7 +213,9 @@ TEST_F(ConversionTest, BackslashesInNamesStayInsideOneName) {
   // The proposed file name keeps the folder's own name: "\" is legal in a file name here.
   EXPECT_EQ(screen.saveAsAsked.at(0).second, std::string("x\\y") + test::kStamp + ".pst");
   EXPECT_FALSE(StoreRoot(store).Find("a"));
-  EXPECT_EQ(outcome.imported, 1);
+  EXPECT_EQ(Folder(store, "caf\xC3\xA9").ItemNames(), std::vector<std::string>{"e.eml"});
+  EXPECT_EQ(Folder(store, "caf\xC3\xA8").ItemNames(), std::vector<std::string>{"f.eml"});
+  EXPECT_EQ(outcome.imported, 3);
 }
 
 TEST_F(ConversionTest, AFolderWithoutSubFoldersFillsTheRootAndSourcesListedTwiceCreateNothingExtra) {
@@ -233,7 +238,7 @@ TEST_F(ConversionTest, AFolderWithoutSubFoldersFillsTheRootAndSourcesListedTwice
   screen.saveAsAnswer = Out("twice.pst");
   FolderConversion conversion(screen, screen.requests, stores, FileServices::System(), test::FixedTime,
                               stores.Reader());
-  outcome = conversion.StartMigration({"src", Src(), scan.files, twice, {}, false});
+  outcome = conversion.StartMigration({"src", Src(), scan.files, twice, {}, {}, false});
   EXPECT_EQ(StoreFolders(Out("twice.pst")).size(), stores.defaultFolders.size() + 1);
   EXPECT_EQ(Folder(Out("twice.pst"), "Dup").ItemNames(), std::vector<std::string>{"x.eml"});
 }

@@ -18,6 +18,9 @@ TEST(PathForms, PosixPathsTakeTheBackslashFormAndKeepBackslashesInsideNames) {
   // A "\" inside a POSIX name must not become a folder separator.
   EXPECT_EQ(BackslashFormOf("/mail/a\\b/x.eml"), "\\mail\\a\xEF\xBC\xBC" "b\\x.eml");
   EXPECT_EQ(StoreSafeName("Work\\2020"), "Work\xEF\xBC\xBC" "2020");
+  // A name that is not UTF-8 is read as windows-1252, name by name.
+  EXPECT_EQ(BackslashFormOf("/mail/caf\xE9/x\xE8.eml"), "\\mail\\caf\xC3\xA9\\x\xC3\xA8.eml");
+  EXPECT_EQ(BackslashFormOf("/mail/caf\xC3\xA9/\x80"), "\\mail\\caf\xC3\xA9\\\xE2\x82\xAC");
 }
 
 TEST(PathForms, OnlyTheLeadingRootIsCutAway) {
@@ -116,7 +119,7 @@ TEST(TimeStamp, DayMonthYearHourMinuteWithoutLeadingZerosSecondsWithTwo) {
   EXPECT_EQ(FormatTimeStamp(when), "31.1.05 23.59.48");
 }
 
-TEST(LogPath, SitsBesideTheStoreAndNeverOnIt) {
+TEST(Log, SitsBesideTheStoreNeverOnItAndFailsWithItsRealCause) {
   EXPECT_EQ(LogPathFor("/out/Inbox.pst"), "/out/Inbox.log");
   EXPECT_EQ(LogPathFor("/out/a.pst.b.pst"), "/out/a.log.b.log");
   // Folder names keep ".pst": the log belongs beside the store, in a folder that exists.
@@ -124,6 +127,13 @@ TEST(LogPath, SitsBesideTheStoreAndNeverOnIt) {
   // No ".pst" in exactly that case: the log must not take the store's path.
   EXPECT_EQ(LogPathFor("/out/Inbox.PST"), "/out/Inbox.PST.log");
   EXPECT_EQ(LogPathFor("/out/Inbox"), "/out/Inbox.log");
+  // A full disk shows when the buffered header is written out by the close.
+  try {
+    StartLog("/dev/full");
+    ADD_FAILURE() << "a log on /dev/full was written";
+  } catch (const std::exception& error) {
+    EXPECT_NE(std::string(error.what()).find("No space left on device"), std::string::npos) << error.what();
+  }
 }
 
 }  // namespace

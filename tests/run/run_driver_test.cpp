@@ -2,7 +2,12 @@
 // fake store and a recording screen (no display needed).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <sstream>
+
 #include "engine/conversion_fixture.h"
+#include "files/tree_builder.h"
 #include "run/request_protocol.h"
 #include "run/run_driver.h"
 
@@ -287,6 +292,66 @@ TEST_F(RunTest, AStoreFailureInOneFolderIsReportedAndTheRunGoesOn) {
   EXPECT_EQ(screen.MessageTitles(), (std::vector<std::string>{"Outlook Error", "Outlook Error", kApplicationTitle}));
   EXPECT_NE(ClosingText().find("Converted 0 of 6 messages.\r\n6 messages could not be converted."), std::string::npos);
   EXPECT_NE(ClosingText().find(Out("f1.log")), std::string::npos);
+}
+
+}  // namespace
+}  // namespace mailfold::run
+
+namespace mailfold::run {
+namespace {
+
+// A folder the user cannot read: its messages are in no store, so it must be in the log, the
+// closing message and the summary (run as an unprivileged user: root reads everything).
+TEST(UnreadableFolders, ReachTheLogTheClosingMessageAndTheSummary) {
+  const auto report = test::RunUnprivileged([](const std::string& work) {
+    const std::string src = work + "/src";
+    test::MakeFolder(src);
+    test::MakeFolder(src + "/locked");
+    test::MakeFile(src + "/a.eml", "Subject: a\r\n\r\nbody\r\n");
+    test::MakeFile(src + "/locked/b.eml", "Subject: b\r\n\r\nbody\r\n");
+    ::chmod((src + "/locked").c_str(), 0);
+    test::FakeStoreComponent stores;
+    const auto run = [&](RunPlan plan) {
+      test::RecordingScreen screen;
+      screen.saveAsAnswer = work + "/out.pst";
+      RunDriver driver(stores, engine::FileServices::System(), test::FixedTime, stores.Reader());
+      const auto summary = driver.Run(plan, screen, screen.requests);
+      std::string text = screen.messages.back().text;
+      for (auto at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n")) text.replace(at, 2, " | ");
+      return (summary.AllWentWell() ? "well|" : "not well|") + text;
+    };
+    RunPlan single;
+    single.sourcePath = src;
+    std::string out = run(single);
+    out += "\n#" + test::ReadFile(work + "/out.log") + "#\n";
+    // The source itself cannot be read.
+    RunPlan unreadable;
+    unreadable.sourcePath = src + "/locked";
+    out += run(unreadable) + "\n";
+    // A checked folder of the multiple-folder list that cannot be read.
+    RunPlan multiple;
+    multiple.mode = engine::ConversionMode::MultipleFolders;
+    multiple.rows = {{true, "locked", src + "/locked"}};
+    multiple.outputFolder = work;
+    out += run(multiple) + "\n";
+    return out;
+  });
+  ASSERT_TRUE(report.has_value()) << "could not run as an unprivileged user";
+  std::istringstream lines(*report);
+  std::string converted, log, source, multiple;
+  std::getline(lines, converted);
+  std::getline(lines, log, '#');
+  std::getline(lines, log, '#');
+  std::getline(lines, source);
+  std::getline(lines, source);
+  std::getline(lines, multiple);
+  EXPECT_EQ(converted.rfind("not well|Converted 1 of 1 message.", 0), 0u) << converted;
+  EXPECT_NE(converted.find("/src/locked/ could not be read: Permission denied"), std::string::npos) << converted;
+  EXPECT_NE(log.find("BAD : "), std::string::npos) << log;
+  EXPECT_NE(log.find("/src/locked/\r\n    the folder could not be read: Permission denied\r\n"), std::string::npos) << log;
+  EXPECT_EQ(source.rfind("not well|No message file could be read, so nothing was converted.", 0), 0u) << source;
+  EXPECT_EQ(multiple.find(kMultipleSuccessText), std::string::npos) << multiple;
+  EXPECT_NE(multiple.find("could not be read"), std::string::npos) << multiple;
 }
 
 }  // namespace

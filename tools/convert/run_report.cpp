@@ -67,7 +67,11 @@ std::string JsonString(const std::string& text) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     const std::size_t length = Utf8Length(text, i);
     if (length == 0) {
-      json += "\\ufffd";
+      // A byte that is no UTF-8 (a file name from a Latin-1 archive) is kept as the lone
+      // surrogate U+DC80..U+DCFF, as Python's os.fsdecode does: a script gets the exact bytes back.
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\udc%02x", c);
+      json += escaped;
       ++i;
       continue;
     }
@@ -113,6 +117,12 @@ std::string SummaryJson(const run::RunSummary& summary, double seconds, int exit
       const auto& failure = folder.failures[i];
       json += (i ? ",{\"file\":" : "{\"file\":") + JsonString(failure.file) + ",\"kind\":\"" +
               engine::KindName(failure.failure.kind) + "\",\"cause\":" + JsonString(failure.failure.cause) + "}";
+    }
+    json += "],\"unreadFolders\":[";
+    for (std::size_t i = 0; i < folder.unreadFolders.size(); ++i) {
+      const auto& unread = folder.unreadFolders[i];
+      json += (i ? ",{\"folder\":" : "{\"folder\":") + JsonString(unread.file) + ",\"kind\":\"" +
+              engine::KindName(unread.failure.kind) + "\",\"cause\":" + JsonString(unread.failure.cause) + "}";
     }
     json += "]}";
   }

@@ -25,7 +25,8 @@ std::string StoreLine(const engine::FolderOutcome& folder);
 // The summary as one JSON object (see the manual page for its fields).
 std::string SummaryJson(const run::RunSummary& summary, double seconds, int exitCode);
 
-// A JSON string literal; bytes that are not UTF-8 become U+FFFD.
+// A JSON string literal. Bytes that are not UTF-8 become the escapes \udc80..\udcff (one per
+// byte, Python's surrogateescape), so that a path's bytes can be recovered exactly.
 std::string JsonString(const std::string& text);
 
 }  // namespace mailfold::convert

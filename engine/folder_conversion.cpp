@@ -84,7 +84,8 @@ FolderConversion::FolderConversion(ConversionListener& listener, RunRequests& re
       stores_(stores),
       files_(std::move(files)),
       clock_(std::move(clock)),
-      reader_(std::move(reader)) {}
+      reader_(std::move(reader)),
+      parseWorkers_(ParseAhead::WorkersForThisMachine()) {}
 
 FolderOutcome FolderConversion::StartMigration(const FolderJob& job) {
   FolderOutcome outcome = Convert(job);
@@ -177,8 +178,8 @@ FolderOutcome FolderConversion::Convert(const FolderJob& job) {
   std::vector<std::string> folderList = ReadFolderList(job.folders, folders.rootPath, files_.folderExists, listener_);
   CreateStoreFolders(folderList, folders, listener_);
 
-  const ImportJob importJob{folders, listener_, requests_, files_, reader_, outcome.logPath,
-                            outcome.totalFiles, job.deleteSources};
+  const ImportJob importJob{folders,           listener_,          requests_,        files_, reader_,
+                            outcome.logPath,   outcome.totalFiles, job.deleteSources, parseWorkers_};
   outcome.ending = ImportMessages(job.files, importJob, outcome);
   // Everything imported so far goes to disk, also after a stop.
   CloseStore(*store, outcome);

@@ -13,6 +13,7 @@
 #include "engine/file_services.h"
 #include "engine/folder_outcome.h"
 #include "engine/message_reader.h"
+#include "engine/parse_ahead.h"
 #include "engine/run_requests.h"
 #include "engine/store_port.h"
 
@@ -54,6 +55,10 @@ class FolderConversion {
   // outcome, the log and, for the store, one StoreFailed notice. Ends with a FolderEnded event.
   FolderOutcome StartMigration(const FolderJob& job);
 
+  // Threads that parse the next message files while one is written; by default one per core
+  // beside the writer. The reader must then be safe to call from several threads at once.
+  void SetParseWorkers(unsigned workers) { parseWorkers_ = workers; }
+
   static std::tm LocalTime();
 
  private:
@@ -65,6 +70,7 @@ class FolderConversion {
   FileServices files_;
   Clock clock_;
   MessageReader reader_;
+  unsigned parseWorkers_;
 };
 
 }  // namespace mailfold::engine

@@ -3,17 +3,18 @@
 #include <optional>
 
 #include "engine/conversion_log.h"
+#include "engine/parse_ahead.h"
 #include "engine/store_paths.h"
 #include "pst/messaging/property_tags.h"
 
 namespace mailfold::engine {
 namespace {
 
-// Imports one message file as read into the folder that matches its source folder; the failure,
-// if it is not in the store. A folder that the hierarchy step did not create (a special name such
-// as Sent, a "!" name, a listing gap) is made here under its real parent, so that no message
-// fails only because its folder is missing.
-std::optional<Failure> ImportOne(const std::string& sourcePath, const ImportJob& job) {
+// Adds one parsed message file as read to the folder that matches its source folder; the
+// failure, if it is not in the store. A folder that the hierarchy step did not create (a special
+// name such as Sent, a "!" name, a listing gap) is made here under its real parent, so that no
+// message fails only because its folder is missing.
+std::optional<Failure> ImportOne(const std::string& sourcePath, ParseAhead::Result parsed, const ImportJob& job) {
   OpenStore& store = job.folders.store;
   FolderId folder = 0;
   try {
@@ -23,8 +24,9 @@ std::optional<Failure> ImportOne(const std::string& sourcePath, const ImportJob&
   } catch (const std::exception& error) {
     return FailureOf(error, FailureKind::Refused);
   }
+  if (auto* failure = std::get_if<Failure>(&parsed)) return *failure;
   try {
-    pst::MessageModel message = job.reader(sourcePath);
+    pst::MessageModel& message = std::get<pst::MessageModel>(parsed);
     // Imported mail shows as read and never as an unsent draft; the store decides the
     // has-attachment bit from the attachments.
     message.props.set(pst::kPrMessageFlags, pst::kMsgFlagRead);
@@ -57,13 +59,17 @@ std::string RelativeFolderOfFile(const std::string& fileBackslashForm, const Sto
 FolderEnding ImportMessages(const std::vector<std::string>& queuedFiles, const ImportJob& job, FolderOutcome& outcome) {
   ConversionListener& listener = job.listener;
   RunRequests& requests = job.requests;
+  std::vector<bool> messages(queuedFiles.size());
+  for (std::size_t i = 0; i < queuedFiles.size(); ++i) messages[i] = IsMessageFile(queuedFiles[i]);
+  // A few messages ahead per worker keep the writer fed without holding much in memory.
+  ParseAhead parsed(queuedFiles, std::move(messages), job.reader, job.parseWorkers, 4 * job.parseWorkers + 2);
   std::int32_t itemNo = 1;
   for (std::size_t index = 0; index < queuedFiles.size(); ++index) {
     const std::string& entry = queuedFiles[index];
     EntryDone done{itemNo, job.totalItems, entry, EntryResult::NotMessage, std::nullopt};
     if (IsMessageFile(entry)) {
       listener.OnEvent(StepChanged{Step::ConvertingMessage, entry});
-      done.failure = ImportOne(entry, job);
+      done.failure = ImportOne(entry, parsed.Take(index), job);
       LogAppender log(job.logPath);
       // A file whose outcome cannot be logged counts as failed, and its source is kept.
       if (!done.failure && !log.IsOpen())

@@ -30,6 +30,7 @@ struct ImportJob {
   std::string logPath;
   std::int32_t totalItems = 0;  // the scan's count, the denominator of the progress
   bool deleteSources = false;   // delete each source file (and its ".meta" companion) once imported
+  unsigned parseWorkers = 0;    // threads that parse the next files while one is written
 };
 
 // Works through `queuedFiles` (POSIX paths as scanned). Counts go into `outcome`; the result is

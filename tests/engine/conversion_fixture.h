@@ -42,6 +42,7 @@ class ConversionTest : public ::testing::Test {
   TempDir temp;
   FakeStoreComponent stores;
   RecordingScreen screen;
+  unsigned parseWorkers = engine::ParseAhead::WorkersForThisMachine();
 
   void SetUp() override {
     std::filesystem::create_directories(temp.path() / "out");
@@ -74,6 +75,7 @@ class ConversionTest : public ::testing::Test {
         sourcePath, target.mode == engine::ConversionMode::SingleFolder ? "*.eml" : "*.*", quiet);
     engine::FolderConversion conversion(screen, screen.requests, stores, engine::FileServices::System(), FixedTime,
                                         stores.Reader());
+    conversion.SetParseWorkers(parseWorkers);
     return conversion.StartMigration(
         {folderName, sourcePath, scan.files, scan.folders, {}, target, screen.DeleteSourceChecked()});
   }

@@ -203,6 +203,8 @@ TEST_F(SkipAndStop, DeclinedSkipGoesOnAndAsksAgainOnTheNextPress) {
 }
 
 TEST_F(SkipAndStop, ConfirmedStopClosesTheScreenAndStillCommitsTheStore) {
+  // Three threads parse ahead: what they parsed past the stop is neither counted nor logged.
+  parseWorkers = 3;
   screen.onYield = PressAt("m4.eml", false, true);
   screen.answers = {MessageAnswer::Yes};
   const auto outcome = ConvertSource();
@@ -221,6 +223,7 @@ TEST_F(SkipAndStop, ConfirmedStopClosesTheScreenAndStillCommitsTheStore) {
   // Everything imported so far is on disk: the store was closed.
   EXPECT_EQ(stores.Store(outcome.storePath).logoffs, 1);
   EXPECT_EQ(StoreRoot(outcome.storePath).items().size(), 5u);
+  test::ExpectReconciled(outcome, StoreRoot(outcome.storePath).CountItemsDeep(), test::ReadFile(outcome.logPath));
   // A stop does not end the folder the normal way.
   EXPECT_FALSE(screen.startEnabled);
 }

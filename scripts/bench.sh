@@ -19,6 +19,10 @@ for b in "$build"/bin/bench_*; do
       run "$b" folder 200000
       run "$b" commits 10000
       ;;
+    bench_convert)
+      run "$b"
+      run "$b" --big
+      ;;
     *) run "$b" ;;
   esac
 done

@@ -84,7 +84,10 @@ class PstOpenStore : public OpenStore {
       Rethrow(error, FailureKind::Io, "The message could not be written into the store: ");
     }
     added_.push_back(sourceFile);
-    if (added_.size() >= policy_.maxMessages || clock_() - lastCommit_ >= policy_.maxDelay) Commit(1);
+    std::error_code unknown;
+    const auto bytes = std::filesystem::file_size(sourceFile, unknown);
+    addedBytes_ += unknown ? 0 : bytes;
+    if (addedBytes_ >= policy_.maxBytes || clock_() - lastCommit_ >= policy_.maxDelay) Commit(1);
   }
 
   CloseReport Close() override {
@@ -135,9 +138,11 @@ class PstOpenStore : public OpenStore {
       const auto kept = added_.end() - static_cast<std::ptrdiff_t>(std::min(keep, added_.size()));
       lost_.insert(lost_.end(), added_.begin(), kept);
       added_.clear();
+      addedBytes_ = 0;
       Rethrow(error, FailureKind::Io, "The store file " + path_ + " could not be written: ");
     }
     added_.clear();
+    addedBytes_ = 0;
     lastCommit_ = clock_();
     ++(*commits_)[path_];
   }
@@ -149,6 +154,7 @@ class PstOpenStore : public OpenStore {
   std::shared_ptr<std::map<std::string, std::size_t>> commits_;
   std::chrono::steady_clock::time_point lastCommit_;
   std::vector<std::string> added_;  // source files added since the last commit
+  std::uint64_t addedBytes_ = 0;    // and their size
   std::vector<std::string> lost_;   // source files whose messages a failed commit lost
   std::map<FolderPath, FolderId> found_;
 };
@@ -157,7 +163,7 @@ class PstOpenStore : public OpenStore {
 
 PstStoreOpener::PstStoreOpener(CommitPolicy policy, Clock clock)
     : policy_(policy), clock_(std::move(clock)), commits_(std::make_shared<std::map<std::string, std::size_t>>()) {
-  if (policy_.maxMessages == 0) policy_.maxMessages = 1;
+  if (policy_.maxBytes == 0) policy_.maxBytes = 1;
 }
 
 std::size_t PstStoreOpener::Commits(const std::string& path) const {

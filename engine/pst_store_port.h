@@ -7,10 +7,11 @@
 //   CloseReport report = store->Close();  // report.lost: files whose messages a commit lost
 //
 // Durability. An added message first goes into the store's open transaction; the port commits
-// it to the file in groups: as soon as 64 messages, or one second of work, have gone in since the
-// last commit, and always at Close. A commit costs several flushes to the disk, so committing
-// after every message would multiply the run time on a real disk, while a group bounds what a
-// crash or power loss can take to a few seconds of work that a new run redoes.
+// it to the file in groups: as soon as one second of work, or 64 MB of message files, have gone in
+// since the last commit, and always at Close. A commit costs several flushes to the disk, so
+// committing after every message (or every few dozen, at thousands a second) would let the disk
+// set the pace, while a group bounds what a crash or power loss can take to about a second of work
+// that a new run redoes; the log never claims a message the file does not hold.
 //
 // A failed commit leaves the store unusable, and the messages added since the previous commit
 // are not in the file although the engine counted them as added: Close lists their source files
@@ -19,6 +20,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -30,7 +32,7 @@ namespace mailfold::engine {
 
 // When the port commits the messages added so far.
 struct CommitPolicy {
-  std::size_t maxMessages = 64;
+  std::uint64_t maxBytes = 64ull << 20;  // of message files added since the last commit
   std::chrono::milliseconds maxDelay{1000};
 };
 

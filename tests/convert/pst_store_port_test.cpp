@@ -218,11 +218,13 @@ TEST(PstStorePort, FailuresKeepTheirKind) {
   }));
 }
 
-TEST(PstStorePort, CommitsInGroupsByCountAndByTime) {
+TEST(PstStorePort, CommitsInGroupsByBytesAndByTime) {
   TempDir dir;
   for (int i = 0; i < 7; ++i) WriteMessage(dir.path() / "src", "m" + std::to_string(i));
   auto now = std::chrono::steady_clock::time_point{};
-  PstStoreOpener stores({3, std::chrono::milliseconds(1000)}, [&now] { return now; });
+  // Three files of the same size make a group.
+  const auto size = fs::file_size(dir.path() / "src" / "m0.eml");
+  PstStoreOpener stores({3 * size, std::chrono::milliseconds(1000)}, [&now] { return now; });
   const auto storePath = dir.path() / "groups.pst";
   auto store = stores.Open(storePath.string(), kName, {});
   const auto inbox = *store->FindFolder({"Inbox"});
@@ -267,7 +269,7 @@ TEST(PstStorePort, MessagesLostToAFailedCommitMoveToTheLog) {
     WriteText(dir.path() / "src" / ("m" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".eml"),
               MessageText("m" + std::to_string(i)) + std::string(60000, 'x') + "\r\n");
   const auto storePath = dir.path() / "src.pst";
-  PstStoreOpener stores({8, std::chrono::hours(1)});
+  PstStoreOpener stores({8 * fs::file_size(dir.path() / "src" / "m00.eml"), std::chrono::hours(1)});
   stores.Open(storePath.string(), kName, {})->Close();  // made beforehand, so the limit counts from it
 
   RecordingScreen screen;

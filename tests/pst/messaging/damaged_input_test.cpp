@@ -82,5 +82,43 @@ TEST(DamagedInput, RandomByteChangesGiveErrorsNotCrashes) {
   EXPECT_THROW(Store::open(damaged, false), Error);
 }
 
+// Text that is not UTF-8 (lead bytes F5-F8, values beyond U+10FFFF, stray continuation bytes)
+// is stored with each bad byte as U+FFFD, in folder names and in every part of a message; the
+// folder or message is never refused for it.
+TEST(DamagedInput, TextThatIsNotUtf8IsStoredWithReplacementCharacters) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/text.pst";
+  const std::string bad = "a\xF5\x80\x80\x80" "b\xF8\x88\x80\x80\x80" "c\xF4\x90\x80\x80" "d\xBF";
+  const std::string r = "\xEF\xBF\xBD";
+  const std::string stored = "a" + r + r + r + r + "b" + r + r + r + r + r + "c" + r + r + r + r + "d" + r;
+  ndb::Nid nid = 0;
+  {
+    auto store = Store::create(path, "Text");
+    Folder f = store->ipmRoot().addChild(bad);
+    MessageModel m;
+    m.props.set(kPrSubject, bad);
+    m.props.set(kPrBody, bad);
+    Recipient rec;
+    rec.props.set(kPrDisplayName, bad);
+    m.recipients.push_back(rec);
+    Attachment a;
+    a.props.set(kPrAttachLongFilename, bad);
+    a.props.set(kPrAttachDataBin, Bytes{1});
+    m.attachments.push_back(a);
+    nid = f.addMessage(m);
+    store->close();
+  }
+  EXPECT_EQ(checkStore(path), std::vector<std::string>{});
+  auto store = Store::open(path, false);
+  const Folder f = store->ipmRoot().children().back();
+  EXPECT_EQ(f.name(), stored);
+  EXPECT_EQ(store->ipmRoot().child(stored)->nid(), f.nid());
+  const MessageModel m = store->readMessage(nid);
+  EXPECT_EQ(*m.props.getAs<std::string>(kPrSubject), stored);
+  EXPECT_EQ(*m.props.getAs<std::string>(kPrBody), stored);
+  EXPECT_EQ(*m.recipients.at(0).props.getAs<std::string>(kPrDisplayName), stored);
+  EXPECT_EQ(*m.attachments.at(0).props.getAs<std::string>(kPrAttachLongFilename), stored);
+}
+
 }  // namespace
 }  // namespace mailfold::pst

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 
+#include "pst/fuzz/store_reader_walk.h"
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store.h"
 #include "pst/messaging/store_check.h"
@@ -118,6 +119,22 @@ TEST(DamagedInput, TextThatIsNotUtf8IsStoredWithReplacementCharacters) {
   EXPECT_EQ(*m.props.getAs<std::string>(kPrBody), stored);
   EXPECT_EQ(*m.recipients.at(0).props.getAs<std::string>(kPrDisplayName), stored);
   EXPECT_EQ(*m.attachments.at(0).props.getAs<std::string>(kPrAttachLongFilename), stored);
+}
+
+// What the store fuzzer found, replayed through every reader path (scripts/fuzz-store.sh).
+TEST(DamagedInput, StoreFuzzerFindingsStayFixed) {
+  const auto folder = std::filesystem::path(MAILFOLD_SOURCE_DIR) / "tests" / "pst" / "fuzz_regressions";
+  test::TempDir dir;
+  const std::string path = dir.str() + "/input.pst";
+  int replayed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    const Bytes input = readFile(entry.path().string());
+    fuzz::writeStoreInput(input, path);
+    fuzz::walkStore(path);
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0);
 }
 
 }  // namespace

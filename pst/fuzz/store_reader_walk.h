@@ -1,8 +1,9 @@
 // Everything a reader does with a store file, for the store fuzzer and the test that replays its
 // findings: the node database's nodes with their data and sub-nodes, the checker, and the store's
-// folders, messages, recipients, attachments (their data read to the end) and embedded messages.
-// A damaged file may make any step throw Error; anything else (a crash, a hang, another
-// exception, a sanitizer report) is a fault of the reader.
+// folders, messages, recipients, attachments (their data read to the end) and embedded messages;
+// then what a conversion does: a writable open (with its look for damage), a folder and a
+// message added, and the store discarded. A damaged file may make any step throw Error; anything
+// else (a crash, a hang, another exception, a sanitizer report) is a fault of the reader.
 //
 // Fuzz inputs are store files without their trailing zeros (a store is mostly empty space at
 // its end, and small inputs fuzz faster): writeStoreInput() puts the zeros back, up to the end
@@ -105,6 +106,17 @@ inline void walkStore(const std::string& path) {
       }
     };
     visit(store->ipmRoot());
+  } catch (const Error&) {
+  }
+  try {
+    auto store = Store::open(path, true);
+    try {
+      MessageModel m;
+      m.props.set(kPrSubject, std::string("added by the fuzzer"));
+      store->ipmRoot().addChild("Fuzz").addMessage(m);
+    } catch (const Error&) {
+    }
+    store->discard();
   } catch (const Error&) {
   }
 }

@@ -107,7 +107,7 @@ class NodeDatabase {
   virtual void close() = 0;
   // Closes the file without committing: the open transaction is dropped and the file keeps its
   // last commit. A file nothing was written to since it was opened is left byte for byte as it
-  // was (a writable open writes nothing by itself).
+  // was (a writable open writes nothing by itself). Never throws.
   virtual void discard() = 0;
 
   // ---- savepoints (writable stores; one at a time; commit() refuses while one is open) ----

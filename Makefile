@@ -2,10 +2,12 @@
 BUILD   ?= build
 RELEASE ?= build-release
 JOBS    ?= $(shell nproc)
+# Seconds each fuzzer runs for in `make fuzz`.
+FUZZ_SECONDS ?= 600
 # One benchmark program per bench/bench_*.cpp, plus the tools the benchmarks drive.
 BENCH_TARGETS := $(basename $(notdir $(wildcard bench/bench_*.cpp))) mailfold-convert mailfold-pst
 
-.PHONY: all deps configure build test demo bench crashtest clean
+.PHONY: all deps configure build test demo bench crashtest fuzz clean
 
 all: build
 
@@ -32,6 +34,11 @@ bench: deps
 
 crashtest: configure
 	@bash scripts/crashtest.sh $(BUILD)
+
+# Every libFuzzer target (message importer, store reader) for FUZZ_SECONDS each: executions and
+# findings per fuzzer, e.g. `make fuzz FUZZ_SECONDS=3600`.
+fuzz: deps
+	@bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
 clean:
 	@rm -rf $(BUILD) $(RELEASE)

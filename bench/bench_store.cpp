@@ -7,6 +7,10 @@
 //   bench_store big DIR [GB]      a store past GB gigabytes (default 4.2) of large attachments in
 //                                 DIR, checked afterwards; the file is left for other checkers
 //                                 (delete it afterwards)
+//   bench_store recipients [N]    one message with N recipients (default 50,000), then one with
+//                                 2N: cost per recipient of both and their ratio
+//   bench_store chain [DEPTH]     a chain of DEPTH nested folders (default 200) with 2 messages in
+//                                 the deepest, found again by path; then 2 x DEPTH: cost per level
 //
 // Exit status 1 when a bound is missed (cost ratio > 1.3, size ratio > 1.2, check failures).
 #include <sys/resource.h>
@@ -147,6 +151,83 @@ int bigBench(const std::string& dir, double gigabytes) {
   return violations.empty() ? 0 : 1;
 }
 
+// A recipient as the importer makes one from an address header.
+Recipient benchRecipient(std::uint32_t n) {
+  Recipient r;
+  const std::string name = "Recipient " + std::to_string(n);
+  const std::string address = "recipient" + std::to_string(n) + "@example.com";
+  r.props.set(kPrRecipientType, std::int32_t{1});
+  r.props.set(kPrDisplayName, name);
+  r.props.set(kPrTransmittableDisplayName, name);
+  r.props.set(kPrAddrType, std::string("SMTP"));
+  r.props.set(kPrEmailAddress, address);
+  r.props.set(kPrSmtpAddress, address);
+  r.props.set(kPrEntryId, Bytes(24 + 2 * (name.size() + address.size()), static_cast<std::uint8_t>(n)));
+  r.props.set(kPrSearchKey, Bytes(address.begin(), address.end()));
+  r.props.set(kPrObjectType, std::int32_t{6});
+  r.props.set(kPrRecipientFlags, std::int32_t{1});
+  return r;
+}
+
+// Seconds of CPU that `work` takes.
+template <class Work>
+double cpuSecondsOf(Work&& work) {
+  const double t0 = cpuSeconds();
+  work();
+  return cpuSeconds() - t0;
+}
+
+int recipientsBench(std::uint32_t count) {
+  const std::string path = tempPath("recipients");
+  std::filesystem::remove(path);
+  auto store = Store::create(path, "Bench");
+  Folder f = store->ipmRoot().addChild("Mail");
+  double perRecipientUs[2];
+  for (int i = 0; i < 2; ++i) {
+    const std::uint32_t n = count << i;
+    MessageModel m = benchMessage(n);
+    for (std::uint32_t r = 0; r < n; ++r) m.recipients.push_back(benchRecipient(r));
+    perRecipientUs[i] = cpuSecondsOf([&] {
+      f.addMessage(std::move(m));
+      store->commit();
+    }) * 1e6 / n;
+    std::printf("recipients: %u in one message: %.2f us each\n", n, perRecipientUs[i]);
+  }
+  store->close();
+  std::filesystem::remove(path);
+  const double ratio = perRecipientUs[1] / perRecipientUs[0];
+  std::printf("recipients: cost ratio %.2f; peak RSS %.0f MB\n", ratio, peakRssMb());
+  return ratio <= 1.3 ? 0 : 1;
+}
+
+int chainBench(std::uint32_t depth) {
+  double perLevelUs[2];
+  for (int i = 0; i < 2; ++i) {
+    const std::uint32_t levels = depth << i;
+    const std::string path = tempPath("chain");
+    std::filesystem::remove(path);
+    perLevelUs[i] = cpuSecondsOf([&] {
+      auto store = Store::create(path, "Bench");
+      Folder f = store->ipmRoot();
+      std::string folderPath;
+      for (std::uint32_t l = 0; l < levels; ++l) {
+        const std::string name = "Level " + std::to_string(l);
+        f = f.addChild(name);
+        folderPath += "\\" + name;
+      }
+      for (std::uint32_t n = 0; n < 2; ++n) f.addMessage(benchMessage(n));
+      store->commit();
+      if (store->folderByPath(folderPath).messages().size() != 2) throw Error(ErrorKind::kInternal, "chain: messages not found");
+      store->close();
+    }) * 1e6 / levels;
+    std::printf("chain: %u levels, 2 messages in the deepest: %.1f us per level\n", levels, perLevelUs[i]);
+    std::filesystem::remove(path);
+  }
+  const double ratio = perLevelUs[1] / perLevelUs[0];
+  std::printf("chain: cost ratio %.2f\n", ratio);
+  return ratio <= 1.3 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -155,10 +236,12 @@ int main(int argc, char** argv) {
     if (what == "folder") return folderBench(argc > 2 ? static_cast<std::uint32_t>(std::atol(argv[2])) : 200000);
     if (what == "commits") return commitsBench(argc > 2 ? static_cast<std::uint32_t>(std::atol(argv[2])) : 10000);
     if (what == "big" && argc > 2) return bigBench(argv[2], argc > 3 ? std::atof(argv[3]) : 4.2);
+    if (what == "recipients") return recipientsBench(argc > 2 ? static_cast<std::uint32_t>(std::atol(argv[2])) : 50000);
+    if (what == "chain") return chainBench(argc > 2 ? static_cast<std::uint32_t>(std::atol(argv[2])) : 200);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_store: %s\n", e.what());
     return 1;
   }
-  std::fprintf(stderr, "usage: bench_store folder [N] | commits [N] | big DIR [GB]\n");
+  std::fprintf(stderr, "usage: bench_store folder [N] | commits [N] | big DIR [GB] | recipients [N] | chain [DEPTH]\n");
   return 2;
 }

@@ -1,5 +1,6 @@
 #include "pst/ltp/heap.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace mailfold::pst::ltp {
@@ -16,6 +17,8 @@ constexpr std::uint32_t kBlockSize = ndb::kMaxBlockPayload;
 constexpr std::uint32_t align2(std::uint32_t v) { return (v + 1) & ~1u; }
 
 bool isBitmapBlock(std::uint32_t block) { return block >= 8 && (block - 8) % 128 == 0; }
+
+constexpr std::uint8_t kLevelUnknown = 0xFF;
 
 }  // namespace
 
@@ -186,13 +189,18 @@ Hid Heap::allocate(ByteView bytes) {
   if (fits(page(last), size)) return placeIn(last, bytes);
   // The fill levels are lower bounds of each block's free space (a new slot and a padding
   // byte included): only blocks that promise enough room are read. Newest first: room is made
-  // when a grown item moves on, and that happened lately near the end, so the search seldom
-  // reads more than the last fill-level header (a big table has one per 128 blocks). A level
+  // when a grown item moves on, and that happened lately near the end. Groups of 128 blocks
+  // that promise no room are passed over whole, so a heap of full blocks (a table of many rows
+  // whose index keeps growing) costs a few hundred steps per search, not one per block. A level
   // found wrong (in a store written elsewhere) is corrected, and the search goes on.
-  for (std::uint32_t b = last; b-- > 0;) {
-    if (guaranteedFree(fillLevel(b)) < size + 3) continue;
-    if (fits(page(b), size)) return placeIn(b, bytes);
-    updateFillLevel(b);
+  for (std::uint32_t g = groupOf(last) + 1; g-- > 0;) {
+    if (guaranteedFree(groupBestLevel(g)) < size + 3) continue;
+    const std::uint32_t end = std::min(last, groupStart(g + 1));
+    for (std::uint32_t b = end; b-- > groupStart(g);) {
+      if (guaranteedFree(fillLevel(b)) < size + 3) continue;
+      if (fits(page(b), size)) return placeIn(b, bytes);
+      updateFillLevel(b);
+    }
   }
   return placeIn(appendBlock(), bytes);
 }
@@ -283,7 +291,25 @@ void Heap::updateFillLevel(std::uint32_t block) {
   if (level != fillLevel(block)) storeFillLevel(block, level);
 }
 
+std::uint32_t Heap::groupOf(std::uint32_t block) { return block < 8 ? 0 : 1 + (block - 8) / 128; }
+
+std::uint32_t Heap::groupStart(std::uint32_t group) { return group == 0 ? 0 : 8 + 128 * (group - 1); }
+
+std::uint8_t Heap::groupBestLevel(std::uint32_t group) {
+  if (groupBest_.size() <= group) groupBest_.resize(group + 1, kLevelUnknown);
+  if (groupBest_[group] == kLevelUnknown) {
+    std::uint8_t best = 15;
+    for (std::uint32_t b = groupStart(group); b < groupStart(group + 1) && b < blockCount(); ++b) best = std::min(best, fillLevel(b));
+    groupBest_[group] = best;
+  }
+  return groupBest_[group];
+}
+
 void Heap::storeFillLevel(std::uint32_t block, std::uint8_t level) {
+  // The group's best level follows a block that gained room; one that lost room may have been
+  // the best, so the group is looked at again when next needed.
+  if (const std::uint32_t g = groupOf(block); g < groupBest_.size() && groupBest_[g] != kLevelUnknown)
+    groupBest_[g] = level <= groupBest_[g] ? level : kLevelUnknown;
   const LevelSlot slot = levelSlot(block);
   Page& header = page(slot.headerBlock);
   std::uint8_t& byte = header.body[slot.at];

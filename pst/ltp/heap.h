@@ -104,12 +104,19 @@ class Heap {
   void updateFillLevel(std::uint32_t block);
   void storeFillLevel(std::uint32_t block, std::uint8_t level);
   void trimCache();
+  // Blocks are grouped by the header that holds their fill levels (blocks 0-7 in block 0, then
+  // 128 per bitmap header). The lowest level of a group (its most promised room) lets a search
+  // for room pass over a whole group of full blocks at once.
+  static std::uint32_t groupOf(std::uint32_t block);
+  static std::uint32_t groupStart(std::uint32_t group);
+  std::uint8_t groupBestLevel(std::uint32_t group);
 
   ndb::NodeData* data_;
   std::uint8_t clientSignature_ = 0;
   Hid userRoot_ = 0;
   std::uint32_t blockCount_ = 0;
   std::map<std::uint32_t, Page> cache_;
+  std::vector<std::uint8_t> groupBest_;  // per group: its lowest fill level, or kLevelUnknown
 };
 
 }  // namespace mailfold::pst::ltp

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "pst/bytes.h"
 
@@ -36,20 +37,6 @@ inline void appendUtf8(std::string& out, std::uint32_t cp) {
   }
 }
 
-// The longest start of `utf8` that takes at most `units` UTF-16 code units (Outlook's measure of
-// a text's length), never ending inside a character.
-inline std::string utf8PrefixInUtf16Units(std::string_view utf8, std::size_t units) {
-  std::size_t counted = 0;
-  for (std::size_t i = 0; i < utf8.size(); ++i) {
-    const auto byte = static_cast<std::uint8_t>(utf8[i]);
-    if ((byte & 0xC0) == 0x80) continue;  // inside a character
-    // A four-byte sequence is a character outside the BMP: a surrogate pair in UTF-16.
-    counted += byte >= 0xF0 ? 2 : 1;
-    if (counted > units) return std::string(utf8.substr(0, i));
-  }
-  return std::string(utf8);
-}
-
 namespace utf16_detail {
 
 inline void putUnit(Bytes& out, std::uint16_t u) {
@@ -72,45 +59,57 @@ inline bool isLowSurrogate(std::uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF;
 
 }  // namespace utf16_detail
 
-// Every byte that does not start a well-formed sequence (a stray continuation byte, a truncated,
-// overlong or surrogate sequence, a value beyond U+10FFFF) becomes U+FFFD; the next byte is
-// read afresh.
+// The code point at `s[i]` and the bytes it takes. Every byte that does not start a well-formed
+// sequence (a stray continuation byte, a truncated, overlong or surrogate sequence, a value beyond
+// U+10FFFF, a lead byte F5-FF) is U+FFFD taking one byte; the next byte is read afresh.
+inline std::pair<std::uint32_t, std::size_t> decodeUtf8At(std::string_view s, std::size_t i) {
+  const auto c = static_cast<std::uint8_t>(s[i]);
+  if (c < 0x80) return {c, 1};
+  std::size_t len = 1;
+  if ((c >> 5) == 0x6) {
+    len = 2;
+  } else if ((c >> 4) == 0xE) {
+    len = 3;
+  } else if ((c >> 3) == 0x1E) {
+    len = 4;
+  } else {
+    return {kReplacementCharacter, 1};
+  }
+  if (i + len > s.size()) return {kReplacementCharacter, 1};
+  std::uint32_t v = c & (0x7F >> len);
+  for (std::size_t k = 1; k < len; ++k) {
+    const auto cc = static_cast<std::uint8_t>(s[i + k]);
+    if ((cc & 0xC0) != 0x80) return {kReplacementCharacter, 1};
+    v = (v << 6) | (cc & 0x3F);
+  }
+  static constexpr std::uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (v < kMin[len] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return {kReplacementCharacter, 1};
+  return {v, len};
+}
+
 inline Bytes utf8ToUtf16le(std::string_view s) {
   Bytes out;
   out.reserve(s.size() * 2);
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<std::uint8_t>(s[i]);
-    std::uint32_t cp = kReplacementCharacter;
-    std::size_t len = 1;
-    if (c < 0x80) {
-      cp = c;
-    } else if ((c >> 5) == 0x6) {
-      len = 2;
-    } else if ((c >> 4) == 0xE) {
-      len = 3;
-    } else if ((c >> 3) == 0x1E) {
-      len = 4;
-    }
-    if (len > 1) {
-      bool ok = i + len <= s.size();
-      std::uint32_t v = c & (0x7F >> len);
-      for (std::size_t k = 1; ok && k < len; ++k) {
-        const auto cc = static_cast<std::uint8_t>(s[i + k]);
-        if ((cc & 0xC0) != 0x80) ok = false;
-        v = (v << 6) | (cc & 0x3F);
-      }
-      static constexpr std::uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-      if (ok && v >= kMin[len] && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
-        cp = v;
-      } else {
-        len = 1;  // resynchronise on the next byte
-      }
-    }
+  for (std::size_t i = 0; i < s.size();) {
+    const auto [cp, len] = decodeUtf8At(s, i);
     utf16_detail::putCodePoint(out, cp);
     i += len;
   }
   return out;
+}
+
+// The longest start of `utf8` that takes at most `units` UTF-16 code units (Outlook's measure of
+// a text's length) once converted, never ending inside a character. Damaged bytes count as the
+// U+FFFD each becomes.
+inline std::string utf8PrefixInUtf16Units(std::string_view utf8, std::size_t units) {
+  std::size_t counted = 0, i = 0;
+  while (i < utf8.size()) {
+    const auto [cp, len] = decodeUtf8At(utf8, i);
+    counted += cp >= 0x10000 ? 2 : 1;  // outside the BMP: a surrogate pair
+    if (counted > units) break;
+    i += len;
+  }
+  return std::string(utf8.substr(0, i));
 }
 
 // Unpaired surrogates become U+FFFD, and so does a trailing odd byte.

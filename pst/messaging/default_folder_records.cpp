@@ -119,6 +119,8 @@ void Store::validateIpmTree() {
   Folder ipm = ipmRoot();
   for (const DefaultFolderInfo& info : defaultFolders()) {
     if (findDefaultFolder(static_cast<int>(info.kind))) continue;
+    // Each folder is made and recorded together, or not at all.
+    AllOrNothing change(s);
     // A folder of that name that nothing records (made by hand, or by a tool) is taken over
     // rather than doubled.
     std::optional<Folder> existing = ipm.child(info.name);
@@ -162,6 +164,7 @@ void Store::validateIpmTree() {
         break;
       }
     }
+    change.keep();
   }
 }
 

@@ -102,9 +102,11 @@ Folder Folder::addChild(std::string_view name, std::string_view containerClass) 
   if (ndb::nidType(nid_) != ndb::kNidTypeNormalFolder)
     throw Error(ErrorKind::kBadInput, "folder " + hex(nid_) + " is not a normal folder and cannot hold sub-folders");
   if (child(name)) throw Error(ErrorKind::kBadInput, "Folder \"" + std::string(name) + "\" exists already in \"" + this->name() + "\"");
+  AllOrNothing change(*state_);
   const Nid nid = state_->newNid(ndb::kNidTypeNormalFolder);
   state_->createFolder(nid, nid_, state_->newFolderProperties(name, containerClass));
   state_->searchQueue().added(kSudFolderAdded, nid_, nid);
+  change.keep();
   return Folder(state_, nid);
 }
 
@@ -113,6 +115,7 @@ ndb::Nid Folder::addMessage(MessageModel m, std::optional<std::int32_t> messageF
   if (ndb::nidType(nid_) != ndb::kNidTypeNormalFolder)
     throw Error(ErrorKind::kBadInput, "folder " + hex(nid_) + " is not a normal folder and cannot hold messages");
   completeMessage(m, fileTimeNow(), messageFlags);
+  AllOrNothing change(*state_);
   const Nid nid = state_->newNid(ndb::kNidTypeNormalMessage);
   {
     auto node = state_->db->createNode(nid, nid_);
@@ -140,6 +143,7 @@ ndb::Nid Folder::addMessage(MessageModel m, std::optional<std::int32_t> messageF
   if (unread) counts.set(kPrContentUnreadCount, unreadCount() + 1);
   state_->updateFolder(nid_, counts);
   state_->searchQueue().added(kSudMessageAdded, nid_, nid);
+  change.keep();
   return nid;
 }
 

@@ -116,6 +116,15 @@ std::uint16_t NameToIdMap::add(const NamedPropertyKey& key) {
   return id;
 }
 
+void NameToIdMap::rollback(const Mark& mark) {
+  if (mark.entries > entries_.size() || mark.guids > guids_.size() || mark.strings > strings_.size())
+    throw Error(ErrorKind::kInternal, "internal: name-to-id map rolled back past its end");
+  for (std::size_t i = mark.entries; i < entries_.size(); ++i) byKey_.erase(entries_[i].key);
+  entries_.resize(mark.entries);
+  guids_.resize(mark.guids);
+  strings_.resize(mark.strings);
+}
+
 std::optional<NamedPropertyKey> NameToIdMap::nameOf(std::uint16_t propId) const {
   if (propId < kFirstNamedPropId || std::size_t{propId} - kFirstNamedPropId >= entries_.size()) return std::nullopt;
   return entries_[propId - kFirstNamedPropId].key;

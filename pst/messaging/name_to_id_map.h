@@ -41,6 +41,14 @@ class NameToIdMap {
   std::uint16_t add(const NamedPropertyKey& key);
   std::optional<NamedPropertyKey> nameOf(std::uint16_t propId) const;
   std::size_t size() const { return entries_.size(); }
+
+  // The map as it is; rollback() forgets every name added since (the names of a message whose
+  // writing failed). Names are only ever added, so a mark is three sizes.
+  struct Mark {
+    std::size_t entries = 0, guids = 0, strings = 0;
+  };
+  Mark mark() const { return {entries_.size(), guids_.size(), strings_.size()}; }
+  void rollback(const Mark& mark);
   std::uint32_t bucketCount() const { return bucketCount_; }
 
   Bytes guidStream() const;

@@ -79,4 +79,10 @@ void Store::close() {
   state_->closed = true;
 }
 
+void Store::discard() {
+  if (state_->closed) return;
+  state_->closed = true;
+  state_->db->discard();
+}
+
 }  // namespace mailfold::pst

@@ -35,11 +35,17 @@ class Folder {
   // The direct sub-folder with this name (compared without regard to ASCII case), if any.
   std::optional<Folder> child(std::string_view name) const;
   // Adds a mail folder (class IPF.Note) below this one. Throws Error (kBadInput) when a
-  // sub-folder of that name exists already or the name is empty.
+  // sub-folder of that name exists already or the name is empty. All or nothing: when it throws
+  // (a damaged parent table, a failed write, ...) the store is as it was before the call, and a
+  // later commit writes nothing of it. Text that is not valid UTF-8 is stored with each bad
+  // sequence as U+FFFD, never refused.
   Folder addChild(std::string_view name, std::string_view containerClass = "IPF.Note");
   // Writes a message into this folder and returns its node id. `messageFlags`, when given, is
   // the PR_MESSAGE_FLAGS value to store (the has-attachment bit always follows the attachments).
-  // Taken by value: move the model in to keep large bodies from being held twice.
+  // Taken by value: move the model in to keep large bodies from being held twice. All or
+  // nothing, like addChild: a message that throws leaves no node, row, count or name behind.
+  // A write that fails (disk full) is undone with it; the store stays usable when the failure
+  // was not lasting, and the messages added before it can still be committed.
   ndb::Nid addMessage(MessageModel message, std::optional<std::int32_t> messageFlags = std::nullopt);
   // Node ids of the messages, in contents-table order.
   std::vector<ndb::Nid> messages() const;
@@ -77,6 +83,11 @@ class Store {
   // store is in use"), and stores protected by a password unless `password` is theirs
   // (PasswordError). Reading needs no password, as for Outlook's own
   // format: the password only asks a client to prompt, it encrypts nothing.
+  //
+  // A writable open also refuses (kCorrupt, naming the file and the damage, with the advice to
+  // repair a copy with Outlook's Inbox Repair Tool) a store damaged where adding would build on
+  // it: the header, any B-tree page, allocation maps that mark used space free, and any block of
+  // the folders, their tables and the store's fixed nodes. Such a file is left as it was.
   static std::unique_ptr<Store> open(const std::string& path, bool writable,
                                      const std::optional<std::string>& password = std::nullopt);
   // Opens the store at `path` for adding, creating it with `displayName` when the file does not
@@ -122,6 +133,10 @@ class Store {
   void commit();
   // Commits and closes. Further use of the store or its folders throws.
   void close();
+  // Closes without committing: whatever was added since the last commit is dropped and the file
+  // keeps its last commit. A store nothing was added to since it was opened is left byte for
+  // byte as it was (also one whose allocation maps were rebuilt in memory). Further use throws.
+  void discard();
 
  private:
   explicit Store(std::unique_ptr<StoreState> state);

@@ -13,6 +13,7 @@
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store_tags.h"
 #include "pst/messaging/template_tables.h"
+#include "pst/ndb/file.h"
 #include "pst/ndb/ndb_check.h"
 #include "pst/ndb/node_database.h"
 
@@ -44,7 +45,8 @@ std::string show(const PropertyValue& v) {
 
 class Checker {
  public:
-  Checker(ndb::NodeDatabase& db, std::vector<std::string>& out, std::size_t max) : db_(db), out_(out), max_(max) {}
+  Checker(ndb::NodeDatabase& db, std::vector<std::string>& out, std::vector<std::string>& notes, std::size_t max)
+      : db_(db), out_(out), notes_(notes), max_(max) {}
 
   void run() {
     for (const auto& info : db_.nodes()) {
@@ -66,6 +68,9 @@ class Checker {
   bool full() const { return out_.size() >= max_; }
   void violation(std::string line) {
     if (!full()) out_.push_back(std::move(line));
+  }
+  void note(std::string line) {
+    if (notes_.size() < max_) notes_.push_back(std::move(line));
   }
 
   std::optional<std::map<PropTag, PropertyValue>> properties(ndb::Node& node, const std::string& what) {
@@ -199,9 +204,11 @@ class Checker {
     const std::string what = "folder " + hex(nid);
     auto props = topProperties(nid, what);
     if (!props) return;
-    for (const auto& [tag, name] : {std::pair{kPrDisplayName, "display name"}, std::pair{kPrContentCount, "content count"},
-                                    std::pair{kPrContentUnreadCount, "unread count"}, std::pair{kPrSubfolders, "sub-folder flag"}})
-      if (!hasId(*props, tag)) violation(what + ": " + name + " missing");
+    if (!hasId(*props, kPrDisplayName)) violation(what + ": display name missing");
+    // Stores exported by Exchange leave the counts out; readers count the tables then.
+    for (const auto& [tag, name] : {std::pair{kPrContentCount, "item count"}, std::pair{kPrContentUnreadCount, "unread count"},
+                                    std::pair{kPrSubfolders, "sub-folder flag"}})
+      if (!hasId(*props, tag)) note(what + ": no " + name + " recorded (readers count the folder's tables)");
     const std::string* folderName = byId(*props, kPrDisplayName) ? std::get_if<std::string>(byId(*props, kPrDisplayName)) : nullptr;
     const std::string named = what + " \"" + (folderName ? *folderName : "") + "\"";
 
@@ -220,17 +227,21 @@ class Checker {
             if (const auto* v = std::get_if<std::int32_t>(&f->second); v && !(*v & kMsgFlagRead)) ++unread;
           if (ndb::nidType(rowId) == ndb::kNidTypeNormalMessage) checkContentsRow(named, rowId, cells);
         }
-        if (auto c = props->find(kPrContentCount); c != props->end()) {
-          const auto* count = std::get_if<std::int32_t>(&c->second);
-          if (count && static_cast<std::size_t>(*count) != contents->rows.size())
-            violation(named + ": content count " + std::to_string(*count) + " but " + std::to_string(contents->rows.size()) +
-                      " contents rows");
-        }
-        if (auto c = props->find(kPrContentUnreadCount); c != props->end()) {
-          const auto* count = std::get_if<std::int32_t>(&c->second);
-          if (count && *count != unread)
-            violation(named + ": unread count " + std::to_string(*count) + " but " + std::to_string(unread) + " unread rows");
-        }
+        // A count may include the folder's hidden items (its associated contents), which
+        // readers take off again: either way of counting agrees with the rows.
+        auto countOf = [&](PropTag tag) -> std::optional<std::int32_t> {
+          auto c = props->find(tag);
+          const auto* v = c == props->end() ? nullptr : std::get_if<std::int32_t>(&c->second);
+          return v ? std::optional<std::int32_t>(*v) : std::nullopt;
+        };
+        auto agrees = [](std::optional<std::int32_t> count, std::optional<std::int32_t> hidden, std::int64_t rows) {
+          return *count == rows || (hidden && std::int64_t{*count} - *hidden == rows);
+        };
+        if (const auto count = countOf(kPrContentCount); count && !agrees(count, countOf(kPrPstHiddenCount), static_cast<std::int64_t>(contents->rows.size())))
+          violation(named + ": content count " + std::to_string(*count) + " but " + std::to_string(contents->rows.size()) +
+                    " contents rows");
+        if (const auto count = countOf(kPrContentUnreadCount); count && !agrees(count, countOf(kPrPstHiddenUnread), unread))
+          violation(named + ": unread count " + std::to_string(*count) + " but " + std::to_string(unread) + " unread rows");
         for (Nid m : children)
           if (!rowIds.count(m)) violation(named + ": message " + hex(m) + " has no contents row");
         for (Nid r : rowIds)
@@ -371,6 +382,7 @@ class Checker {
 
   ndb::NodeDatabase& db_;
   std::vector<std::string>& out_;
+  std::vector<std::string>& notes_;
   std::size_t max_;
   Guid uid_;
   std::map<Nid, Nid> parents_;
@@ -380,28 +392,49 @@ class Checker {
 
 }  // namespace
 
-std::vector<std::string> checkStore(const std::string& path, const StoreCheckOptions& options) {
-  std::vector<std::string> out;
+StoreCheckReport examineStore(const std::string& path, const StoreCheckOptions& options) {
+  StoreCheckReport report;
+  // The shared lock is held until the check is over.
+  std::unique_ptr<ndb::File> lock;
+  try {
+    lock = ndb::File::open(path, ndb::File::Mode::kRead);
+    if (!lock->lockShared()) {
+      report.beingWritten = true;
+      return report;
+    }
+  } catch (const Error&) {
+    // Reported by the open below.
+  }
+  std::vector<std::string>& out = report.violations;
   std::unique_ptr<ndb::NodeDatabase> db;
   try {
     db = ndb::NodeDatabase::open(path, ndb::OpenMode::kReadOnly);
   } catch (const Error& e) {
     out.push_back(std::string("cannot open the store: ") + e.what());
-    return out;
+    return report;
   }
   if (options.checkNodeDatabase) {
     ndb::CheckOptions ndbOptions;
     ndbOptions.maxViolations = options.maxViolations;
     ndbOptions.requireFullDataBlocks = options.requireFullDataBlocks;
-    out = ndb::checkNdb(*db, ndbOptions);
+    ndb::CheckReport ndbReport = ndb::examineNdb(path, ndbOptions);
+    out = std::move(ndbReport.violations);
+    report.notes = std::move(ndbReport.notes);
   }
-  if (out.size() >= options.maxViolations) return out;
+  if (out.size() >= options.maxViolations) return report;
   try {
-    Checker(*db, out, options.maxViolations).run();
+    Checker(*db, out, report.notes, options.maxViolations).run();
   } catch (const Error& e) {
     out.push_back(std::string("checking stopped: ") + e.what());
   }
-  return out;
+  return report;
+}
+
+std::vector<std::string> checkStore(const std::string& path, const StoreCheckOptions& options) {
+  StoreCheckReport report = examineStore(path, options);
+  if (report.beingWritten) return {path + " is being written by another program: not checked"};
+  for (const auto& n : report.notes) report.violations.push_back("note: " + n);
+  return report.violations;
 }
 
 }  // namespace mailfold::pst

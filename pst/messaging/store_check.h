@@ -6,7 +6,14 @@
 // they occupy where the store's generation records them so).
 //
 // One line per violation; an empty result means the store passed. Outlook-made stores pass: a
-// rule that Outlook's own files break is no rule here.
+// rule that Outlook's own files break is no rule here, and what the format allows or readers
+// accept is a note, not a violation (besides the node database's notes, see ndb_check.h: a
+// folder without its item or unread count or its sub-folder flag, which readers count
+// themselves).
+//
+// A store that another program is writing (it holds the writer's lock) is not checked: its
+// pages change under the reader, so any verdict would be a guess. While the check runs it holds
+// a shared lock, so that no writer starts in the middle of it.
 #pragma once
 
 #include <string>
@@ -22,6 +29,15 @@ struct StoreCheckOptions {
   bool requireFullDataBlocks = false;
 };
 
+struct StoreCheckReport {
+  bool beingWritten = false;  // another program holds the writer's lock: nothing was checked
+  std::vector<std::string> violations;
+  std::vector<std::string> notes;
+};
+
+StoreCheckReport examineStore(const std::string& path, const StoreCheckOptions& options = {});
+// Every finding of examineStore(), notes too (as "note: ..."), and one line for a store being
+// written: the strict verdict that a store written here is held to.
 std::vector<std::string> checkStore(const std::string& path, const StoreCheckOptions& options = {});
 
 }  // namespace mailfold::pst

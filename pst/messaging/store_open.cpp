@@ -7,7 +7,10 @@
 #include "pst/messaging/store.h"
 #include "pst/messaging/store_state.h"
 #include "pst/messaging/store_tags.h"
+#include "pst/messaging/template_tables.h"
 #include "pst/ndb/crc.h"
+#include "pst/ndb/file.h"
+#include "pst/ndb/header.h"
 
 namespace mailfold::pst {
 namespace {
@@ -42,6 +45,38 @@ std::optional<std::string> latin1Of(std::string_view utf8) {
   return out;
 }
 
+bool hasStoreHeader(const std::string& path) {
+  try {
+    auto file = ndb::File::open(path, ndb::File::Mode::kRead);
+    (void)ndb::decodeHeader(file->read(0, ndb::kHeaderReadSize, "header"));
+    return true;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+// A conversion changes the folders it adds to (their objects and tables), the named-property
+// map and the search queue, and reads the store's other fixed nodes: their blocks are read and
+// checked before anything is added, so that a store damaged there is turned away instead of
+// being built on. Messages are never changed and are not read.
+void checkNodesToChange(ndb::NodeDatabase& db, const std::string& path) {
+  for (const ndb::NodeInfo& info : db.nodes()) {
+    const auto type = ndb::nidType(info.nid);
+    const bool touched = type == ndb::kNidTypeInternal || type == ndb::kNidTypeNormalFolder ||
+                         type == ndb::kNidTypeReceiveFolderTable || type == ndb::kNidTypeHierarchyTable ||
+                         type == ndb::kNidTypeContentsTable || type == ndb::kNidTypeAssocContentsTable ||
+                         info.nid == kNidSearchContentsTemplate || info.nid == kNidAttachmentTemplate ||
+                         info.nid == kNidRecipientTemplate;
+    if (!touched) continue;
+    try {
+      db.checkNodeBlocks(info.nid);
+    } catch (const Error& e) {
+      if (e.kind() != ErrorKind::kCorrupt) throw;
+      throw ndb::damagedStoreError(path, e.what());
+    }
+  }
+}
+
 }  // namespace
 
 bool Store::passwordMatches(std::string_view password, std::uint32_t recorded) {
@@ -57,7 +92,15 @@ std::unique_ptr<Store> Store::open(const std::string& path, bool writable, const
   // A store we may not add to is turned away before the writable open, which may already
   // tidy the file (cut off an unfinished transaction, rebuild untrusted maps).
   if (writable) {
-    auto reader = ndb::NodeDatabase::open(path, ndb::OpenMode::kReadOnly);
+    std::unique_ptr<ndb::NodeDatabase> reader;
+    try {
+      reader = ndb::NodeDatabase::open(path, ndb::OpenMode::kReadOnly);
+    } catch (const Error& e) {
+      // A file with a store's header whose trees do not read is a damaged store, not a
+      // file of another kind.
+      if (e.kind() == ErrorKind::kCorrupt && hasStoreHeader(path)) throw ndb::damagedStoreError(path, e.what());
+      throw;
+    }
     if (!reader->format().unicode)
       throw Error(ErrorKind::kRefused, "cannot add to store " + path + ": it is in the old 32-bit (ANSI) format, which can be read but not changed");
     requirePassword(*reader, path, password);
@@ -66,7 +109,10 @@ std::unique_ptr<Store> Store::open(const std::string& path, bool writable, const
   state->path = path;
   state->db = ndb::NodeDatabase::open(path, writable ? ndb::OpenMode::kReadWrite : ndb::OpenMode::kReadOnly);
   StoreState& s = *state;
-  if (writable) requirePassword(*s.db, path, password);  // again, now that the file is ours
+  if (writable) {
+    requirePassword(*s.db, path, password);  // again, now that the file is ours
+    checkNodesToChange(*s.db, path);
+  }
   try {
     if (!s.db->hasNode(kNidMessageStore)) throw Error(ErrorKind::kCorrupt, "it has no message store object (node 0x21)");
     auto uid = s.propertyAs<Bytes>(kNidMessageStore, kPrRecordKey);

@@ -23,6 +23,31 @@ bool sameNameIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+AllOrNothing::AllOrNothing(StoreState& state) : state_(state) {
+  if (state_.db->inSavepoint()) return;
+  state_.db->beginSavepoint();
+  outermost_ = true;
+  names_ = state_.names.mark();
+  namesDirty_ = state_.namesDirty;
+}
+
+AllOrNothing::~AllOrNothing() {
+  if (!outermost_ || kept_) return;
+  try {
+    state_.db->rollbackToSavepoint();
+    state_.names.rollback(names_);
+    state_.namesDirty = namesDirty_;
+  } catch (const Error&) {
+    // Only a broken rule of this code gets here.
+  }
+}
+
+void AllOrNothing::keep() {
+  if (!outermost_ || kept_) return;
+  state_.db->releaseSavepoint();
+  kept_ = true;
+}
+
 SearchQueue& StoreState::searchQueue() {
   if (!search) search = std::make_unique<SearchQueue>(*db);
   return *search;

@@ -27,6 +27,29 @@ inline Nid tableNid(Nid folder, ndb::NidType type) { return ndb::makeNid(type, n
 bool isEmptyFile(const std::string& path);
 bool sameNameIgnoringAsciiCase(std::string_view a, std::string_view b);
 
+class StoreState;
+
+// One change of the store that happens whole or not at all, like adding a folder or a message:
+// until keep() is called, destroying the guard (an exception on the way) undoes every change made
+// under it, in the node database (a savepoint of its open transaction) and in the named-property
+// map. Nothing the user can see is left of a failed change, so a commit after it is safe. A
+// guard inside another one leaves the decision to the outer one.
+class AllOrNothing {
+ public:
+  explicit AllOrNothing(StoreState& state);
+  ~AllOrNothing();
+  AllOrNothing(const AllOrNothing&) = delete;
+  AllOrNothing& operator=(const AllOrNothing&) = delete;
+  void keep();
+
+ private:
+  StoreState& state_;
+  bool outermost_ = false;
+  bool kept_ = false;
+  NameToIdMap::Mark names_;
+  bool namesDirty_ = false;
+};
+
 class StoreState {
  public:
   std::unique_ptr<ndb::NodeDatabase> db;

@@ -82,6 +82,7 @@ void Allocator::load(const File& file, const Format& format, std::uint64_t secti
 }
 
 void Allocator::setRun(std::uint64_t s, std::uint32_t first, std::uint32_t count, bool used) {
+  if (mark_ && s < mark_->sections) mark_->runs.push_back({s, first, count, used});
   auto& b = bits_[s];
   for (std::uint32_t n = first; n < first + count; ++n) {
     const std::uint8_t mask = static_cast<std::uint8_t>(1u << (7 - n % 8));
@@ -215,6 +216,35 @@ void Allocator::writeMaps(File& file) {
       dirty_[s] = false;
     }
   }
+}
+
+bool Allocator::allInUse(std::uint64_t ib, std::uint64_t size) const {
+  if (ib < kAMapFirst || size == 0) return false;
+  for (std::uint64_t at = ib - (ib - kAMapFirst) % kUnit; at < ib + size; at += kUnit) {
+    const std::uint64_t s = (at - kAMapFirst) / kAMapCoverage;
+    if (s >= bits_.size() || !bitAt(bits_[s], static_cast<std::uint32_t>((at - amapOffset(s)) / kUnit))) return false;
+  }
+  return true;
+}
+
+void Allocator::mark() { mark_ = Mark{bits_.size(), firstWithRoom_, {}}; }
+
+void Allocator::release() { mark_.reset(); }
+
+void Allocator::rollback() {
+  if (!mark_) return;
+  Mark m = std::move(*mark_);
+  mark_.reset();
+  // Each run back to what it was, newest first; then the sections added since go (their bytes
+  // past the file end are cut off by the next commit).
+  for (auto it = m.runs.rbegin(); it != m.runs.rend(); ++it) setRun(it->section, it->first, it->count, !it->used);
+  bits_.resize(m.sections);
+  freeUnits_.resize(m.sections);
+  dirty_.resize(m.sections);
+  fixedToWrite_.resize(m.sections);
+  noBlockRun_.resize(m.sections);
+  noPageRun_.resize(m.sections);
+  firstWithRoom_ = m.firstWithRoom;
 }
 
 DListPage Allocator::densityList() const {

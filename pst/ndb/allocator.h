@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "pst/bytes.h"
@@ -55,6 +56,14 @@ class Allocator {
   void writeMaps(File& file);
   // The density list as Outlook writes it for these maps (see allocator.cpp).
   DListPage densityList() const;
+  // True when every 64-byte unit of [ib, ib+size) is marked in use.
+  bool allInUse(std::uint64_t ib, std::uint64_t size) const;
+
+  // Savepoints: mark() remembers the maps as they are; rollback() undoes every allocation,
+  // free and new section since; release() keeps them. Costs one record per allocation or free.
+  void mark();
+  void rollback();
+  void release();
 
  private:
   void addSection(bool fresh = true);
@@ -71,6 +80,17 @@ class Allocator {
   // whose free space is too fragmented for the request.
   std::vector<std::uint32_t> noBlockRun_, noPageRun_;  // created since the last writeMaps: PMap/FMap/FPMap still to write
   std::uint64_t firstWithRoom_ = 0;
+  struct Run {
+    std::uint64_t section;
+    std::uint32_t first, count;
+    bool used;
+  };
+  struct Mark {
+    std::uint64_t sections = 0;
+    std::uint64_t firstWithRoom = 0;
+    std::vector<Run> runs;  // set since the mark in sections that existed at it
+  };
+  std::optional<Mark> mark_;
 };
 
 }  // namespace mailfold::pst::ndb

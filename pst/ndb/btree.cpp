@@ -101,17 +101,50 @@ void BTree::forEachBlock(const std::function<bool(const BbtEntry&)>& visit) {
 }
 
 BtPage& BTree::mutablePage(Bref& ref) {
-  if (auto it = dirty_.find(ref.ib); it != dirty_.end()) return *it->second.page;
+  if (auto it = dirty_.find(ref.ib); it != dirty_.end()) {
+    noteDirty(ref.ib);
+    return *it->second.page;
+  }
   auto copy = std::make_shared<BtPage>(*io_.readPage(ref, type_));
   io_.releasePage(ref);
   ref = io_.allocatePage();
+  noteDirty(ref.ib);
   dirty_[ref.ib] = {ref, copy};
   return *copy;
 }
 
 void BTree::release(const Bref& ref) {
+  noteDirty(ref.ib);
   dirty_.erase(ref.ib);
   io_.releasePage(ref);
+}
+
+void BTree::noteDirty(std::uint64_t ib) {
+  if (!mark_ || mark_->before.count(ib)) return;
+  auto it = dirty_.find(ib);
+  if (it == dirty_.end()) {
+    mark_->before.emplace(ib, std::nullopt);
+  } else {
+    // The page is edited in place from now on: keep a copy as it is.
+    mark_->before.emplace(ib, DirtyPage{it->second.ref, std::make_shared<BtPage>(*it->second.page)});
+  }
+}
+
+void BTree::mark() { mark_ = Mark{root_, {}}; }
+
+void BTree::release() { mark_.reset(); }
+
+void BTree::rollback() {
+  if (!mark_) return;
+  for (auto& [ib, page] : mark_->before) {
+    if (page) {
+      dirty_[ib] = std::move(*page);
+    } else {
+      dirty_.erase(ib);
+    }
+  }
+  root_ = mark_->root;
+  mark_.reset();
 }
 
 template <class Entry>
@@ -159,6 +192,7 @@ BTree::PutResult BTree::putAt(Bref ref, const Entry& entry, std::uint64_t key) {
       v.resize(keep);
     }
     const Bref rightRef = io_.allocatePage();
+    noteDirty(rightRef.ib);
     dirty_[rightRef.ib] = {rightRef, right};
     out.split = Split{pageKey(*right, 0), rightRef};
   }
@@ -176,6 +210,7 @@ void BTree::putRoot(const Entry& entry, std::uint64_t key) {
     if (top->level > 8) throw Error(ErrorKind::kRefused, "B-tree would grow beyond 8 levels");
     top->index = {{r.firstKey, root_}, {r.split->key, r.split->ref}};
     root_ = io_.allocatePage();
+    noteDirty(root_.ib);
     dirty_[root_.ib] = {root_, top};
   }
 }
@@ -240,6 +275,7 @@ void BTree::initEmpty() {
   leaf->type = type_;
   leaf->level = 0;
   root_ = io_.allocatePage();
+  noteDirty(root_.ib);
   dirty_[root_.ib] = {root_, leaf};
 }
 

@@ -50,6 +50,14 @@ class BTree {
   // Makes a new empty tree (one empty leaf page).
   void initEmpty();
 
+  // Savepoints: mark() remembers the tree as it is; rollback() puts the root and the pages
+  // changed in this transaction back as they were at the mark (the space of pages made since is
+  // the database's to give back); release() keeps the changes. Each page changed after the
+  // mark is copied once, before its first change.
+  void mark();
+  void rollback();
+  void release();
+
  private:
   struct Split {
     std::uint64_t key;
@@ -87,6 +95,14 @@ class BTree {
     std::shared_ptr<BtPage> page;
   };
   std::unordered_map<std::uint64_t, DirtyPage> dirty_;  // by page offset
+  // Called before dirty_[ib] is added, changed or removed while a mark is set.
+  void noteDirty(std::uint64_t ib);
+  struct Mark {
+    Bref root;
+    // Each page offset touched since the mark: its dirty page as it was, or none.
+    std::unordered_map<std::uint64_t, std::optional<DirtyPage>> before;
+  };
+  std::optional<Mark> mark_;
 };
 
 }  // namespace mailfold::pst::ndb

@@ -1,8 +1,10 @@
 // Internal: the state behind NodeDatabase. node_database.cpp opens and reads, node_handle.cpp
 // serves the Node/NodeData views, transaction.cpp turns the changes into blocks and pages and
-// commits them.
+// commits them, savepoint.cpp undoes the changes made since a savepoint, open_check.cpp looks
+// for damage before a store is changed.
 #pragma once
 
+#include <array>
 #include <list>
 #include <map>
 #include <memory>
@@ -60,6 +62,26 @@ struct NodeState {
   std::map<Nid, std::unique_ptr<NodeState>> subs;
 };
 
+// What the open transaction looked like when a savepoint was taken, and the changes since that
+// cannot simply be taken back wholesale (see savepoint.cpp).
+struct Savepoint {
+  std::array<std::uint32_t, 32> rgnid{};
+  bool changed = false;
+  bool failed = false;
+  std::int64_t pendingBytes = 0;
+  std::size_t pendingFree = 0;
+  // Top-level nodes as they were before their first change since the savepoint; null for a
+  // node that was not loaded (it is read from the rolled-back trees again when needed).
+  std::map<Nid, std::unique_ptr<NodeState>> nodesBefore;
+  struct RefChange {
+    std::uint64_t key;
+    int delta;
+    bool existed;  // the block had an entry in refDelta_ before this change
+  };
+  std::vector<RefChange> refChanges;
+  std::vector<std::pair<std::uint64_t, bool>> spaceChanges;  // offset, added to (or taken from) newSpace_
+};
+
 class Database final : public NodeDatabase, public PageIo {
  public:
   Database(std::unique_ptr<File> file, Header header);
@@ -82,6 +104,12 @@ class Database final : public NodeDatabase, public PageIo {
   void setParent(Nid nid, Nid parent) override;
   void commit() override;
   void close() override;
+  void discard() override;
+  void beginSavepoint() override;
+  void rollbackToSavepoint() override;
+  void releaseSavepoint() override;
+  bool inSavepoint() const override { return savepoint_ != nullptr; }
+  void checkNodeBlocks(Nid nid) override;
   File& file() override { return *file_; }
 
   // PageIo
@@ -101,6 +129,8 @@ class Database final : public NodeDatabase, public PageIo {
   void writePending(Stream& stream);
   void writeAllPending();
   void beginChange();  // checks that the store is writable and usable; marks the transaction changed
+  // beginChange, then the node at `path` (under top-level node path[0]) ready to be changed.
+  NodeState& resolveForChange(const std::vector<Nid>& path);
   void dropClean();    // keeps memory bounded: forgets loaded nodes that carry no changes
 
  private:
@@ -119,6 +149,13 @@ class Database final : public NodeDatabase, public PageIo {
   void writeHeader(std::uint8_t amapValid);
   void rebuildMaps();
   void truncateToDurable();
+  // Savepoints (savepoint.cpp): records what a rollback needs before a change is made.
+  void noteNodeChange(Nid nid);
+  void noteRefChange(std::uint64_t key, int delta);
+  void noteSpaceChange(std::uint64_t ib, bool added);
+  // A writable open's look for damage (open_check.cpp): B-tree pages, and the allocation maps
+  // against what the trees use.
+  void checkBeforeWriting();
 
   std::unique_ptr<File> file_;
   Header header_;
@@ -137,8 +174,16 @@ class Database final : public NodeDatabase, public PageIo {
   bool keepsDensityList_ = false;
   bool closed_ = false;
   std::uint64_t durableEof_ = 0;
+  // What the file is cut back to when the open transaction is dropped: the end of the last
+  // commit, or of the file as found (bytes past a commit that never finished are left until
+  // the next commit, so that a store that is only opened is not changed at all).
+  std::uint64_t keepSize_ = 0;
   std::uint64_t firstNewBid_ = 0;  // blocks with ids from here on were made in this transaction
   std::int64_t pendingBytes_ = 0;
+  // dropClean() looks for clean nodes once open_ reaches this size; after a look it waits for
+  // the map to double, so that a transaction with many changed nodes costs linear time.
+  std::size_t dropCleanAt_ = 0;
+  std::unique_ptr<Savepoint> savepoint_;
 
   // Bounded caches of committed pages (2 MB) and decoded data blocks (2 MB).
   LruCache<std::uint64_t, std::shared_ptr<const BtPage>> pageCache_{4096};

@@ -57,7 +57,7 @@ std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
     const int err = errno;
     ::close(fd);
     if (err == EWOULDBLOCK)
-      throw Error(ErrorKind::kRefused, "\"" + path + "\": the store is in use (another program or window has it open for writing)");
+      throw Error(ErrorKind::kRefused, "\"" + path + "\": the store is in use (another program or window has it open for writing, or is checking it)");
     throw Error(ErrorKind::kIo, "cannot lock \"" + path + "\": " + errnoText(err));
   }
   if (mode == Mode::kCreate && ::ftruncate(fd, 0) != 0) {
@@ -90,6 +90,12 @@ File::~File() {
 void File::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+}
+
+bool File::lockShared() {
+  if (fd_ < 0) throw Error(ErrorKind::kRefused, "\"" + path_ + "\" is closed");
+  if (::flock(fd_, LOCK_SH | LOCK_NB) == 0) return true;
+  return errno != EWOULDBLOCK;
 }
 
 Bytes File::read(std::uint64_t offset, std::size_t size, const char* what) const {

@@ -41,6 +41,10 @@ class File {
   void truncate(std::uint64_t size);
   // Gives the file (and its write lock) up; later calls fail.
   void close();
+  // For a reader that needs the file to hold still (the checker): takes a shared lock, which
+  // keeps writers out until the file is closed. False, with no lock taken, when a writer holds
+  // the file now. Where the file system has no locks, nobody can hold one: true.
+  bool lockShared();
 
   void setFaultPlan(const FaultPlan& plan);
   // For tests of the layers above, which open their files themselves: the next writable open

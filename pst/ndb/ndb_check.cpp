@@ -21,7 +21,7 @@ class Checker {
  public:
   Checker(const std::string& path, const CheckOptions& options) : path_(path), options_(options) {}
 
-  std::vector<std::string> run() {
+  CheckReport run() {
     try {
       file_ = File::open(path_, File::Mode::kRead);
       size_ = file_->size();
@@ -58,9 +58,12 @@ class Checker {
     if (out_.size() < options_.maxViolations) out_.push_back(line);
     ++total_;
   }
-  std::vector<std::string> finish() {
+  void note(const std::string& line) {
+    if (notes_.size() < options_.maxViolations) notes_.push_back(line);
+  }
+  CheckReport finish() {
     if (total_ > out_.size()) out_.push_back("... and " + std::to_string(total_ - out_.size()) + " more violations");
-    return out_;
+    return {out_, notes_};
   }
 
   bool inData(std::uint64_t ib, std::uint64_t size) const {
@@ -250,12 +253,21 @@ class Checker {
         report(from + ": " + e.what());
       }
     }
+    // A count below the references is a fault (a writer dropping one of them would free a block
+    // still in use); a count above them only keeps a block longer than needed.
+    std::uint64_t overCounted = 0;
+    std::string firstOver;
     for (const auto& [key, b] : blocks_) {
       const int expected = b.refs + kRefBase;
-      if (b.cRef != expected)
+      if (b.cRef < expected)
         report("block " + hex(b.bid) + ": reference count " + std::to_string(b.cRef) + ", but " + std::to_string(b.refs) +
                " references found (expected " + std::to_string(expected) + ")");
+      else if (b.cRef > expected && overCounted++ == 0)
+        firstOver = hex(b.bid) + ": " + std::to_string(b.cRef) + " for " + std::to_string(b.refs) + " references";
     }
+    if (overCounted)
+      note(std::to_string(overCounted) + " blocks count more references than they have (first: block " + firstOver +
+           "); they are kept longer than needed");
   }
 
   void expectDataRoot(const Block& b, const std::string& from) {
@@ -305,8 +317,12 @@ class Checker {
     for (std::size_t i = 1; i < used_.size(); ++i)
       if (used_[i].ib < used_[i - 1].ib + used_[i - 1].size)
         report(used_[i].what + " overlaps " + used_[i - 1].what);
-    if (!h_.amapsValid()) return;  // maps marked untrusted: a writer rebuilds them; nothing to compare
-    std::uint64_t freeUnits = 0;
+    if (!h_.amapsValid()) {
+      note("header: the allocation maps are marked untrusted (a writer stopped before it finished them); the next "
+           "writer rebuilds them, so they are not compared");
+      return;
+    }
+    std::uint64_t freeUnits = 0, leakedUnits = 0, leakedMaps = 0, firstLeak = 0;
     std::size_t u = 0;
     amapFreeSlots_.assign(sections, kUnknownFree);
     for (std::uint64_t s = 0; s < sections; ++s) {
@@ -334,15 +350,23 @@ class Checker {
       }
       if (missing)
         report("allocation map at " + hex(ib) + ": " + std::to_string(missing) + " units in use are marked free (first at " + hex(firstMissing) + ")");
-      if (leaked) report("allocation map at " + hex(ib) + ": " + std::to_string(leaked) + " units are marked in use but nothing uses them");
+      if (leaked) {
+        leakedUnits += leaked;
+        if (leakedMaps++ == 0) firstLeak = ib;
+      }
     }
+    if (leakedUnits)
+      note(std::to_string(leakedUnits * 64) + " bytes in " + std::to_string(leakedMaps) + " allocation maps (first at " +
+           hex(firstLeak) + ") are marked in use but nothing uses them: space a repair would give back");
     if (freeUnits * 64 != r.amapFree)
-      report("header: free space " + std::to_string(r.amapFree) + " bytes, the allocation maps show " + std::to_string(freeUnits * 64));
+      note("header: free space " + std::to_string(r.amapFree) + " bytes, the allocation maps show " + std::to_string(freeUnits * 64) +
+           " (the total is not used to find space)");
   }
 
   // The density list, when there is one (Outlook 2003 and early 2007 stores have none): a sound
   // page; with the maps trusted, entries that name real AMaps once each with their true free
-  // counts, most free first. With the backfill flag set the list must be whole: every AMap but
+  // counts, most free first. Findings are notes: the list is a hint that the format lets any
+  // program overwrite, and a writer that finds it wrong rebuilds it from the maps. With the backfill flag set the list must be whole: every AMap but
   // the current page and the last (the one Outlook leaves out) listed, or, on a full page,
   // none left out with more room than the least listed. An empty list without the flag is
   // what Outlook writes for one section, and what older ones leave in larger stores.
@@ -352,7 +376,7 @@ class Checker {
     const PageTrailer t = decodePageTrailer(f_, raw);
     if (t.ptype != static_cast<std::uint8_t>(PageType::kDList)) return;
     if (std::string p = checkPage(f_, raw, PageType::kDList, t.bid, kDListOffset); !p.empty()) {
-      report("density list " + p);
+      note("density list " + p);
       return;
     }
     const std::string where = "density list at " + hex(kDListOffset);
@@ -360,15 +384,15 @@ class Checker {
     try {
       list = decodeDListPage(f_, raw);
     } catch (const Error& e) {
-      report(where + ": " + e.what());
+      note(where + ": " + e.what());
       return;
     }
-    if (list.flags & ~kDListBackfillComplete) report(where + ": unknown flags " + hex(list.flags));
-    if (load<std::uint16_t>(raw.data() + 2) != 0) report(where + ": padding bytes are not zero");
+    if (list.flags & ~kDListBackfillComplete) note(where + ": unknown flags " + hex(list.flags));
+    if (load<std::uint16_t>(raw.data() + 2) != 0) note(where + ": padding bytes are not zero");
     if (!h_.amapsValid() || amapFreeSlots_.empty()) return;  // nothing trustworthy to compare with
     const std::uint64_t sections = amapFreeSlots_.size();
     if ((list.flags & kDListBackfillComplete || !list.entries.empty()) && list.currentPage >= sections)
-      report(where + ": current page " + std::to_string(list.currentPage) + " is not an AMap (the store has " +
+      note(where + ": current page " + std::to_string(list.currentPage) + " is not an AMap (the store has " +
              std::to_string(sections) + ")");
     std::vector<bool> listed(sections, false);
     bool sorted = true;
@@ -376,18 +400,18 @@ class Checker {
       const DListEntry& e = list.entries[i];
       const std::string entry = where + ": entry " + std::to_string(i) + " (AMap " + std::to_string(e.amapIndex) + ")";
       if (sorted && i > 0 && e.freeSlots > list.entries[i - 1].freeSlots) {
-        report(entry + " has " + std::to_string(e.freeSlots) + " free slots, more than the entry before it: not sorted by free space");
+        note(entry + " has " + std::to_string(e.freeSlots) + " free slots, more than the entry before it: not sorted by free space");
         sorted = false;
       }
       if (e.amapIndex >= sections) {
-        report(entry + " names an AMap the store does not have");
+        note(entry + " names an AMap the store does not have");
         continue;
       }
-      if (listed[e.amapIndex]) report(entry + " lists that AMap a second time");
+      if (listed[e.amapIndex]) note(entry + " lists that AMap a second time");
       listed[e.amapIndex] = true;
       const std::uint32_t actual = amapFreeSlots_[e.amapIndex];
       if (actual != kUnknownFree && e.freeSlots != actual)
-        report(entry + " records " + std::to_string(e.freeSlots) + " free slots, the AMap has " + std::to_string(actual));
+        note(entry + " records " + std::to_string(e.freeSlots) + " free slots, the AMap has " + std::to_string(actual));
     }
     if (!(list.flags & kDListBackfillComplete)) return;
     const bool full = list.entries.size() == dlistCapacity(f_);
@@ -400,7 +424,7 @@ class Checker {
       if (missing++ == 0) firstMissing = s;
     }
     if (missing)
-      report(where + ": " + std::to_string(missing) + " AMaps are not listed (first: AMap " + std::to_string(firstMissing) +
+      note(where + ": " + std::to_string(missing) + " AMaps are not listed (first: AMap " + std::to_string(firstMissing) +
              ") although the list is marked complete");
   }
 
@@ -440,6 +464,7 @@ class Checker {
   Header h_;
   Format f_;
   std::vector<std::string> out_;
+  std::vector<std::string> notes_;
   std::size_t total_ = 0;
   std::set<std::uint64_t> pagesSeen_;
   std::vector<Used> used_;
@@ -450,8 +475,12 @@ class Checker {
 
 }  // namespace
 
+CheckReport examineNdb(const std::string& path, const CheckOptions& options) { return Checker(path, options).run(); }
+
 std::vector<std::string> checkNdb(const std::string& path, const CheckOptions& options) {
-  return Checker(path, options).run();
+  CheckReport report = examineNdb(path, options);
+  for (const auto& n : report.notes) report.violations.push_back("note: " + n);
+  return report.violations;
 }
 
 std::vector<std::string> checkNdb(NodeDatabase& db, const CheckOptions& options) {

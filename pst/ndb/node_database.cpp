@@ -14,6 +14,12 @@ std::unique_ptr<NodeDatabase> NodeDatabase::create(const std::string& path, cons
   return detail::Database::createFile(path, options);
 }
 
+Error damagedStoreError(const std::string& path, const std::string& damage) {
+  return Error(ErrorKind::kCorrupt, "\"" + path + "\" is damaged (" + damage +
+                                        "): copy it, repair the copy with Outlook's Inbox Repair Tool (scanpst.exe), "
+                                        "then add to the repaired copy");
+}
+
 namespace detail {
 namespace {
 
@@ -31,8 +37,8 @@ Database::Database(std::unique_ptr<File> file, Header header) : file_(std::move(
 }
 
 Database::~Database() {
-  // An open transaction is discarded: nothing it wrote is reachable from the header, and the
-  // file is cut back to the size the header records.
+  // An open transaction is dropped: nothing it wrote is reachable from the header, and the file
+  // is cut back to what it was before the transaction.
   if (!closed_ && file_->writable()) {
     try {
       truncateToDurable();
@@ -42,7 +48,20 @@ Database::~Database() {
 }
 
 void Database::truncateToDurable() {
-  if (file_->writable() && durableEof_ > 0 && file_->size() > durableEof_) file_->truncate(durableEof_);
+  if (file_->writable() && keepSize_ > 0 && file_->size() > keepSize_) file_->truncate(keepSize_);
+}
+
+void Database::discard() {
+  if (closed_) return;
+  savepoint_.reset();
+  closed_ = true;
+  try {
+    truncateToDurable();
+  } catch (const Error&) {
+    // Bytes past the end stay (after a failed write the disk may refuse this too); no reader
+    // looks past the end the header records, and the next commit cuts them off.
+  }
+  file_->close();
 }
 
 std::unique_ptr<Database> Database::openFile(const std::string& path, OpenMode mode) {
@@ -68,25 +87,34 @@ std::unique_ptr<Database> Database::openFile(const std::string& path, OpenMode m
   if (mode == OpenMode::kReadWrite && !header.format.unicode)
     throw Error(ErrorKind::kRefused, "\"" + path + "\": 32-bit (ANSI) stores can be read but not changed");
   auto db = std::make_unique<Database>(std::move(file), std::move(header));
-  // Touch both roots now so that a damaged root page is reported at open.
-  db->readPage(db->header_.root.nbt, PageType::kNbt);
-  db->readPage(db->header_.root.bbt, PageType::kBbt);
-  if (mode == OpenMode::kReadWrite) {
-    // A DList page is known by its type bytes; a damaged one is still ours to rewrite.
-    const PageTrailer dl = decodePageTrailer(db->header_.format, db->file_->read(kDListOffset, kPageSize, "density list page"));
-    db->keepsDensityList_ = dl.ptype == static_cast<std::uint8_t>(PageType::kDList) && dl.ptypeRepeat == dl.ptype;
-    const std::uint64_t sections = (r.amapLast - kAMapFirst) / kAMapCoverage + 1;
-    if (db->header_.amapsValid()) {
-      db->allocator_.load(*db->file_, db->header_.format, sections);
-    } else {
-      // The maps cannot be trusted (a writer stopped before it finished them): rebuild them
-      // from the trees; the next commit or close writes them and marks them valid again.
-      db->allocator_.init(sections, false);
-      db->allocator_.reviewFixedMapPages(*db->file_, db->header_.format);
-      db->rebuildMaps();
-      db->changed_ = true;
+  try {
+    // Touch both roots now so that a damaged root page is reported at open.
+    db->readPage(db->header_.root.nbt, PageType::kNbt);
+    db->readPage(db->header_.root.bbt, PageType::kBbt);
+    if (mode == OpenMode::kReadWrite) {
+      db->keepSize_ = std::max(size, r.fileEof);
+      // A DList page is known by its type bytes; a damaged one is still ours to rewrite.
+      const PageTrailer dl = decodePageTrailer(db->header_.format, db->file_->read(kDListOffset, kPageSize, "density list page"));
+      db->keepsDensityList_ = dl.ptype == static_cast<std::uint8_t>(PageType::kDList) && dl.ptypeRepeat == dl.ptype;
+      const std::uint64_t sections = (r.amapLast - kAMapFirst) / kAMapCoverage + 1;
+      if (db->header_.amapsValid()) {
+        db->allocator_.load(*db->file_, db->header_.format, sections);
+      } else {
+        // The maps cannot be trusted (a writer stopped before it finished them): rebuild them
+        // from the trees; the next commit or close writes them and marks them valid again.
+        db->allocator_.init(sections, false);
+        db->allocator_.reviewFixedMapPages(*db->file_, db->header_.format);
+        db->rebuildMaps();
+        db->changed_ = true;
+      }
+      // Bytes past the recorded end (left by a transaction that never committed) go with the
+      // next commit; until then the file stays as found.
+      db->checkBeforeWriting();
     }
-    db->truncateToDurable();  // leftovers of a transaction that never committed
+  } catch (const Error& e) {
+    db->closed_ = true;  // nothing was written: nothing to cut back
+    if (mode == OpenMode::kReadWrite && e.kind() == ErrorKind::kCorrupt) throw damagedStoreError(path, e.what());
+    throw;
   }
   return db;
 }
@@ -103,6 +131,7 @@ std::unique_ptr<Database> Database::createFile(const std::string& path, const Cr
   db->keepsDensityList_ = true;
   db->file_->write(kDListOffset, encodeDListPage({}, db->header_.bidNextP));
   db->durableEof_ = 0;
+  db->keepSize_ = 0;
   db->changed_ = true;
   db->nbt_->initEmpty();
   db->bbt_->initEmpty();
@@ -176,6 +205,7 @@ std::shared_ptr<const BtPage> Database::readPage(const Bref& ref, PageType type)
 
 Bref Database::allocatePage() {
   const std::uint64_t ib = allocator_.allocate(kPageSize, true);
+  noteSpaceChange(ib, true);
   newSpace_.insert(ib);
   pageCache_.erase(ib);
   return {header_.bidNextP++, ib};
@@ -188,6 +218,7 @@ void Database::releasePage(const Bref& ref) {
 
 void Database::freeSpace(std::uint64_t ib, std::uint64_t size) {
   if (newSpace_.erase(ib)) {
+    noteSpaceChange(ib, false);
     allocator_.free(ib, size);  // never committed: nobody else can see it
   } else {
     pendingFree_.emplace_back(ib, size);  // the committed state still uses it until the next commit
@@ -313,6 +344,12 @@ NodeState& Database::resolve(const std::vector<Nid>& path) {
   return *s;
 }
 
+NodeState& Database::resolveForChange(const std::vector<Nid>& path) {
+  beginChange();
+  noteNodeChange(path[0]);
+  return resolve(path);
+}
+
 namespace {
 bool hasDirt(const NodeState& s) {
   if (s.data.dirty || s.subsDirty) return true;
@@ -323,10 +360,12 @@ bool hasDirt(const NodeState& s) {
 }  // namespace
 
 void Database::dropClean() {
-  if (open_.size() < kOpenNodeLimit) return;
+  if (open_.size() < std::max(dropCleanAt_, kOpenNodeLimit)) return;
   for (auto it = open_.begin(); it != open_.end();) {
     if (!hasDirt(*it->second)) it = open_.erase(it); else ++it;
   }
+  // The nodes left carry changes and stay until the commit: look again once the map doubled.
+  dropCleanAt_ = 2 * open_.size();
 }
 
 bool Database::hasNode(Nid nid) {
@@ -370,6 +409,7 @@ Nid Database::allocateNid(NidType type) {
 std::unique_ptr<Node> Database::createNode(Nid nid, Nid parent) {
   beginChange();
   if (nbt_->findNode(nid)) throw Error(ErrorKind::kInternal, nodeText(nid) + " already exists");
+  noteNodeChange(nid);
   NbtEntry e;
   e.nid = nid;
   e.nidParent = parent;
@@ -389,6 +429,7 @@ void Database::deleteNode(Nid nid) {
   beginChange();
   auto e = nbt_->findNode(nid);
   if (!e) throw Error(ErrorKind::kNotFound, "cannot delete " + nodeText(nid) + ": it does not exist");
+  noteNodeChange(nid);
   release(e->bidData);
   release(e->bidSub);
   nbt_->erase(nid);

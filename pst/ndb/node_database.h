@@ -9,8 +9,18 @@
 //
 // Every change goes into one open transaction. Until commit() nothing that the last committed
 // header reaches is overwritten, so a crash or a failed write leaves the previous commit
-// readable. Destroying the object without commit() discards the open transaction. After a
-// failed write or flush the object refuses further use (reopen the file).
+// readable. Destroying the object without commit() (or discard()) drops the open transaction.
+// After a failed write or flush the object refuses further use (reopen the file), unless the
+// write failed inside a savepoint that is then rolled back.
+//
+// Savepoints make a group of changes all or nothing inside the open transaction:
+//   db->beginSavepoint();  ... changes ...;  db->releaseSavepoint();   // or rollbackToSavepoint()
+// A rollback undoes every change since the savepoint: nodes created, changed or deleted, node
+// ids handed out, blocks and pages written, space allocated. Taking one costs O(1); the changes
+// under it cost a copy of each top-level node and B-tree page they touch first.
+//
+// A writable open refuses (kCorrupt) a store whose header, B-tree pages or allocation maps are
+// damaged, before anything is written: such a store is repaired first, not added to.
 //
 // Costs: a changed block is held in memory until commit (up to 8 MB in all, then written
 // out), so replacing the last block of a growing table row after row writes it once. A
@@ -37,6 +47,10 @@ namespace mailfold::pst::ndb {
 class File;
 
 enum class OpenMode { kReadOnly, kReadWrite };
+
+// The refusal (kCorrupt) of a store that is damaged where a writer would build on it, with what
+// the user can do about it.
+Error damagedStoreError(const std::string& path, const std::string& damage);
 
 struct CreateOptions {
   CryptMethod crypt = CryptMethod::kPermute;  // what Outlook writes by default; kNone is the option
@@ -91,6 +105,23 @@ class NodeDatabase {
   virtual void commit() = 0;
   // Commits what is pending and closes the file; the object is of no further use.
   virtual void close() = 0;
+  // Closes the file without committing: the open transaction is dropped and the file keeps its
+  // last commit. A file nothing was written to since it was opened is left byte for byte as it
+  // was (a writable open writes nothing by itself). Never throws.
+  virtual void discard() = 0;
+
+  // ---- savepoints (writable stores; one at a time; commit() refuses while one is open) ----
+  virtual void beginSavepoint() = 0;
+  // Undoes every change since beginSavepoint(), a failed write among them, and ends the savepoint.
+  virtual void rollbackToSavepoint() = 0;
+  // Keeps the changes since beginSavepoint() and ends the savepoint.
+  virtual void releaseSavepoint() = 0;
+  virtual bool inSavepoint() const = 0;
+
+  // Reads every block of node `nid`'s data and sub-node trees (and of its sub-nodes, to any
+  // depth), checking each block's trailer and CRC; throws Error (kCorrupt) naming the first
+  // damage. For a look at the nodes a writer is about to change.
+  virtual void checkNodeBlocks(Nid nid) = 0;
 
   // The I/O seam, for tests that inject faults.
   virtual File& file() = 0;

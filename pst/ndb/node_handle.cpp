@@ -24,8 +24,7 @@ class DataView final : public NodeData {
   }
 
   void writeBlock(std::uint32_t index, ByteView payload) override {
-    db_.beginChange();
-    Stream& s = stream();
+    Stream& s = changingStream();
     if (index > s.leaves.size())
       throw Error(ErrorKind::kInternal, where() + ": cannot write block " + std::to_string(index) + " of data with " +
                   std::to_string(s.leaves.size()) + " blocks");
@@ -50,8 +49,7 @@ class DataView final : public NodeData {
   }
 
   void truncate(std::uint32_t count) override {
-    db_.beginChange();
-    Stream& s = stream();
+    Stream& s = changingStream();
     if (count >= s.leaves.size()) return;
     for (std::size_t i = count; i < s.leaves.size(); ++i) {
       const std::uint32_t old = db_.leafSize(s.leaves[i]);
@@ -66,6 +64,11 @@ class DataView final : public NodeData {
  private:
   Stream& stream() {
     NodeState& n = db_.resolve(path_);
+    db_.loadStream(n, path_[0]);
+    return n.data;
+  }
+  Stream& changingStream() {
+    NodeState& n = db_.resolveForChange(path_);
     db_.loadStream(n, path_[0]);
     return n.data;
   }
@@ -102,8 +105,7 @@ class NodeView final : public Node {
   }
 
   std::unique_ptr<Node> createSubnode(Nid nid) override {
-    db_.beginChange();
-    NodeState& s = subs();
+    NodeState& s = changingSubs();
     if (s.subs.count(nid)) throw Error(ErrorKind::kInternal, "node " + hex(path_[0]) + " already has a sub-node " + hex(nid));
     auto c = std::make_unique<NodeState>();
     c->nid = nid;
@@ -115,8 +117,7 @@ class NodeView final : public Node {
   }
 
   void deleteSubnode(Nid nid) override {
-    db_.beginChange();
-    NodeState& s = subs();
+    NodeState& s = changingSubs();
     if (!s.subs.erase(nid)) throw Error(ErrorKind::kNotFound, "node " + hex(path_[0]) + " has no sub-node " + hex(nid) + " to delete");
     s.subsDirty = true;
   }
@@ -124,6 +125,11 @@ class NodeView final : public Node {
  private:
   NodeState& subs() {
     NodeState& n = db_.resolve(path_);
+    db_.loadSubs(n, path_[0]);
+    return n;
+  }
+  NodeState& changingSubs() {
+    NodeState& n = db_.resolveForChange(path_);
     db_.loadSubs(n, path_[0]);
     return n;
   }

@@ -26,6 +26,7 @@ std::uint64_t Database::createBlock(ByteView payload, bool internal) {
   header_.bidNextB += 4;
   const std::uint32_t size = blockAllocSize(header_.format, payload.size());
   const std::uint64_t ib = allocator_.allocate(size, false);
+  noteSpaceChange(ib, true);
   newSpace_.insert(ib);
   try {
     file_->write(ib, buildBlock(payload, bid, ib));
@@ -38,6 +39,7 @@ std::uint64_t Database::createBlock(ByteView payload, bool internal) {
   e.cb = static_cast<std::uint16_t>(payload.size());
   e.cRef = kRefBase;  // owners add theirs; a block nobody takes is dropped at commit
   bbt_->put(e);
+  noteRefChange(bidKey(bid), 0);
   refDelta_[bidKey(bid)] += 0;
   return bid;
 }
@@ -54,11 +56,15 @@ std::uint64_t Database::writeDataBlock(ByteView payload) {
 }
 
 void Database::addRef(std::uint64_t bid) {
-  if (bid != 0) refDelta_[bidKey(bid)] += 1;
+  if (bid == 0) return;
+  noteRefChange(bidKey(bid), 1);
+  refDelta_[bidKey(bid)] += 1;
 }
 
 void Database::release(std::uint64_t bid) {
-  if (bid != 0) refDelta_[bidKey(bid)] -= 1;
+  if (bid == 0) return;
+  noteRefChange(bidKey(bid), -1);
+  refDelta_[bidKey(bid)] -= 1;
 }
 
 void Database::addPending(std::int64_t bytes) {
@@ -75,11 +81,24 @@ void Database::writePending(Stream& st) {
 }
 
 void Database::writeAllPending() {
+  std::function<bool(const NodeState&)> pending = [&](const NodeState& s) {
+    if (s.data.dirty)
+      for (const auto& leaf : s.data.leaves)
+        if (leaf.pending) return true;
+    for (const auto& [nid, c] : s.subs)
+      if (pending(*c)) return true;
+    return false;
+  };
   std::function<void(NodeState&)> visit = [&](NodeState& s) {
     if (s.data.dirty) writePending(s.data);
     for (auto& [nid, c] : s.subs) visit(*c);
   };
-  for (auto& [nid, s] : open_) visit(*s);
+  for (auto& [nid, s] : open_) {
+    // Under a savepoint a node changed before it is written out too: a rollback gives it back
+    // its pending blocks, since the blocks written now go with the rollback.
+    if (savepoint_ && pending(*s)) noteNodeChange(nid);
+    visit(*s);
+  }
   pendingBytes_ = 0;
 }
 
@@ -251,6 +270,7 @@ void Database::writeHeader(std::uint8_t amapValid) {
 void Database::commit() {
   guardUsable();
   if (!file_->writable()) throw Error(ErrorKind::kRefused, "\"" + file_->path() + "\" is open read-only");
+  if (savepoint_) throw Error(ErrorKind::kInternal, "internal: commit while a savepoint is open");
   if (!changed_) return;
   try {
     for (auto& [nid, s] : open_) {
@@ -271,8 +291,10 @@ void Database::commit() {
     auto write = [&](const Bref& ref, const Bytes& page) { file_->write(ref.ib, page); };
     nbt_->writeDirty(write);
     bbt_->writeDirty(write);
+    // The file ends where the last section ends: bytes past it (written under a savepoint that
+    // was rolled back, or left by a transaction that never committed) go.
     const std::uint64_t eof = allocator_.fileEof();
-    if (file_->size() < eof) file_->truncate(eof);
+    if (file_->size() != eof) file_->truncate(eof);
     file_->flush();  // everything the new header points at is on disk before the header
 
     // The commit point. The maps are marked untrusted while they are brought up to date, so a
@@ -283,6 +305,7 @@ void Database::commit() {
     header_.root.amapLast = allocator_.amapLast();
     writeHeader(kAMapInvalid);
     durableEof_ = eof;
+    keepSize_ = eof;
     firstNewBid_ = header_.bidNextB;
     file_->flush();
 
@@ -302,6 +325,7 @@ void Database::commit() {
     throw;
   }
   open_.clear();
+  dropCleanAt_ = 0;
   changed_ = false;
 }
 

@@ -1,7 +1,8 @@
 // mailfold-pst: look into a store file and check it.
 //
 //   mailfold-pst ls [--json] STORE          the folder tree with item and unread counts
-//   mailfold-pst check STORE                strict structural check; exit 1 on any violation
+//   mailfold-pst check STORE                strict structural check; exit 1 on any violation,
+//                                           3 when another program is writing the store
 //   mailfold-pst show STORE FOLDER-PATH     the messages of one folder
 //   mailfold-pst dump STORE --nid N         the raw properties (or table) of one node
 //
@@ -11,6 +12,7 @@
 #include <ctime>
 #include <iostream>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,8 +37,10 @@ constexpr const char* kUsage =
     "       mailfold-pst --help | --version\n"
     "\n"
     "  ls     the folder tree below the top of the store: path, items, unread items\n"
-    "  check  checks every structure of the store; prints one line per violation and\n"
-    "         exits with 1 when there is any, 0 when the store is clean\n"
+    "  check  checks every structure of the store; prints one line per violation, then\n"
+    "         notes (\"note: ...\": what the format allows or readers accept); exits with 1\n"
+    "         when there is a violation, 0 when there is none (notes or not), 3 without a\n"
+    "         verdict when another program is writing the store\n"
     "  show   the messages of a folder (path like \\Inbox\\Projects): subject, sender,\n"
     "         dates, size, flags, attachment count\n"
     "  dump   the raw properties of one node (a property or table context); N is decimal\n"
@@ -120,11 +124,17 @@ void printFolderLine(const Folder& f, const std::string& path, bool json, bool& 
   }
 }
 
-void listFolders(Folder f, const std::string& path, bool json, bool& first) {
+// A damaged hierarchy table can list a folder above it again: each folder is listed once.
+void listFolders(Folder f, const std::string& path, bool json, bool& first, std::set<ndb::Nid>& seen) {
   for (Folder child : f.children()) {
     const std::string p = path + "\\" + child.name();
+    if (!seen.insert(child.nid()).second) {
+      std::cerr << "mailfold-pst: " << p << " is folder " << hex(child.nid())
+                << " again (the store's folder tree is damaged); not listed twice\n";
+      continue;
+    }
     printFolderLine(child, p, json, first);
-    listFolders(child, p, json, first);
+    listFolders(child, p, json, first, seen);
   }
 }
 
@@ -135,16 +145,25 @@ int cmdLs(const std::string& path, bool json) {
   // The top of the store itself first ("\"): messages that were directly in a converted
   // source folder land there.
   printFolderLine(store->ipmRoot(), "\\", json, first);
-  listFolders(store->ipmRoot(), "", json, first);
+  std::set<ndb::Nid> seen{store->ipmRoot().nid()};
+  listFolders(store->ipmRoot(), "", json, first, seen);
   if (json) std::cout << "\n]\n";
   return 0;
 }
 
 int cmdCheck(const std::string& path) {
-  const auto violations = checkStore(path);
-  for (const auto& v : violations) std::cout << v << "\n";
-  if (violations.empty()) std::cerr << path << ": no violations\n";
-  return violations.empty() ? 0 : 1;
+  const StoreCheckReport report = examineStore(path);
+  if (report.beingWritten) {
+    std::cerr << path << ": another program is writing this store (it holds the writer's lock); check it once that has "
+                         "finished\n";
+    return 3;
+  }
+  for (const auto& v : report.violations) std::cout << v << "\n";
+  for (const auto& n : report.notes) std::cout << "note: " << n << "\n";
+  if (report.violations.empty())
+    std::cerr << path << ": no violations" << (report.notes.empty() ? "" : " (" + std::to_string(report.notes.size()) + " notes)")
+              << "\n";
+  return report.violations.empty() ? 0 : 1;
 }
 
 int cmdShow(const std::string& path, const std::string& folderPath) {

@@ -283,6 +283,12 @@ TEST(Utf16, DamagedTextIsReplacedNeverDroppedNorRefused) {
   EXPECT_FALSE(isWellFormedUtf16le(unpaired));
   EXPECT_EQ(utf16leToUtf8(Bytes{0x41, 0x00, 0x42}), "A" + replaced) << "a trailing odd byte is marked, not dropped";
   EXPECT_FALSE(isWellFormedUtf16le(Bytes{0x41, 0x00, 0x42}));
+  // A prefix measured in UTF-16 units counts damaged bytes as the U+FFFD each becomes.
+  for (const std::string& text : {std::string(300, '\x80'), "ab\xF4\x90\x80\x80" + std::string(20, 'c'), std::string("\xF0\x9F\x93\xA7") + "x"}) {
+    const std::string prefix = utf8PrefixInUtf16Units(text, 3);
+    EXPECT_LE(utf8ToUtf16le(prefix).size(), 6u);
+    EXPECT_GE(utf8ToUtf16le(prefix).size(), 4u);
+  }
 }
 
 }  // namespace

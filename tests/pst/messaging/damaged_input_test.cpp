@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 
+#include "pst/fuzz/store_reader_walk.h"
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store.h"
 #include "pst/messaging/store_check.h"
@@ -80,6 +81,60 @@ TEST(DamagedInput, RandomByteChangesGiveErrorsNotCrashes) {
   for (auto& x : garbage) x = static_cast<std::uint8_t>(rng());
   writeFile(damaged, garbage);
   EXPECT_THROW(Store::open(damaged, false), Error);
+}
+
+// Text that is not UTF-8 (lead bytes F5-F8, values beyond U+10FFFF, stray continuation bytes)
+// is stored with each bad byte as U+FFFD, in folder names and in every part of a message; the
+// folder or message is never refused for it.
+TEST(DamagedInput, TextThatIsNotUtf8IsStoredWithReplacementCharacters) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/text.pst";
+  const std::string bad = "a\xF5\x80\x80\x80" "b\xF8\x88\x80\x80\x80" "c\xF4\x90\x80\x80" "d\xBF";
+  const std::string r = "\xEF\xBF\xBD";
+  const std::string stored = "a" + r + r + r + r + "b" + r + r + r + r + r + "c" + r + r + r + r + "d" + r;
+  ndb::Nid nid = 0;
+  {
+    auto store = Store::create(path, "Text");
+    Folder f = store->ipmRoot().addChild(bad);
+    MessageModel m;
+    m.props.set(kPrSubject, bad);
+    m.props.set(kPrBody, bad);
+    Recipient rec;
+    rec.props.set(kPrDisplayName, bad);
+    m.recipients.push_back(rec);
+    Attachment a;
+    a.props.set(kPrAttachLongFilename, bad);
+    a.props.set(kPrAttachDataBin, Bytes{1});
+    m.attachments.push_back(a);
+    nid = f.addMessage(m);
+    store->close();
+  }
+  EXPECT_EQ(checkStore(path), std::vector<std::string>{});
+  auto store = Store::open(path, false);
+  const Folder f = store->ipmRoot().children().back();
+  EXPECT_EQ(f.name(), stored);
+  EXPECT_EQ(store->ipmRoot().child(stored)->nid(), f.nid());
+  const MessageModel m = store->readMessage(nid);
+  EXPECT_EQ(*m.props.getAs<std::string>(kPrSubject), stored);
+  EXPECT_EQ(*m.props.getAs<std::string>(kPrBody), stored);
+  EXPECT_EQ(*m.recipients.at(0).props.getAs<std::string>(kPrDisplayName), stored);
+  EXPECT_EQ(*m.attachments.at(0).props.getAs<std::string>(kPrAttachLongFilename), stored);
+}
+
+// What the store fuzzer found, replayed through every reader path (scripts/fuzz-store.sh).
+TEST(DamagedInput, StoreFuzzerFindingsStayFixed) {
+  const auto folder = std::filesystem::path(MAILFOLD_SOURCE_DIR) / "tests" / "pst" / "fuzz_regressions";
+  test::TempDir dir;
+  const std::string path = dir.str() + "/input.pst";
+  int replayed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    const Bytes input = readFile(entry.path().string());
+    fuzz::writeStoreInput(input, path);
+    fuzz::walkStore(path);
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0);
 }
 
 }  // namespace

@@ -6,11 +6,14 @@
 #include <fstream>
 
 #include "pst/ltp/property_context.h"
+#include "pst/ltp/table_context.h"
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store.h"
 #include "pst/messaging/store_check.h"
 #include "pst/messaging/store_tags.h"
 #include "pst/ndb/crypt.h"
+#include "pst/ndb/file.h"
+#include "pst/ndb/header.h"
 #include "pst/ndb/node_database.h"
 #include "support/paths.h"
 #include "support/temp_dir.h"
@@ -156,6 +159,61 @@ TEST(StoreCheck, ReportsMissingMandatoryNodesAndProperties) {
   const auto v = checkStore(s.path);
   EXPECT_TRUE(mentions(v, "mandatory node 0x61 (name-to-id map) is missing")) << joined(v);
   EXPECT_TRUE(mentions(v, "entry id of the Deleted Items missing")) << joined(v);
+}
+
+// What the format allows or readers accept (a store exported by Exchange leaves the folder
+// counts out; the header's free-space total may lag; a count may include hidden items) is a note:
+// no violation, exit status 0. A store that a writer holds gets no verdict at all.
+TEST(StoreCheck, NotesAreNoViolationsAndABusyStoreGetsNoVerdict) {
+  SmallStore s;
+  s.edit([&](ndb::NodeDatabase& db) {
+    auto node = db.openNode(s.folder);
+    auto pc = ltp::PropertyContext::open(*node);
+    for (PropTag tag : {kPrContentCount, kPrContentUnreadCount, kPrSubfolders}) pc.erase(tag);
+    const ndb::Nid topNid = Store::open(s.path, false)->ipmRoot().nid();
+    auto top = db.openNode(topNid);
+    auto topPc = ltp::PropertyContext::open(*top);
+    topPc.set(kPrContentCount, std::int32_t{2});  // two hidden items, no contents rows
+    topPc.set(kPrPstHiddenCount, std::int32_t{2});
+    auto rootHierarchy = db.openNode(ndb::makeNid(ndb::kNidTypeHierarchyTable, ndb::nidIndex(kNidRootFolder)));
+    ltp::TableContext::open(*rootHierarchy).updateRow(topNid, {{kPrContentCount, std::int32_t{2}}});
+  });
+  {
+    auto file = ndb::File::open(s.path, ndb::File::Mode::kReadWrite);
+    ndb::Header h = ndb::decodeHeader(file->read(0, ndb::kHeaderReadSize, "header"));
+    h.root.amapFree += 64 * 100;
+    file->write(0, ndb::encodeHeader(h));
+  }
+  const StoreCheckReport report = examineStore(s.path);
+  EXPECT_FALSE(report.beingWritten);
+  EXPECT_EQ(joined(report.violations), "");
+  EXPECT_TRUE(mentions(report.notes, "folder " + hex(s.folder) + ": no item count recorded")) << joined(report.notes);
+  EXPECT_TRUE(mentions(report.notes, "no unread count recorded")) << joined(report.notes);
+  EXPECT_TRUE(mentions(report.notes, "header: free space")) << joined(report.notes);
+  EXPECT_EQ(report.notes.size(), 4u) << joined(report.notes);
+  // The strict verdict for stores of ours holds the notes too.
+  EXPECT_EQ(checkStore(s.path).size(), 4u);
+
+  const auto tool = test::binDir() / "mailfold-pst";
+  if (!std::filesystem::exists(tool)) GTEST_SKIP() << "mailfold-pst is not built";
+  const std::string out = s.dir.str() + "/out.txt";
+  auto check = [&] {
+    const int rc = std::system((tool.string() + " check '" + s.path + "' > '" + out + "' 2>&1").c_str());
+    std::ifstream in(out);
+    return std::pair{WEXITSTATUS(rc), std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())};
+  };
+  const auto [rc, text] = check();
+  EXPECT_EQ(rc, 0) << text;
+  EXPECT_NE(text.find("note: header: free space"), std::string::npos) << text;
+  EXPECT_NE(text.find("no violations (4 notes)"), std::string::npos) << text;
+
+  auto writer = Store::open(s.path, true);
+  EXPECT_TRUE(examineStore(s.path).beingWritten);
+  const auto [busyRc, busyText] = check();
+  EXPECT_EQ(busyRc, 3) << busyText;
+  EXPECT_NE(busyText.find("another program is writing this store"), std::string::npos) << busyText;
+  writer->close();
+  EXPECT_FALSE(examineStore(s.path).beingWritten);
 }
 
 TEST(StoreCheck, ToolExitsWithOneLinePerViolation) {

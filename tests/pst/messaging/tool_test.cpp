@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "pst/ltp/table_context.h"
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store.h"
+#include "pst/ndb/node_database.h"
 #include "support/paths.h"
 #include "support/temp_dir.h"
 
@@ -70,6 +72,26 @@ TEST_F(Tool, LsListsTheTreeWithCounts) {
   // Options anywhere, also before the command word.
   for (const std::string& line : {"ls --json '" + path_ + "'", "--json ls -- '" + path_ + "'"})
     EXPECT_EQ(run(line).out, j.out) << line;
+}
+
+// A hierarchy table that lists a folder above it again (a damaged store) is no endless tree.
+TEST_F(Tool, LsListsEachFolderOnceWhenTheTreeLoops) {
+  ndb::Nid top = 0, inner = 0;
+  {
+    auto store = Store::open(path_, false);
+    top = store->folderByPath("Projekte – Ü").nid();
+    inner = store->folderByPath("Projekte – Ü\\2024").nid();
+  }
+  {
+    auto db = ndb::NodeDatabase::open(path_, ndb::OpenMode::kReadWrite);
+    auto node = db->openNode(ndb::makeNid(ndb::kNidTypeHierarchyTable, ndb::nidIndex(inner)));
+    ltp::TableContext::open(*node).appendRow(top, {{ltp::kTagLtpRowId, static_cast<std::int32_t>(top)}});
+    db->close();
+  }
+  const ToolRun r = run("ls '" + path_ + "'");
+  EXPECT_EQ(r.rc, 0) << r.out;
+  EXPECT_NE(r.out.find("\\Projekte – Ü\\2024\t3\t2\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("(the store's folder tree is damaged)"), std::string::npos) << r.out;
 }
 
 TEST_F(Tool, ShowListsTheMessagesOfAFolder) {

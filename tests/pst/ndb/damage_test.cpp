@@ -211,18 +211,27 @@ TEST(Damage, CheckerNamesAClearedAMapBit) {
   EXPECT_TRUE(mentions(v, "free space")) << (v.empty() ? "no violation" : v[0]);
 }
 
+// A count below the references is a violation (a writer would free a block in use); one above
+// them only keeps a block too long: a note.
 TEST(Damage, CheckerNamesAWrongReferenceCount) {
   test::TempDir dir;
   const std::string path = makeStore(dir);
-  Bytes file = slurp(path);
-  const std::uint64_t leaf = firstLeaf(file, PageType::kBbt);
-  store<std::uint16_t>(&file[leaf + 18], 7);  // cRef of the first block
-  Bytes page(file.begin() + static_cast<std::ptrdiff_t>(leaf), file.begin() + static_cast<std::ptrdiff_t>(leaf + kPageSize));
-  sealPage(page, PageType::kBbt, load<std::uint64_t>(&page[504]), leaf);
-  std::copy(page.begin(), page.end(), file.begin() + static_cast<std::ptrdiff_t>(leaf));
-  spit(path, file);
-  const auto v = checkNdb(path);
-  EXPECT_TRUE(mentions(v, "reference count 7")) << (v.empty() ? "no violation" : v[0]);
+  const Bytes clean = slurp(path);
+  auto withFirstCount = [&](std::uint16_t cRef) {
+    Bytes file = clean;
+    const std::uint64_t leaf = firstLeaf(file, PageType::kBbt);
+    store<std::uint16_t>(&file[leaf + 18], cRef);  // cRef of the first block
+    Bytes page(file.begin() + static_cast<std::ptrdiff_t>(leaf), file.begin() + static_cast<std::ptrdiff_t>(leaf + kPageSize));
+    sealPage(page, PageType::kBbt, load<std::uint64_t>(&page[504]), leaf);
+    std::copy(page.begin(), page.end(), file.begin() + static_cast<std::ptrdiff_t>(leaf));
+    spit(path, file);
+    return examineNdb(path);
+  };
+  const CheckReport under = withFirstCount(1);
+  EXPECT_TRUE(mentions(under.violations, "reference count 1")) << (under.violations.empty() ? "no violation" : under.violations[0]);
+  const CheckReport over = withFirstCount(7);
+  EXPECT_TRUE(over.violations.empty()) << over.violations[0];
+  EXPECT_TRUE(mentions(over.notes, "7 for 1 references"));
 }
 
 // A store of several AMaps with space freed here and there, so that their free counts differ,

@@ -149,6 +149,66 @@ void sweep(bool flushes) {
   EXPECT_GT(sawSecond, 0);  // the final, unfailed run at least
 }
 
+// Changes under a savepoint, rolled back, leave the transaction as it was at the savepoint: nodes
+// created, rewritten (also ones changed earlier in the transaction) and deleted, B-tree pages
+// split, node ids handed out, pending blocks written out to make room (over 8 MB), and a write
+// that failed. The commit afterwards holds the changes from before the savepoint and after it.
+TEST(Faults, SavepointRollbackLeavesTheTransactionAsItWas) {
+  test::TempDir dir;
+  const std::string path = dir.str() + "/s.pst";
+  State expected = firstCommit(path);
+  const Nid changedEarlier = makeNid(kNidTypeNormalMessage, 0x10002), madeEarlier = makeNid(kNidTypeNormalMessage, 0x10401);
+  const Bytes big = bytesOf(77, 9u << 20);
+  auto writeBig = [&](NodeData& d) {
+    for (std::uint32_t k = 0; k * kMaxBlockPayload < big.size(); ++k)
+      d.writeBlock(k, ByteView(big).subspan(k * kMaxBlockPayload, std::min<std::size_t>(kMaxBlockPayload, big.size() - k * kMaxBlockPayload)));
+  };
+  auto db = NodeDatabase::open(path, OpenMode::kReadWrite);
+  expected[changedEarlier] = bytesOf(5, 300);
+  db->openNode(changedEarlier)->data().writeBlock(0, expected[changedEarlier]);
+  expected[madeEarlier] = bytesOf(6, 400);
+  db->createNode(madeEarlier, 0x122)->data().writeBlock(0, expected[madeEarlier]);
+  const Nid untouched = makeNid(kNidTypeNormalMessage, 0x10403);  // its pending block is written out under the savepoint
+  expected[untouched] = bytesOf(11, 3000);
+  db->createNode(untouched, 0x122)->data().writeBlock(0, expected[untouched]);
+  const Nid nextNid = makeNid(kNidTypeNormalMessage, 0x20000);
+  db->createNode(nextNid, 0x122)->data().writeBlock(0, bytesOf(7, 10));
+  expected[nextNid] = bytesOf(7, 10);
+
+  for (int withFault = 0; withFault < 2; ++withFault) {
+    SCOPED_TRACE(withFault ? "a failed write" : "no fault");
+    const Nid counter = db->allocateNid(kNidTypeNormalMessage);
+    db->beginSavepoint();
+    EXPECT_EQ(test::thrownKind([&] { db->commit(); }), ErrorKind::kInternal);
+    for (std::uint32_t i = 1; i <= 40; i += 4) db->deleteNode(makeNid(kNidTypeNormalMessage, 0x10000 + i));
+    db->openNode(changedEarlier)->data().writeBlock(0, bytesOf(8, 5000));
+    db->openNode(madeEarlier)->createSubnode(0x1F)->data().writeBlock(0, bytesOf(9, 50));
+    db->deleteNode(nextNid);
+    for (std::uint32_t i = 0; i < 400; ++i) db->createNode(db->allocateNid(kNidTypeNormalMessage), 0x122)->data().writeBlock(0, bytesOf(i, 2000));
+    if (withFault) {
+      FaultPlan plan;
+      plan.failWriteAt = 3;
+      plan.sticky = false;
+      db->file().setFaultPlan(plan);
+    }
+    try {
+      writeBig(db->createNode(makeNid(kNidTypeNormalMessage, 0x30000), 0x122)->data());  // writes the pending blocks out
+      EXPECT_FALSE(withFault);
+    } catch (const Error& e) {
+      EXPECT_TRUE(withFault) << e.what();
+      EXPECT_EQ(e.kind(), ErrorKind::kIo);
+    }
+    db->rollbackToSavepoint();
+    EXPECT_EQ(db->allocateNid(kNidTypeNormalMessage), counter + (1u << 5));
+  }
+  const Nid madeLater = makeNid(kNidTypeNormalMessage, 0x10402);
+  expected[madeLater] = bytesOf(10, 100);
+  db->createNode(madeLater, 0x122)->data().writeBlock(0, expected[madeLater]);
+  db->close();
+  EXPECT_EQ(readState(path), expected);
+  for (const auto& v : checkNdb(path)) ADD_FAILURE() << v;
+}
+
 TEST(Faults, FailedWriteAtAnyPointLeavesACommittedState) { sweep(false); }
 TEST(Faults, FailedFlushAtAnyPointLeavesACommittedState) { sweep(true); }
 

@@ -123,22 +123,16 @@ std::string mergeEncodedWordRuns(std::string_view raw) {
     }
     // Extend the run over words separated by white space only.
     std::size_t end = first->end;
-    int words = 1;
     for (;;) {
       std::size_t next = end;
       while (next < raw.size() && (raw[next] == ' ' || raw[next] == '\t' || raw[next] == '\r' || raw[next] == '\n')) ++next;
       auto word = next < raw.size() ? encodedWordAt(raw, next) : std::nullopt;
       if (!word) break;
       end = word->end;
-      ++words;
     }
     out.append(raw.substr(pos, start - pos));
-    if (words == 1) {
-      out.append(raw.substr(start, end - start));
-    } else {
-      const std::string text = decodeUnstructuredHeader(raw.substr(start, end - start));
-      out += "=?UTF-8?B?" + detail::takeString(g_base64_encode(reinterpret_cast<const guchar*>(text.data()), text.size())) + "?=";
-    }
+    const std::string text = decodeUnstructuredHeader(raw.substr(start, end - start));
+    out += "=?UTF-8?B?" + detail::takeString(g_base64_encode(reinterpret_cast<const guchar*>(text.data()), text.size())) + "?=";
     pos = end;
   }
   out.append(raw.substr(std::min(pos, raw.size())));

@@ -9,6 +9,7 @@
 
 #include "mime/importer.h"
 #include "paperclip.h"
+#include "mime/fuzz/model_checks.h"
 #include "mime/outlook_text_limits.h"
 #include "support/error_kind.h"
 #include "support/temp_dir.h"
@@ -643,6 +644,35 @@ TEST(ImportBadInput, DamagedMessagesImportWhatIsThere) {
   // Invalid Content-Type without a subtype is text/plain.
   const auto noSubtype = import("Content-Type: text; charset=us-ascii\r\n\r\nbody text\r\n");
   EXPECT_EQ(str(noSubtype.props, kPrBody), "body text\r\n");
+}
+
+TEST(ImportBadInput, IllFormedUtf8BecomesOneReplacementCharacterPerBadSequence) {
+  // A lead byte beyond F4, a code point beyond U+10FFFF, a sequence cut short, a surrogate: each
+  // maximal ill-formed subsequence becomes U+FFFD wherever UTF-8 text is declared.
+  const std::string bad = "a\xF5\x80" "b\xF4\x90\x80\x80" "c\xE2\x82" "d\xED\xA0\x80" "e";
+  const std::string repaired = "a\uFFFD\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFDc\uFFFDd\uFFFD\uFFFD\uFFFDe";
+  std::string q;
+  for (unsigned char c : bad) q += "=" + std::string(1, "0123456789ABCDEF"[c >> 4]) + "0123456789ABCDEF"[c & 15];
+  const std::string inner = "Subject: =?UTF-8?Q?" + q + "?=\r\nContent-Type: text/html; charset=utf-8\r\n\r\n<p>" + bad + "</p>\r\n";
+  const auto m = import("Subject: =?UTF-8?Q?" + q + "?=\r\nThread-Topic: =?utf-8?Q?" + q + "?=\r\n"
+                        "From: =?UTF-8?Q?" + q + "?= <a@example.com>\r\nTo: =?UTF-8?Q?" + q + "?= <b@example.com>\r\n"
+                        "Content-Type: multipart/mixed; boundary=zz\r\n\r\n"
+                        "--zz\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n" + bad + "\r\n"
+                        "--zz\r\nContent-Type: application/octet-stream\r\n"
+                        "Content-Disposition: attachment; filename*=utf-8''x%F5%80y.bin\r\n\r\ndata\r\n"
+                        "--zz\r\nContent-Type: message/rfc822\r\n\r\n" + inner + "--zz--\r\n");
+  EXPECT_EQ(mime::checks::illFormedText(m), "");
+  EXPECT_EQ(str(m.props, kPrSubject), repaired);
+  EXPECT_EQ(str(m.props, kPrConversationTopic), repaired);
+  EXPECT_EQ(str(m.props, kPrSentRepresentingName), repaired);
+  EXPECT_EQ(recipients(m, kRecipientTo), std::vector<std::string>{repaired + " <b@example.com>"});
+  EXPECT_EQ(str(m.props, kPrBody), repaired);
+  ASSERT_EQ(m.attachments.size(), 2u);
+  EXPECT_EQ(str(m.attachments[0].props, kPrAttachLongFilename), "x\uFFFD\uFFFDy.bin");
+  ASSERT_TRUE(m.attachments[1].embedded);
+  EXPECT_EQ(str(m.attachments[1].props, kPrDisplayName), repaired);
+  EXPECT_EQ(str(m.attachments[1].embedded->props, kPrSubject), repaired);
+  EXPECT_EQ(str(m.attachments[1].embedded->props, kPrBody), repaired);  // derived from its HTML
 }
 
 TEST(ImportBadInput, ResourceBoundsHold) {

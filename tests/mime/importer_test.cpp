@@ -597,7 +597,8 @@ TEST(ImportBadInput, NotAMessageAtAllFails) {
   using mailfold::test::thrownKind;
   for (const std::string& bytes : {std::string(), std::string("\x00\x01\x02\x03PK\x03\x04", 8),
                                    std::string("\r\n\r\njust text, no header\r\n"),
-                                   std::string("Send mailing list submissions to\r\n\tlist@example.org\r\n")}) {
+                                   std::string("Send mailing list submissions to\r\n\tlist@example.org\r\n"),
+                                   std::string("   Dear John,\r\nSubject: not a header block\r\n"), std::string("Subject")}) {
     EXPECT_EQ(thrownKind<mime::ImportError>([&] { import(bytes); }), pst::ErrorKind::kBadInput) << bytes;
   }
   try {
@@ -640,6 +641,18 @@ TEST(ImportBadInput, DamagedMessagesImportWhatIsThere) {
   // A BOM, an mbox envelope line and blank-filled lines before the header are skipped.
   const auto lead = import("\xEF\xBB\xBF" "From someone Mon Jan  1 00:00:00 2024\r\n      \r\nSubject: ok\r\n\r\nx\r\n");
   EXPECT_EQ(str(lead.props, kPrSubject), "ok");
+
+  // A file cut short in the middle of a header name (a truncated download) keeps the fields
+  // before it.
+  const auto cut = import("Subject: cut short\r\nTo: b@example.com\r\nX-Mai");
+  EXPECT_EQ(str(cut.props, kPrSubject), "cut short");
+  EXPECT_EQ(recipients(cut, kRecipientTo), std::vector<std::string>{"b@example.com <b@example.com>"});
+
+  // Blanks before the first field name (no field before it to continue) are skipped.
+  const auto indented = import(" \tSubject: indented\r\nFrom: a@example.com\r\n\r\nbody\r\n");
+  EXPECT_EQ(str(indented.props, kPrSubject), "indented");
+  EXPECT_EQ(str(indented.props, kPrSenderEmailAddress), "a@example.com");
+  EXPECT_EQ(str(indented.props, kPrBody), "body\r\n");
 
   // Invalid Content-Type without a subtype is text/plain.
   const auto noSubtype = import("Content-Type: text; charset=us-ascii\r\n\r\nbody text\r\n");

@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "mime/header_decoding.h"
 #include "mime/text_decoding.h"
 #include "pst/ltp/utf16.h"
 #include "pst/messaging/property_tags.h"
@@ -35,6 +36,9 @@ void flattenInto(InternetAddressList* list, std::vector<MailAddress>& out, std::
     } else if (INTERNET_ADDRESS_IS_MAILBOX(ia)) {
       MailAddress a;
       a.name = wellFormed(internet_address_get_name(ia));
+      // The parser decodes only the encoded words RFC 2047 allows in a phrase; those in a quoted
+      // name or run into other text are left to the importer's decoder.
+      if (a.name.find("=?") != std::string::npos) a.name = decodeUnstructuredHeader(a.name);
       a.address = wellFormed(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia)));
       if (a.name.empty() && a.address.empty()) continue;
       // An encoded word is never an address: it is what is left of a phrase the parser could

@@ -8,7 +8,6 @@
 
 #include "mime/gmime_ptr.h"
 #include "mime/header_decoding.h"
-#include "mime/header_fields.h"
 #include "mime/mime_parts.h"
 #include "mime/text_decoding.h"
 #include "pst/messaging/property_tags.h"
@@ -94,7 +93,7 @@ void addByValue(AttachmentWalk& walk, GMimePart* part, bool inRelated) {
   auto* object = GMIME_OBJECT(part);
   Attachment a;
   const std::string type = mimeType(object);
-  setNames(a, declaredFileName(object, walk.ctx.parserOptions), unnamedDisplayName(walk, type));
+  setNames(a, declaredFileName(object), unnamedDisplayName(walk, type));
   auto data = partDataSource(part, walk.ctx.options);
   a.props.set(kPrAttachMethod, kAttachByValue);
   a.props.set(kPrAttachSize, static_cast<std::int32_t>(std::min<std::uint64_t>(data->size(), INT32_MAX)));
@@ -122,7 +121,7 @@ void addMessageAsFile(AttachmentWalk& walk, GMimeObject* object, GMimeMessage* i
   if (inner) g_mime_object_write_to_stream(GMIME_OBJECT(inner), g_mime_format_options_get_default(), mem.get());
   GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem.get()));
   Bytes bytes = array ? Bytes(array->data, array->data + array->len) : Bytes{};
-  setNames(a, declaredFileName(object, walk.ctx.parserOptions), unnamedDisplayName(walk, "message/rfc822"));
+  setNames(a, declaredFileName(object), unnamedDisplayName(walk, "message/rfc822"));
   a.props.set(kPrAttachMethod, kAttachByValue);
   a.props.set(kPrAttachSize, static_cast<std::int32_t>(std::min<std::size_t>(bytes.size(), INT32_MAX)));
   a.props.set(kPrAttachDataBin, std::shared_ptr<const ByteSource>(std::make_shared<MemorySource>(std::move(bytes))));
@@ -148,7 +147,7 @@ void addEmbedded(AttachmentWalk& walk, GMimeMessagePart* part) {
   Attachment a;
   a.embedded = std::make_shared<MessageModel>(mapMessage(inner, walk.ctx, walk.messageDepth + 1, {}, 0));
   const std::string* innerSubject = a.embedded->props.getAs<std::string>(kPrSubject);
-  const std::string declared = declaredFileName(object, walk.ctx.parserOptions);
+  const std::string declared = declaredFileName(object);
   if (!declared.empty()) {
     a.props.set(kPrAttachLongFilename, declared);
     a.props.set(kPrAttachFilename, shortFileName(declared));
@@ -167,33 +166,18 @@ void addEmbedded(AttachmentWalk& walk, GMimeMessagePart* part) {
 
 }  // namespace
 
-std::string declaredFileName(GMimeObject* object, GMimeParserOptions* options) {
-  struct Source {
-    const char* header;
-    const char* parameter;
-    const char* value;
-  };
-  GMimeContentDisposition* disposition = g_mime_object_get_content_disposition(object);
-  for (const Source source : {Source{"Content-Disposition", "filename",
-                                     disposition ? g_mime_content_disposition_get_parameter(disposition, "filename") : nullptr},
-                              Source{"Content-Type", "name", g_mime_object_get_content_type_parameter(object, "name")}}) {
-    if (!source.value) continue;
-    // Encoded words do not belong in a parameter, yet mail programs write them there. GMime
-    // decodes them as it does in addresses (see mergeEncodedWordRuns): the field is read again
-    // with each run of them made into one clean word.
-    std::string value = source.value;
-    const std::optional<std::string> raw = firstRawHeader(object, source.header);
-    const std::size_t semicolon = raw ? raw->find(';') : std::string::npos;
-    if (semicolon != std::string::npos && raw->find("=?", semicolon) != std::string::npos) {
-      GObjectPtr<GMimeParamList> params(g_mime_param_list_parse(options, mergeEncodedWordRuns(raw->substr(semicolon + 1)).c_str()));
-      GMimeParam* param = params ? g_mime_param_list_get_parameter(params.get(), source.parameter) : nullptr;
-      if (param && g_mime_param_get_value(param)) value = g_mime_param_get_value(param);
-    }
-    // GMime has converted declared and undeclared charsets to UTF-8; what is still ill-formed
-    // was declared UTF-8 (RFC 2231) and passed through unchecked.
-    return trim(repairUtf8(value));
+std::string declaredFileName(GMimeObject* object) {
+  const char* name = nullptr;
+  if (GMimeContentDisposition* d = g_mime_object_get_content_disposition(object)) {
+    name = g_mime_content_disposition_get_parameter(d, "filename");
   }
-  return {};
+  if (!name) name = g_mime_object_get_content_type_parameter(object, "name");
+  if (!name) return {};
+  // GMime has converted declared (RFC 2231) and undeclared charsets to UTF-8; what is still
+  // ill-formed was declared UTF-8 and passed through unchecked. Encoded words have no place in
+  // a parameter, yet mail programs write them there, also run into the rest of the name.
+  const std::string value = repairUtf8(name);
+  return trim(value.find("=?") == std::string::npos ? value : decodeUnstructuredHeader(value));
 }
 
 void collectAttachments(AttachmentWalk& walk, GMimeObject* object, bool inRelated, int depth) {
@@ -249,11 +233,11 @@ void addSmimeAttachment(MessageModel& model, std::shared_ptr<const ByteSource> e
   model.attachments.push_back(std::move(a));
 }
 
-bool isOpaqueSmime(GMimeObject* object, GMimeParserOptions* options) {
+bool isOpaqueSmime(GMimeObject* object) {
   if (!GMIME_IS_PART(object)) return false;
   if (isType(object, "application", "pkcs7-mime") || isType(object, "application", "x-pkcs7-mime")) return true;
   if (isType(object, "application", "octet-stream")) {
-    const std::string name = lowerAscii(declaredFileName(object, options));
+    const std::string name = lowerAscii(declaredFileName(object));
     return name.size() > 4 && name.compare(name.size() - 4, 4, ".p7m") == 0;
   }
   return false;

@@ -13,7 +13,6 @@
 #include "pst/messaging/message_model.h"
 
 typedef struct _GMimeObject GMimeObject;
-typedef struct _GMimeParserOptions GMimeParserOptions;
 
 namespace mailfold::mime::detail {
 
@@ -32,14 +31,14 @@ void addUuencoded(pst::MessageModel& model, std::vector<UuencodedFile> files);
 
 // The file name a part declares (Content-Disposition filename, else Content-Type name), with
 // encoded words in it read as in a Subject.
-std::string declaredFileName(GMimeObject* object, GMimeParserOptions* options);
+std::string declaredFileName(GMimeObject* object);
 
 // S/MIME as MAPI stores it: the signed or encrypted entity whole, as the single attachment
 // smime.p7m, so that it can still be verified or decrypted.
 void addSmimeAttachment(pst::MessageModel& model, std::shared_ptr<const pst::ByteSource> entity, const std::string& mimeTag,
                         const std::string& name);
 // An opaque-signed or encrypted S/MIME part (application/pkcs7-mime, or a .p7m file).
-bool isOpaqueSmime(GMimeObject* object, GMimeParserOptions* options);
+bool isOpaqueSmime(GMimeObject* object);
 
 // True when an attachment is not hidden.
 bool anyVisible(const pst::MessageModel& model);

@@ -34,7 +34,11 @@ const ParserSetup& gmime() {
   std::call_once(once, [] {
     g_mime_init();
     setup.options = g_mime_parser_options_new();
-    g_mime_parser_options_set_rfc2047_compliance_mode(setup.options, GMIME_RFC_COMPLIANCE_LOOSE);
+    // Encoded words where RFC 2047 does not allow them (inside quoted strings and parameters,
+    // run into other text) are decoded by the importer itself (header_decoding.h): GMime's
+    // loose decoding searches from each "=?" to the end of the field for its "?=", so that a
+    // field full of them takes time in the square of its length.
+    g_mime_parser_options_set_rfc2047_compliance_mode(setup.options, GMIME_RFC_COMPLIANCE_STRICT);
     g_mime_parser_options_set_address_compliance_mode(setup.options, GMIME_RFC_COMPLIANCE_LOOSE);
     g_mime_parser_options_set_parameter_compliance_mode(setup.options, GMIME_RFC_COMPLIANCE_LOOSE);
     g_mime_parser_options_set_allow_addresses_without_domain(setup.options, TRUE);

@@ -23,10 +23,10 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
   bool visible = false;
 
   GMimeObject* root = g_mime_message_get_mime_part(message);
-  if (root && isOpaqueSmime(root, ctx.parserOptions)) {
+  if (root && isOpaqueSmime(root)) {
     // Opaque-signed or encrypted: no body can be read; the CMS blob is kept as it came.
     messageClass = kClassSmime;
-    const std::string declared = declaredFileName(root, ctx.parserOptions);
+    const std::string declared = declaredFileName(root);
     addSmimeAttachment(model, std::make_shared<MemorySource>(partBytes(GMIME_PART(root))), mimeType(root),
                        declared.empty() ? "smime.p7m" : declared);
     model.props.set(kPrInternetCodepage, std::int32_t{20127});

@@ -2,6 +2,9 @@
 // messages and over a generated corpus (plain, HTML with inline image, attachments, encoded
 // headers), with the peak resident memory of the process.
 //
+// Also single messages that stress one path: long recipient lists, fields of unended encoded
+// words, each at several sizes with the fitted complexity.
+//
 //   bench_mime [--benchmark_filter=...]      (samples from MAILFOLD_SHARED_DIR or $MAILFOLD_SHARED_DIR)
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -135,6 +138,40 @@ void BM_ImportGenerated(benchmark::State& state) {
   importAll(state, corpus);
 }
 BENCHMARK(BM_ImportGenerated)->Arg(2000)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+// One message with a long To list, on one line or folded one address to a line, and one whose
+// fields are full of encoded-word starts that never end. The fitted complexity shows whether
+// the import time grows in proportion to the input.
+std::string recipientList(std::int64_t count, bool folded) {
+  std::string m = "From: a@example.com\r\nSubject: many\r\nTo: ";
+  for (std::int64_t i = 0; i < count; ++i) {
+    if (i > 0) m += folded ? ",\r\n " : ", ";
+    m += "\"User " + std::to_string(i) + "\" <user" + std::to_string(i) + "@example.com>";
+  }
+  return m + "\r\n\r\nbody\r\n";
+}
+
+std::string openEncodedWords(std::int64_t count) {
+  std::string starts;
+  for (std::int64_t i = 0; i < count; ++i) starts += "=?x?Q?a ";
+  return "Subject: " + starts + "\r\nTo: " + starts + "<b@example.com>\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+         "--b\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename=\"" + starts + "\"\r\n\r\nx\r\n--b--\r\n";
+}
+
+void importOne(benchmark::State& state, const std::string& message) {
+  for (auto _ : state) benchmark::DoNotOptimize(mime::importMessage(std::string_view(message)));
+  state.SetComplexityN(state.range(0));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.size()));
+}
+
+void BM_ImportRecipientsOnOneLine(benchmark::State& state) { importOne(state, recipientList(state.range(0), false)); }
+BENCHMARK(BM_ImportRecipientsOnOneLine)->RangeMultiplier(2)->Range(12500, 100000)->Unit(benchmark::kMillisecond)->Complexity();
+
+void BM_ImportRecipientsFolded(benchmark::State& state) { importOne(state, recipientList(state.range(0), true)); }
+BENCHMARK(BM_ImportRecipientsFolded)->RangeMultiplier(2)->Range(5000, 40000)->Unit(benchmark::kMillisecond)->Complexity();
+
+void BM_ImportOpenEncodedWords(benchmark::State& state) { importOne(state, openEncodedWords(state.range(0))); }
+BENCHMARK(BM_ImportOpenEncodedWords)->RangeMultiplier(2)->Range(10000, 80000)->Unit(benchmark::kMillisecond)->Complexity();
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "mime/header_decoding.h"
 #include "mime/text_decoding.h"
 #include "pst/ltp/utf16.h"
 #include "pst/messaging/property_tags.h"
@@ -14,8 +15,9 @@ namespace {
 constexpr const char* kSmtp = "SMTP";
 constexpr std::size_t kMaxGroupDepth = 8;
 
-// GMime hands back UTF-8 for decoded names, but an undeclared 8-bit name may still slip through.
-std::string validUtf8(const char* s) { return s ? mime::validUtf8(std::string_view(s)) : std::string(); }
+// GMime hands back UTF-8 (undeclared 8-bit text read through the parser's fallback charsets);
+// anything still ill-formed was declared UTF-8 and passed through unchecked.
+std::string wellFormed(const char* s) { return s ? repairUtf8(std::string_view(s)) : std::string(); }
 
 void appendUtf16z(pst::Bytes& out, const std::string& utf8) {
   const pst::Bytes wide = pst::ltp::utf8ToUtf16le(utf8);
@@ -33,8 +35,11 @@ void flattenInto(InternetAddressList* list, std::vector<MailAddress>& out, std::
       flattenInto(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(ia)), out, depth + 1);
     } else if (INTERNET_ADDRESS_IS_MAILBOX(ia)) {
       MailAddress a;
-      a.name = validUtf8(internet_address_get_name(ia));
-      a.address = validUtf8(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia)));
+      a.name = wellFormed(internet_address_get_name(ia));
+      // The parser decodes only the encoded words RFC 2047 allows in a phrase; those in a quoted
+      // name or run into other text are left to the importer's decoder.
+      if (a.name.find("=?") != std::string::npos) a.name = decodeUnstructuredHeader(a.name);
+      a.address = wellFormed(internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(ia)));
       if (a.name.empty() && a.address.empty()) continue;
       // An encoded word is never an address: it is what is left of a phrase the parser could
       // not place.

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "mime/gmime_ptr.h"
+#include "mime/header_decoding.h"
 #include "mime/mime_parts.h"
 #include "mime/text_decoding.h"
 #include "pst/messaging/property_tags.h"
@@ -167,14 +168,16 @@ void addEmbedded(AttachmentWalk& walk, GMimeMessagePart* part) {
 
 std::string declaredFileName(GMimeObject* object) {
   const char* name = nullptr;
-  if (GMIME_IS_PART(object)) {
-    name = g_mime_part_get_filename(GMIME_PART(object));
-  } else {
-    GMimeContentDisposition* d = g_mime_object_get_content_disposition(object);
-    if (d) name = g_mime_content_disposition_get_parameter(d, "filename");
-    if (!name) name = g_mime_object_get_content_type_parameter(object, "name");
+  if (GMimeContentDisposition* d = g_mime_object_get_content_disposition(object)) {
+    name = g_mime_content_disposition_get_parameter(d, "filename");
   }
-  return name ? trim(validUtf8(name)) : std::string();
+  if (!name) name = g_mime_object_get_content_type_parameter(object, "name");
+  if (!name) return {};
+  // GMime has converted declared (RFC 2231) and undeclared charsets to UTF-8; what is still
+  // ill-formed was declared UTF-8 and passed through unchecked. Encoded words have no place in
+  // a parameter, yet mail programs write them there, also run into the rest of the name.
+  const std::string value = repairUtf8(name);
+  return trim(value.find("=?") == std::string::npos ? value : decodeUnstructuredHeader(value));
 }
 
 void collectAttachments(AttachmentWalk& walk, GMimeObject* object, bool inRelated, int depth) {

@@ -29,7 +29,8 @@ struct AttachmentWalk {
 void collectAttachments(AttachmentWalk& walk, GMimeObject* object, bool inRelated, int depth);
 void addUuencoded(pst::MessageModel& model, std::vector<UuencodedFile> files);
 
-// The file name a part declares (Content-Disposition filename, else Content-Type name).
+// The file name a part declares (Content-Disposition filename, else Content-Type name), with
+// encoded words in it read as in a Subject.
 std::string declaredFileName(GMimeObject* object);
 
 // S/MIME as MAPI stores it: the signed or encrypted entity whole, as the single attachment

@@ -2,6 +2,7 @@
 
 #include <gmime/gmime.h>
 
+#include <algorithm>
 #include <cctype>
 
 #include "mime/gmime_ptr.h"
@@ -23,9 +24,16 @@ int hexValue(char c) {
   return -1;
 }
 
+// The longest encoded word taken, from "=?" up to its "?=": RFC 2047 allows 75 characters,
+// longer ones are written all the same.
+constexpr std::size_t kMaxEncodedWordBytes = 1024;
+
 // Parses "=?charset?B|Q?payload?=" at `pos`.
 std::optional<EncodedWord> encodedWordAt(std::string_view s, std::size_t pos) {
   if (s.compare(pos, 2, "=?") != 0) return std::nullopt;
+  // Only as far as the longest word can reach: a field full of "=?" without an end would
+  // otherwise be searched to its end from each of them.
+  s = s.substr(0, std::min(s.size(), pos + kMaxEncodedWordBytes + 2));
   const std::size_t q1 = s.find('?', pos + 2);
   if (q1 == std::string_view::npos || q1 + 2 >= s.size() || s[q1 + 2] != '?') return std::nullopt;
   const char encoding = static_cast<char>(std::toupper(static_cast<unsigned char>(s[q1 + 1])));
@@ -36,7 +44,7 @@ std::optional<EncodedWord> encodedWordAt(std::string_view s, std::size_t pos) {
   std::string_view payload = s.substr(payloadStart, close - payloadStart);
   // Blanks are not allowed in a word, but senders put them into Q words and readers accept them.
   const char* forbidden = encoding == 'Q' ? "\r\n" : " \t\r\n";
-  if (payload.find_first_of(forbidden) != std::string_view::npos || close - pos > 1024) return std::nullopt;
+  if (payload.find_first_of(forbidden) != std::string_view::npos) return std::nullopt;
   EncodedWord w;
   w.charset.assign(s.substr(pos + 2, q1 - pos - 2));
   if (const std::size_t star = w.charset.find('*'); star != std::string::npos) w.charset.resize(star);  // RFC 2231 language
@@ -123,22 +131,16 @@ std::string mergeEncodedWordRuns(std::string_view raw) {
     }
     // Extend the run over words separated by white space only.
     std::size_t end = first->end;
-    int words = 1;
     for (;;) {
       std::size_t next = end;
       while (next < raw.size() && (raw[next] == ' ' || raw[next] == '\t' || raw[next] == '\r' || raw[next] == '\n')) ++next;
       auto word = next < raw.size() ? encodedWordAt(raw, next) : std::nullopt;
       if (!word) break;
       end = word->end;
-      ++words;
     }
     out.append(raw.substr(pos, start - pos));
-    if (words == 1) {
-      out.append(raw.substr(start, end - start));
-    } else {
-      const std::string text = decodeUnstructuredHeader(raw.substr(start, end - start));
-      out += "=?UTF-8?B?" + detail::takeString(g_base64_encode(reinterpret_cast<const guchar*>(text.data()), text.size())) + "?=";
-    }
+    const std::string text = decodeUnstructuredHeader(raw.substr(start, end - start));
+    out += "=?UTF-8?B?" + detail::takeString(g_base64_encode(reinterpret_cast<const guchar*>(text.data()), text.size())) + "?=";
     pos = end;
   }
   out.append(raw.substr(std::min(pos, raw.size())));

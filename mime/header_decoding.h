@@ -13,10 +13,11 @@ namespace mailfold::mime {
 // joined before charset conversion (so that a character split across two words survives).
 std::string decodeUnstructuredHeader(std::string_view raw);
 
-// Header text for GMime's structured parsers with every run of adjacent encoded words replaced
-// by one UTF-8 word holding their decoded text. GMime joins the payloads of adjacent words before
-// decoding them and loses text after base64 padding inside such a run ("=?UTF-8?B?TXk=?=
-// =?UTF-8?B?LmNvbQ==?="); merged, nothing is lost.
+// Header text for GMime's structured parsers with every encoded word, and every run of
+// adjacent ones, replaced by one UTF-8 word holding the text decodeUnstructuredHeader makes of
+// it. GMime joins the payloads of adjacent words before decoding them and loses text after
+// base64 padding inside such a run ("=?UTF-8?B?TXk=?= =?UTF-8?B?LmNvbQ==?="), and it turns each
+// bad byte of a word into '?'; merged, nothing is lost and bad sequences become U+FFFD.
 std::string mergeEncodedWordRuns(std::string_view raw);
 
 // A date header made readable to the date parser: a lower-case zone name upper-cased, a

@@ -34,7 +34,11 @@ const ParserSetup& gmime() {
   std::call_once(once, [] {
     g_mime_init();
     setup.options = g_mime_parser_options_new();
-    g_mime_parser_options_set_rfc2047_compliance_mode(setup.options, GMIME_RFC_COMPLIANCE_LOOSE);
+    // Encoded words where RFC 2047 does not allow them (inside quoted strings and parameters,
+    // run into other text) are decoded by the importer itself (header_decoding.h): GMime's
+    // loose decoding searches from each "=?" to the end of the field for its "?=", so that a
+    // field full of them takes time in the square of its length.
+    g_mime_parser_options_set_rfc2047_compliance_mode(setup.options, GMIME_RFC_COMPLIANCE_STRICT);
     g_mime_parser_options_set_address_compliance_mode(setup.options, GMIME_RFC_COMPLIANCE_LOOSE);
     g_mime_parser_options_set_parameter_compliance_mode(setup.options, GMIME_RFC_COMPLIANCE_LOOSE);
     g_mime_parser_options_set_allow_addresses_without_domain(setup.options, TRUE);
@@ -49,27 +53,6 @@ pst::FileTime nowAsFileTime() {
   using namespace std::chrono;
   const auto since1970 = duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
   return pst::FileTime{static_cast<std::uint64_t>(since1970 + 11644473600LL * 1000000LL) * 10ull};
-}
-
-// Where the message itself starts: after a UTF-8 byte-order mark, an mbox "From " line and
-// lines of blanks that some tools leave before the header (an empty line would end the header
-// block, so it is not skipped).
-std::size_t messageStart(std::string_view head) {
-  std::size_t pos = 0;
-  if (head.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
-  if (head.substr(pos, 5) == "From ") {
-    const std::size_t eol = head.find('\n', pos);
-    pos = eol == std::string_view::npos ? head.size() : eol + 1;
-  }
-  for (;;) {
-    const std::size_t eol = head.find('\n', pos);
-    if (eol == std::string_view::npos) break;
-    const std::string_view line = head.substr(pos, eol - pos);
-    const bool blanks = !line.empty() && line != "\r" && line.find_first_not_of(" \t\r") == std::string_view::npos;
-    if (!blanks) break;
-    pos = eol + 1;
-  }
-  return pos;
 }
 
 // A header field at the start: a name of printable ASCII (no blank, no colon), then a colon.
@@ -91,6 +74,32 @@ bool startsWithHeaderField(std::string_view text) {
   return false;
 }
 
+// Where the message itself starts: after a UTF-8 byte-order mark, an mbox "From " line, lines
+// of blanks that some tools leave before the header (an empty line would end the header block,
+// so it is not skipped) and blanks before the first field name. A line that starts with a blank
+// continues the field before it; the first has none to continue, so the grammar of RFC 5322 has
+// no reading for it. Readers go on (Python's email package notes a defect and carries on with
+// the fields that follow); here the field is kept.
+std::size_t messageStart(std::string_view head) {
+  std::size_t pos = 0;
+  if (head.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
+  if (head.substr(pos, 5) == "From ") {
+    const std::size_t eol = head.find('\n', pos);
+    pos = eol == std::string_view::npos ? head.size() : eol + 1;
+  }
+  for (;;) {
+    const std::size_t eol = head.find('\n', pos);
+    if (eol == std::string_view::npos) break;
+    const std::string_view line = head.substr(pos, eol - pos);
+    const bool blanks = !line.empty() && line != "\r" && line.find_first_not_of(" \t\r") == std::string_view::npos;
+    if (!blanks) break;
+    pos = eol + 1;
+  }
+  const std::size_t name = head.find_first_not_of(" \t", pos);
+  if (name != pos && name != std::string_view::npos && startsWithHeaderField(head.substr(name))) pos = name;
+  return pos;
+}
+
 // The header block: everything up to the first empty line (or all of `head` when it holds none).
 std::string headerBlock(std::string_view head) {
   for (std::size_t pos = 0; pos < head.size();) {
@@ -105,6 +114,13 @@ std::string headerBlock(std::string_view head) {
   return std::string(head);
 }
 
+GMimeMessage* parseMessage(GMimeStream* stream, GMimeParserOptions* options) {
+  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream));
+  g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
+  g_mime_parser_set_persist_stream(parser.get(), TRUE);
+  return g_mime_parser_construct_message(parser.get(), options);
+}
+
 pst::MessageModel parseAndMap(GMimeStream* stream, std::string_view head, std::uint64_t totalSize,
                               const ImportOptions& options, const std::string& sourceName) {
   const ParserSetup& setup = gmime();
@@ -116,10 +132,17 @@ pst::MessageModel parseAndMap(GMimeStream* stream, std::string_view head, std::u
   const std::string rawHeaders = headerBlock(head.substr(start));
 
   GObjectPtr<GMimeStream> body(g_mime_stream_substream(stream, static_cast<gint64>(start), -1));
-  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(body.get()));
-  g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
-  g_mime_parser_set_persist_stream(parser.get(), TRUE);
-  GObjectPtr<GMimeMessage> message(g_mime_parser_construct_message(parser.get(), setup.options));
+  GObjectPtr<GMimeMessage> message(parseMessage(body.get(), setup.options));
+  if (!message) {
+    // GMime gives up on a file that ends inside a field name (a download cut short); with the
+    // line ended, the fields before it parse. Any other file it fails on fails again.
+    GObjectPtr<GMimeStream> ended(g_mime_stream_cat_new());
+    GObjectPtr<GMimeStream> newline(g_mime_stream_mem_new_with_buffer("\n", 1));
+    g_mime_stream_cat_add_source(GMIME_STREAM_CAT(ended.get()), body.get());
+    g_mime_stream_cat_add_source(GMIME_STREAM_CAT(ended.get()), newline.get());
+    g_mime_stream_reset(body.get());
+    message.reset(parseMessage(ended.get(), setup.options));
+  }
   if (!message) throw ImportError(pst::ErrorKind::kBadInput, sourceName + ": not a mail message: no header could be parsed");
 
   detail::MapContext ctx{options, options.importTime.value_or(nowAsFileTime()), setup.options};

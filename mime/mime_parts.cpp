@@ -56,7 +56,8 @@ GObjectPtr<GMimeDataWrapper> contentOf(GMimePart* part) {
 std::string mimeType(GMimeObject* object) {
   GMimeContentType* ct = g_mime_object_get_content_type(object);
   if (!ct || hasInvalidContentType(object)) return "text/plain";
-  return lowerAscii(takeString(g_mime_content_type_get_mime_type(ct)));
+  // GMime keeps what the field holds, 8-bit bytes included.
+  return validUtf8(lowerAscii(takeString(g_mime_content_type_get_mime_type(ct))));
 }
 
 bool isType(GMimeObject* object, const char* type, const char* subtype) {

@@ -15,6 +15,48 @@ namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 
+// The length of the well-formed sequence at `i`, or 0 when the bytes from `i` are ill-formed;
+// then `badLength` is the length of the maximal subpart to replace (at least 1).
+std::size_t sequenceAt(std::string_view s, std::size_t i, std::size_t& badLength) {
+  const auto lead = static_cast<unsigned char>(s[i]);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80;   // the range of the second byte, which rules out overlong forms,
+  unsigned char high = 0xBF;  // surrogates and code points beyond U+10FFFF
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    badLength = 1;
+    return 0;
+  }
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto c = i + k < s.size() ? static_cast<unsigned char>(s[i + k]) : 0;
+    if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xBF)) {
+      badLength = k;
+      return 0;
+    }
+  }
+  return length;
+}
+
+std::size_t firstIllFormed(std::string_view s) {
+  std::size_t bad = 0;
+  for (std::size_t i = 0; i < s.size();) {
+    const std::size_t n = sequenceAt(s, i, bad);
+    if (n == 0) return i;
+    i += n;
+  }
+  return std::string_view::npos;
+}
+
 // Runs iconv over the whole input; invalid sequences become U+FFFD and conversion goes on.
 // Returns false when the charset is unknown to iconv.
 bool convertWithIconv(std::string_view bytes, const char* fromCharset, std::string& out) {
@@ -49,7 +91,26 @@ bool convertWithIconv(std::string_view bytes, const char* fromCharset, std::stri
 
 }  // namespace
 
-bool isValidUtf8(std::string_view bytes) { return g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr); }
+bool isValidUtf8(std::string_view bytes) { return firstIllFormed(bytes) == std::string_view::npos; }
+
+std::string repairUtf8(std::string_view bytes) {
+  std::size_t i = firstIllFormed(bytes);
+  if (i == std::string_view::npos) return std::string(bytes);
+  std::string out(bytes.substr(0, i));
+  out.reserve(bytes.size() + 16);
+  while (i < bytes.size()) {
+    std::size_t bad = 0;
+    const std::size_t n = sequenceAt(bytes, i, bad);
+    if (n > 0) {
+      out.append(bytes.substr(i, n));
+      i += n;
+    } else {
+      out += kReplacement;
+      i += bad;
+    }
+  }
+  return out;
+}
 
 std::string validUtf8(std::string_view s) { return isValidUtf8(s) ? std::string(s) : windows1252ToUtf8(s); }
 
@@ -91,12 +152,9 @@ std::string decodeToUtf8(std::string_view bytes, std::string_view charset) {
                                name == "utf8" || name.rfind("iso-8859", 0) == 0 ||
                                name.rfind("windows-", 0) == 0;
   if (pureAscii && asciiCompatible) return std::string(bytes);
-  if (name == "utf-8" || name == "utf8") {
-    if (isValidUtf8(bytes)) return std::string(bytes);
-    std::string out;
-    convertWithIconv(bytes, "UTF-8", out);
-    return out;
-  }
+  // Not through iconv: glibc's UTF-8 decoder lets sequences for values beyond U+10FFFF (lead
+  // bytes F4 90 and up, F5-FD) pass unchanged.
+  if (name == "utf-8" || name == "utf8") return repairUtf8(bytes);
   // Mislabelled mail is common: "us-ascii" or "iso-8859-1" text that really is UTF-8 or
   // windows-1252. Valid multi-byte UTF-8 under an ASCII label is read as UTF-8.
   if (name.empty() || name == "us-ascii" || name == "ascii" || name == "unknown-8bit" || name == "x-unknown") {
@@ -114,7 +172,9 @@ std::string decodeToUtf8(std::string_view bytes, std::string_view charset) {
   else if (name == "ks_c_5601-1987" || name == "euc-kr" || name == "ks_c_5601") effective = "cp949";
   const char* iconvName = g_mime_charset_iconv_name(effective.c_str());
   std::string out;
-  if (iconvName && convertWithIconv(bytes, iconvName, out)) return out;
+  // iconv's UTF-8 is only as strict as its decoders: UCS-4, UTF-7 and the like can hand on
+  // values beyond U+10FFFF.
+  if (iconvName && convertWithIconv(bytes, iconvName, out)) return repairUtf8(out);
   return isValidUtf8(bytes) ? std::string(bytes) : windows1252ToUtf8(bytes);
 }
 

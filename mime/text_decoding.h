@@ -8,9 +8,15 @@
 
 namespace mailfold::mime {
 
+// Well-formed UTF-8: no byte outside a sequence, no sequence cut short, overlong, for a
+// surrogate or beyond U+10FFFF. U+0000 is well-formed.
 bool isValidUtf8(std::string_view bytes);
-// `bytes` when they are valid UTF-8, else read as windows-1252.
+// Undeclared 8-bit text: `bytes` when they are valid UTF-8, else read as windows-1252.
 std::string validUtf8(std::string_view bytes);
+// Text that claims to be UTF-8: each maximal ill-formed subsequence (the longest start of a
+// sequence that could still have been well-formed, or else one byte) becomes U+FFFD, the
+// substitution the Unicode standard recommends and that browsers and mail readers show.
+std::string repairUtf8(std::string_view bytes);
 
 std::string lowerAscii(std::string_view s);
 // Without the white space at either end.

@@ -1,18 +1,88 @@
-// libFuzzer entry point: any byte string handed to the importer must either import or fail
-// with ImportError; a crash, a hang, a leak or a sanitizer report is a finding.
+// libFuzzer entry point: any byte string is handed to the importer and what it returns is
+// written into a store. The import must either succeed or fail with ImportError; the model
+// must hold only well-formed text (mime/fuzz/model_checks.h); the store must take every model
+// the importer makes. Anything else (a crash, a hang, a leak, a sanitizer report, an abort
+// below) is a finding.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
 #include <span>
+#include <string>
 
+#include "mime/fuzz/model_checks.h"
 #include "mime/importer.h"
+#include "pst/messaging/store.h"
+
+namespace {
+
+using namespace mailfold;
+
+// One store per process, replaced every so many messages so that it stays small and its
+// close (the commit of everything added) runs often too.
+constexpr int kMessagesPerStore = 64;
+
+class StoreSink {
+ public:
+  StoreSink() {
+    const char* dir = std::getenv("MAILFOLD_FUZZ_STORE_DIR");
+    path_ = std::string(dir ? dir : "/tmp") + "/fuzz_importer." + std::to_string(getpid()) + ".pst";
+  }
+  ~StoreSink() { reset(); }
+
+  void add(pst::MessageModel model) {
+    if (!store_) {
+      std::remove(path_.c_str());
+      store_ = pst::Store::create(path_, "Fuzz");
+      folder_ = store_->ipmRoot().addChild("Imported");
+    }
+    folder_->addMessage(std::move(model));
+    if (++added_ == kMessagesPerStore) reset();
+  }
+
+ private:
+  void reset() {
+    if (store_) store_->close();
+    folder_.reset();
+    store_.reset();
+    std::remove(path_.c_str());
+    added_ = 0;
+  }
+
+  std::string path_;
+  std::unique_ptr<pst::Store> store_;
+  std::optional<pst::Folder> folder_;
+  int added_ = 0;
+};
+
+[[noreturn]] void finding(const char* what, const std::string& detail) {
+  std::fprintf(stderr, "finding: %s: %s\n", what, detail.c_str());
+  std::abort();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  mailfold::mime::ImportOptions options;
-  options.importTime = mailfold::pst::FileTime{133000000000000000ull};
+  static StoreSink sink;
+  mime::ImportOptions options;
+  options.importTime = pst::FileTime{133000000000000000ull};
   options.inMemoryAttachmentLimit = 4096;  // exercise the temporary-file path too
+  pst::MessageModel model;
   try {
-    (void)mailfold::mime::importMessage(std::span<const std::uint8_t>(data, size), options, "fuzz");
-  } catch (const mailfold::mime::ImportError&) {
+    model = mime::importMessage(std::span<const std::uint8_t>(data, size), options, "fuzz");
+  } catch (const mime::ImportError&) {
+    return 0;
+  }
+  const std::string illFormed = mime::checks::illFormedText(model);
+  if (!illFormed.empty()) finding("ill-formed UTF-8 in the model", illFormed);
+  try {
+    sink.add(std::move(model));
+  } catch (const pst::Error& e) {
+    finding("the store refused an imported message", e.what());
   }
   return 0;
 }

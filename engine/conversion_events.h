@@ -60,11 +60,11 @@ struct FolderEnded {
 using ConversionEvent = std::variant<StoreChosen, StepChanged, EntryDone, SkipConfirmed, StopConfirmed, FolderEnded>;
 
 // Why a store could not be opened or prepared, and what the user can do about it.
-enum class StoreFailureAdvice { CheckTheStoreFile, GiveThePassword };
+enum class StoreFailureAdvice { CheckTheStoreFile, GiveThePassword, CloseTheOtherWriter };
 struct StoreFailureNotice {
   Failure failure;
   StoreFailureAdvice advice = StoreFailureAdvice::CheckTheStoreFile;
-  std::string logPath;  // where the messages that were not converted are listed
+  std::string logPath;  // where the messages that were not converted are listed; empty: nowhere
 };
 
 // The user interface of a folder's conversion. Events only inform; every question blocks the

@@ -1,6 +1,8 @@
 #include "engine/folder_conversion.h"
 
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "engine/conversion_log.h"
 #include "engine/folder_hierarchy.h"
@@ -25,11 +27,13 @@ void ReportStoreFailure(ConversionListener& listener, const Failure& failure, St
   outcome.ending = FolderEnding::StoreFailed;
   outcome.error = failure.cause;
   listener.StoreFailed({failure, advice, outcome.logPath});
-  LogAppender log(outcome.logPath);
+  std::optional<LogAppender> log;
+  if (!outcome.logPath.empty()) log.emplace(outcome.logPath);
+  else outcome.logComplete = false;
   for (const auto& path : MessageFilesOf(queued)) {
     ++outcome.failed;
     outcome.failures.push_back({path, failure});
-    if (!log.WriteBad(path, failure.cause)) outcome.logComplete = false;
+    if (log && !log->WriteBad(path, failure.cause)) outcome.logComplete = false;
   }
 }
 
@@ -130,10 +134,35 @@ FolderOutcome FolderConversion::Convert(const FolderJob& job) {
   outcome.logPath = LogPathFor(storePath);
   listener_.OnEvent(StoreChosen{storePath, outcome.logPath});
 
+  // The store first: opening it takes the writer's lock, so a run refused because another writer
+  // holds the store never touches that writer's log beside it.
+  listener_.OnEvent(StepChanged{Step::OpeningStore, storePath});
+  const std::string storeName = StoreSafeName(job.folderName) + " : Created - " + timeStamp;
+  std::unique_ptr<OpenStore> store;
+  std::optional<std::pair<Failure, StoreFailureAdvice>> openFailure;
+  try {
+    store = stores_.Open(storePath, storeName,
+                         [this](const std::string& path) { return listener_.StorePassword(path); });
+  } catch (const StoreInUse& error) {
+    outcome.logPath.clear();  // the log there is the other writer's
+    ReportStoreFailure(listener_,
+                       {FailureKind::Refused, "The store file " + storePath + " was left as it was: " + error.what()},
+                       StoreFailureAdvice::CloseTheOtherWriter, job.files, outcome);
+    return outcome;
+  } catch (const StorePasswordRefused& error) {
+    openFailure.emplace(Failure{FailureKind::Refused, "The store file " + storePath + " was left as it was: " + error.what()},
+                        StoreFailureAdvice::GiveThePassword);
+  } catch (const std::exception& error) {
+    openFailure.emplace(FailureOf(error, FailureKind::Io), StoreFailureAdvice::CheckTheStoreFile);
+    openFailure->first.cause = "The store file " + storePath + " could not be opened or created: " + openFailure->first.cause;
+  }
+
   try {
     StartLog(outcome.logPath);
   } catch (const std::exception& error) {
-    // Without a log no failure could be recorded: nothing is converted.
+    // Without a log no failure could be recorded: nothing is converted, and a store made for
+    // this run is taken away again.
+    if (store) store->Abandon();
     outcome.ending = FolderEnding::LogFailed;
     outcome.error = error.what();
     const Failure noLog{FailureKind::Io, error.what()};
@@ -152,25 +181,20 @@ FolderOutcome FolderConversion::Convert(const FolderJob& job) {
       if (!log.WriteBad(unread.file, unread.failure.cause)) outcome.logComplete = false;
   }
 
-  listener_.OnEvent(StepChanged{Step::OpeningStore, storePath});
-  const std::string storeName = StoreSafeName(job.folderName) + " : Created - " + timeStamp;
-  std::unique_ptr<OpenStore> store;
   std::string inboxName, sentName;
-  try {
-    store = stores_.Open(storePath, storeName,
-                         [this](const std::string& path) { return listener_.StorePassword(path); });
-    inboxName = store->InboxName();
-    sentName = store->SentItemsName();
-  } catch (const StorePasswordRefused& error) {
-    if (store) store->Close();
-    ReportStoreFailure(listener_, {FailureKind::Refused, "The store file " + storePath + " was left as it was: " + error.what()},
-                       StoreFailureAdvice::GiveThePassword, job.files, outcome);
-    return outcome;
-  } catch (const std::exception& error) {
-    if (store) store->Close();
-    Failure failure = FailureOf(error, FailureKind::Io);
-    failure.cause = "The store file " + storePath + " could not be opened or created: " + failure.cause;
-    ReportStoreFailure(listener_, failure, StoreFailureAdvice::CheckTheStoreFile, job.files, outcome);
+  if (store) {
+    try {
+      inboxName = store->InboxName();
+      sentName = store->SentItemsName();
+    } catch (const std::exception& error) {
+      // Nothing was imported: nothing is committed either.
+      store->Abandon();
+      openFailure.emplace(FailureOf(error, FailureKind::Corrupt), StoreFailureAdvice::CheckTheStoreFile);
+      openFailure->first.cause = "The store file " + storePath + " could not be prepared: " + openFailure->first.cause;
+    }
+  }
+  if (openFailure) {
+    ReportStoreFailure(listener_, openFailure->first, openFailure->second, job.files, outcome);
     return outcome;
   }
 

@@ -17,9 +17,10 @@ namespace {
 class PstOpenStore : public OpenStore {
  public:
   PstOpenStore(std::unique_ptr<pst::Store> store, std::string path, CommitPolicy policy, PstStoreOpener::Clock clock,
-               std::shared_ptr<std::map<std::string, std::size_t>> commits)
+               std::shared_ptr<std::map<std::string, std::size_t>> commits, std::function<void()> undoCreation)
       : store_(std::move(store)),
         path_(std::move(path)),
+        undoCreation_(std::move(undoCreation)),
         policy_(policy),
         clock_(std::move(clock)),
         commits_(std::move(commits)),
@@ -90,6 +91,19 @@ class PstOpenStore : public OpenStore {
     if (addedBytes_ >= policy_.maxBytes || clock_() - lastCommit_ >= policy_.maxDelay) Commit(1);
   }
 
+  void Abandon() override {
+    if (!store_) return;
+    std::unique_ptr<pst::Store> closing = std::move(store_);
+    try {
+      closing->discard();
+    } catch (const std::exception&) {
+      // The file keeps its last commit whatever discard met on the way.
+    }
+    closing.reset();
+    added_.clear();
+    if (undoCreation_) undoCreation_();
+  }
+
   CloseReport Close() override {
     CloseReport report;
     if (!store_) {
@@ -149,6 +163,7 @@ class PstOpenStore : public OpenStore {
 
   std::unique_ptr<pst::Store> store_;
   std::string path_;
+  std::function<void()> undoCreation_;  // empty for a store that existed
   CommitPolicy policy_;
   PstStoreOpener::Clock clock_;
   std::shared_ptr<std::map<std::string, std::size_t>> commits_;
@@ -179,7 +194,7 @@ std::unique_ptr<OpenStore> PstStoreOpener::Open(const std::string& path, const s
   std::error_code ignored;
   const bool existed = std::filesystem::exists(path, ignored);
   const bool hadContent = existed && std::filesystem::file_size(path, ignored) > 0;
-  const auto undoCreation = [&] {
+  const auto undoCreation = [path, existed, hadContent] {
     if (hadContent) return;
     std::error_code error;
     if (existed) std::filesystem::resize_file(path, 0, error);
@@ -207,6 +222,9 @@ std::unique_ptr<OpenStore> PstStoreOpener::Open(const std::string& path, const s
       store->commit();
       ++(*commits_)[path];
     }
+  } catch (const pst::StoreInUseError& inUse) {
+    // Another writer's file: never undone on its behalf.
+    throw StoreInUse(inUse.what());
   } catch (const ConversionError&) {
     store.reset();
     undoCreation();
@@ -216,7 +234,9 @@ std::unique_ptr<OpenStore> PstStoreOpener::Open(const std::string& path, const s
     undoCreation();
     Rethrow(error, FailureKind::Corrupt, "");
   }
-  return std::make_unique<PstOpenStore>(std::move(store), path, policy_, clock_, commits_);
+  const bool created = store->isNew() && !hadContent;
+  return std::make_unique<PstOpenStore>(std::move(store), path, policy_, clock_, commits_,
+                                        created ? std::function<void()>(undoCreation) : std::function<void()>());
 }
 
 }  // namespace mailfold::engine

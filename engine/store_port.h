@@ -49,12 +49,23 @@ class OpenStore {
   virtual void AddMessage(FolderId folder, pst::MessageModel message, const std::string& sourceFile) = 0;
   // Commits what was added and closes the file. Never throws: what went wrong is in the report.
   virtual CloseReport Close() = 0;
+  // Closes without committing: what was added since the last commit is dropped, and a store this
+  // open created is taken away again. For a conversion that fails before it began to import.
+  // Never throws.
+  virtual void Abandon() = 0;
 };
 
 // Open's failure for a store protected by a password when none, or another one, was given.
 class StorePasswordRefused : public ConversionError {
  public:
   explicit StorePasswordRefused(const std::string& cause) : ConversionError(FailureKind::Refused, cause) {}
+};
+
+// Open's failure for a store another writer holds (another conversion, Outlook, a checker): the
+// file and everything beside it belong to that writer and are left alone.
+class StoreInUse : public ConversionError {
+ public:
+  explicit StoreInUse(const std::string& cause) : ConversionError(FailureKind::Refused, cause) {}
 };
 
 // The password of a protected store, asked for once it is known to be needed.

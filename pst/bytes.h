@@ -39,6 +39,14 @@ class Error : public std::runtime_error {
   ErrorKind kind_;
 };
 
+// A writable open refused because another writer (another program or window, or a checker)
+// holds the file. Callers tell it apart: the file belongs to that writer, and nothing beside it
+// (a log, a half-made file) may be touched on its behalf.
+class StoreInUseError : public Error {
+ public:
+  explicit StoreInUseError(const std::string& what) : Error(ErrorKind::kRefused, what) {}
+};
+
 // "0x1A2B": ids, tags and offsets in error messages.
 inline std::string hex(std::uint64_t v) {
   char buf[24];

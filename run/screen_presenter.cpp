@@ -18,6 +18,9 @@ const char* AdviceText(engine::StoreFailureAdvice advice) {
   switch (advice) {
     case engine::StoreFailureAdvice::GiveThePassword:
       return "Start the conversion again and give the store's password when asked, or choose another store file.";
+    case engine::StoreFailureAdvice::CloseTheOtherWriter:
+      return "Wait until the other conversion has finished, or close Outlook or the program that has the store open, "
+             "then start the conversion again; or choose another store file.";
     case engine::StoreFailureAdvice::CheckTheStoreFile:
       break;
   }
@@ -48,8 +51,11 @@ std::string ReadingCaption(std::int32_t itemNo, std::int32_t total) {
 }
 
 std::string StoreFailureText(const engine::StoreFailureNotice& notice) {
-  return std::string(kSessionErrorFirstLine) + "\r\n" + notice.failure.cause + "\r\n" + AdviceText(notice.advice) +
-         " The messages that were not converted are listed in " + notice.logPath + ".";
+  std::string text =
+      std::string(kSessionErrorFirstLine) + "\r\n" + notice.failure.cause + "\r\n" + AdviceText(notice.advice);
+  // A store held by another writer has that writer's log beside it: this run writes none.
+  if (!notice.logPath.empty()) text += " The messages that were not converted are listed in " + notice.logPath + ".";
+  return text;
 }
 
 void ScreenPresenter::SetProgressText(const std::string& text) {

@@ -57,7 +57,7 @@ std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
     const int err = errno;
     ::close(fd);
     if (err == EWOULDBLOCK)
-      throw Error(ErrorKind::kRefused, "\"" + path + "\": the store is in use (another program or window has it open for writing, or is checking it)");
+      throw StoreInUseError("\"" + path + "\": the store is in use (another program or window has it open for writing, or is checking it)");
     throw Error(ErrorKind::kIo, "cannot lock \"" + path + "\": " + errnoText(err));
   }
   if (mode == Mode::kCreate && ::ftruncate(fd, 0) != 0) {

@@ -299,5 +299,43 @@ TEST(PstStorePort, MessagesLostToAFailedCommitMoveToTheLog) {
   }
 }
 
+// A run refused because another writer holds the store leaves that writer's store and log as they
+// are; a conversion that fails before it imports commits nothing, and takes away a store it made.
+TEST(PstStorePort, ARefusedOrAbandonedRunLeavesEverythingAsItWas) {
+  TempDir dir;
+  WriteText(dir.path() / "src" / "a.eml", MessageText("a"));
+  const auto storePath = dir.path() / "src.pst";
+  const auto logPath = dir.path() / "src.log";
+  PstStoreOpener stores;
+  auto running = stores.Open(storePath.string(), kName, {});
+  running->AddMessage(running->Top(), Read(dir.path() / "src" / "a.eml"), "a.eml");
+  WriteText(logPath, "---- Log Starts -----\r\nBAD : /elsewhere/x.eml\r\n");
+
+  RecordingScreen screen;
+  engine::FolderConversion second(screen, screen.requests, stores);
+  const auto outcome = second.StartMigration({"src", (dir.path() / "src").string(),
+                                              {(dir.path() / "src" / "a.eml").string()}, {}, {},
+                                              {engine::ConversionMode::MultipleFolders, dir.str()}, false});
+  EXPECT_EQ(outcome.ending, engine::FolderEnding::StoreFailed);
+  EXPECT_EQ(outcome.failed, 1);
+  EXPECT_TRUE(outcome.logPath.empty());
+  EXPECT_NE(outcome.error.find("the store is in use"), std::string::npos) << outcome.error;
+  EXPECT_EQ(ReadText(logPath), "---- Log Starts -----\r\nBAD : /elsewhere/x.eml\r\n");
+  ASSERT_EQ(screen.messages.size(), 1u);
+  EXPECT_NE(screen.messages[0].text.find("Wait until the other conversion has finished"), std::string::npos);
+  EXPECT_EQ(screen.messages[0].text.find("are listed in"), std::string::npos) << screen.messages[0].text;
+  EXPECT_TRUE(running->Close().lost.empty());
+  EXPECT_EQ(MessagesIn(storePath, ""), 1u);  // the running conversion's message is there
+
+  // Abandoned: an existing store keeps its last commit byte for byte; a new one is taken away.
+  const std::string before = ReadText(storePath);
+  auto existing = stores.Open(storePath.string(), kName, {});
+  existing->AddMessage(existing->CreateFolder(existing->Top(), "Dropped"), Read(dir.path() / "src" / "a.eml"), "a.eml");
+  existing->Abandon();
+  EXPECT_EQ(ReadText(storePath), before);
+  stores.Open((dir.path() / "new.pst").string(), kName, {})->Abandon();
+  EXPECT_FALSE(fs::exists(dir.path() / "new.pst"));
+}
+
 }  // namespace
 }  // namespace mailfold::test

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -27,6 +28,7 @@ struct FakeFailures {
   bool open = false;       // Open fails (Io, "Permission denied")
   bool damaged = false;    // Open fails (Corrupt): the store's folder tree is damaged
   bool close = false;      // Close cannot finish the file (Io, "No space left on device")
+  bool prepare = false;    // the opened store's default folders cannot be read (Corrupt)
   std::set<std::string> readFileNames;  // reading fails (BadInput) for source files with these names
   std::set<std::string> addFileNames;   // adding fails (Io) for messages read from these names
   std::set<std::string> lostFileNames;  // added, then reported lost by Close
@@ -97,16 +99,21 @@ struct FakeStoreFile {
   std::string displayName;
   int logons = 0;
   int logoffs = 0;
+  int abandoned = 0;
 };
 
 class FakeOpenStore : public engine::OpenStore {
  public:
-  FakeOpenStore(FakeStoreFile& file, std::vector<std::string> defaults, const FakeFailures& failures)
-      : file_(file), defaults_(std::move(defaults)), failures_(failures) {
+  FakeOpenStore(FakeStoreFile& file, std::vector<std::string> defaults, const FakeFailures& failures,
+                std::function<void()> undoCreation)
+      : file_(file), defaults_(std::move(defaults)), failures_(failures), undoCreation_(std::move(undoCreation)) {
     folders_.push_back(file_.root);
   }
 
-  std::string InboxName() override { return defaults_.at(0); }
+  std::string InboxName() override {
+    if (failures_.prepare) throw engine::ConversionError(engine::FailureKind::Corrupt, "The folder table is damaged");
+    return defaults_.at(0);
+  }
   std::string SentItemsName() override { return defaults_.at(1); }
   engine::FolderId Top() override { return 0; }
   std::vector<std::string> SubfolderNames(engine::FolderId parent) override {
@@ -150,6 +157,13 @@ class FakeOpenStore : public engine::OpenStore {
     ++file_.logoffs;
     return report;
   }
+  // Nothing added is kept (the fake commits at Close only); a store this open made is removed.
+  void Abandon() override {
+    if (closed_) return;
+    closed_ = true;
+    ++file_.abandoned;
+    if (undoCreation_) undoCreation_();
+  }
 
  private:
   FakeFolder& Folder(engine::FolderId id) {
@@ -168,6 +182,7 @@ class FakeOpenStore : public engine::OpenStore {
   const FakeFailures& failures_;
   std::vector<std::shared_ptr<FakeFolder>> folders_;  // by id
   std::vector<std::string> lost_;
+  std::function<void()> undoCreation_;
   bool closed_ = false;
 };
 
@@ -193,7 +208,9 @@ class FakeStoreComponent : public engine::StoreOpener {
       throw engine::ConversionError(engine::FailureKind::Corrupt, "The store's folder tree is damaged");
     for (const auto& name : defaultFolders)
       if (!it->second.root->Child(name)) it->second.root->AddChild(name);
-    return std::make_unique<FakeOpenStore>(it->second, defaultFolders, failures);
+    std::function<void()> undo;
+    if (created) undo = [this, path] { stores.erase(path); };
+    return std::make_unique<FakeOpenStore>(it->second, defaultFolders, failures, std::move(undo));
   }
 
   // Reads nothing but the file's existence: a model that stands for the message.

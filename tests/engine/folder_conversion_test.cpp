@@ -287,7 +287,7 @@ TEST_F(ConversionTest, CancelInTheSaveDialogClosesTheScreenAndWritesNothing) {
   EXPECT_TRUE(outcome.Reconciles());
 }
 
-TEST_F(ConversionTest, ALogThatCannotBeCreatedStopsTheFolderBeforeAnyStoreIsMade) {
+TEST_F(ConversionTest, ALogThatCannotBeCreatedStopsTheFolderAndLeavesNoStore) {
   Write("a.eml");
   const auto outcome = Convert(Src(), "src", {ConversionMode::MultipleFolders, Out("missing/folder")});
   EXPECT_EQ(outcome.ending, FolderEnding::LogFailed);
@@ -302,10 +302,11 @@ TEST_F(ConversionTest, AStoreThatCannotBeOpenedIsReportedWithItsRealCause) {
   const auto a = Write("a.eml");
   const auto b = Write("Inbox/b.eml");
   Write("notes.txt", "n");
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
     stores.failures = {};
     if (attempt == 0) stores.failures.open = true;
     if (attempt == 1) stores.failures.damaged = true;
+    if (attempt == 2) stores.failures.prepare = true;  // opened, then found damaged: nothing committed
     screen.messages.clear();
     screen.startEnabled = false;  // as the run driver leaves it when it takes up a folder
     const auto outcome = Convert(Src(), "src", {ConversionMode::MultipleFolders, Out("")});
@@ -318,7 +319,9 @@ TEST_F(ConversionTest, AStoreThatCannotBeOpenedIsReportedWithItsRealCause) {
     EXPECT_EQ(message.buttons, MessageButtons::Ok);
     EXPECT_EQ(message.text.rfind("Outlook Session Creation Error !\r\n", 0), 0u);
     EXPECT_NE(message.text.find(Out("src.pst")), std::string::npos);
-    const std::string cause = attempt == 0 ? "Permission denied" : "The store's folder tree is damaged";
+    const std::string cause = attempt == 0   ? "Permission denied"
+                              : attempt == 1 ? "The store's folder tree is damaged"
+                                             : "The folder table is damaged";
     EXPECT_NE(message.text.find(cause), std::string::npos);
     EXPECT_EQ(message.text.find("32 Bit"), std::string::npos);
     EXPECT_EQ(message.text.find("install"), std::string::npos) << message.text;
@@ -326,12 +329,17 @@ TEST_F(ConversionTest, AStoreThatCannotBeOpenedIsReportedWithItsRealCause) {
     EXPECT_FALSE(screen.closed);
     // Nothing lost: every message file is listed as failed in the log.
     const std::string log = test::ReadFile(outcome.logPath);
-    const std::string causeLine = "    The store file " + Out("src.pst") + " could not be opened or created: " + cause;
+    const std::string causeLine = "    The store file " + Out("src.pst") +
+                                  (attempt == 2 ? " could not be prepared: " : " could not be opened or created: ") + cause;
     EXPECT_EQ(log, "---- Log Starts -----\r\nBAD : " + a + "\r\n" + causeLine + "\r\nBAD : " + b + "\r\n" + causeLine +
                        "\r\n");
     EXPECT_EQ(outcome.failures.at(0).failure.kind, attempt == 0 ? FailureKind::Io : FailureKind::Corrupt);
     EXPECT_EQ(outcome.failed, 2);
     EXPECT_TRUE(outcome.Reconciles());
+    if (attempt == 2) {  // opened and let go without a commit
+      EXPECT_EQ(stores.Store(Out("src.pst")).logoffs, 0);
+      EXPECT_EQ(stores.Store(Out("src.pst")).abandoned, 1);
+    }
   }
 }
 

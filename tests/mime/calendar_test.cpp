@@ -236,9 +236,21 @@ TEST(ImportCalendar, RepliesCancellationsEventsAndWhatCannotBeMapped) {
   EXPECT_EQ(named(m, appointment(kLidAppointmentRecur)), nullptr);
   EXPECT_EQ(attachmentNames(m), std::vector<std::string>{"ATT00001.ics"});
 
+  // Series that would take long to count out, or end in another millennium, keep the .ics too;
+  // an end before the start is the start.
+  for (const std::string& rule : {std::string("RRULE:FREQ=DAILY;UNTIL=99991231T000000Z"), std::string("RRULE:FREQ=MONTHLY;BYDAY=5MO;COUNT=900"),
+                                  std::string("RRULE:FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=30;COUNT=3")}) {
+    m = import(mail("BEGIN:VCALENDAR\r\nMETHOD:REQUEST\r\nBEGIN:VEVENT\r\nUID:h\r\nDTSTART:20240305T143000Z\r\n"
+                    "DTEND:20240304T150000Z\r\n" + rule + "\r\nEND:VEVENT\r\nEND:VCALENDAR"));
+    EXPECT_FALSE(namedAs<bool>(m, appointment(kLidRecurring))) << rule;
+    EXPECT_EQ(attachmentNames(m), std::vector<std::string>{"ATT00001.ics"}) << rule;
+    EXPECT_EQ(namedAs<std::int32_t>(m, appointment(kLidAppointmentDuration)), 0);
+  }
+
   // Unreadable calendars and methods without an item stay mail with the part attached.
   for (const std::string& bad : {std::string("BEGIN:VCALENDAR\r\nMETHOD:REQUEST\r\nEND:VCALENDAR"), std::string("\x01garbage"),
                                  std::string("BEGIN:VCALENDAR\r\nMETHOD:REQUEST\r\nBEGIN:VEVENT\r\nUID:n\r\nEND:VEVENT\r\nEND:VCALENDAR"),
+                                 std::string("BEGIN:VCALENDAR\r\nMETHOD:REQUEST\r\nBEGIN:VEVENT\r\nUID:n\r\nDTSTART:99999999T999999\r\nEND:VEVENT\r\nEND:VCALENDAR"),
                                  std::string("BEGIN:VCALENDAR\r\nMETHOD:COUNTER\r\nBEGIN:VEVENT\r\nUID:c\r\nDTSTART:20240305T143000Z\r\n"
                                              "END:VEVENT\r\nEND:VCALENDAR")}) {
     m = import(mail(bad));

@@ -301,8 +301,11 @@ CalendarMapping mapCalendar(GMimeObject* root, MessageModel& model, bool hasBody
     end = start;
     if (start.is_date) icaltime_adjust(&end, 1, 0, 0, 0);
   }
-  FileTime startTime = fileTimeOf(start);
+  const FileTime startTime = fileTimeOf(start);
   FileTime endTime = fileTimeOf(end);
+  // What the item cannot say as the calendar says it (a floating time, an end before the start)
+  // leaves the .ics beside it.
+  bool exact = endTime.ticks >= startTime.ticks && (start.is_date || start.zone) && (end.is_date || end.zone);
   if (endTime.ticks < startTime.ticks) endTime = startTime;
   const auto minutes = static_cast<std::int32_t>(std::min<std::uint64_t>((endTime.ticks - startTime.ticks) / 600'000'000, INT32_MAX));
 
@@ -406,7 +409,7 @@ CalendarMapping mapCalendar(GMimeObject* root, MessageModel& model, bool hasBody
   CalendarMapping result;
   result.messageClass = *messageClass;
   // What the item cannot hold stays in the .ics beside it.
-  if (!found->attached && representable && !events.others) result.consumedPart = found->part;
+  if (!found->attached && exact && representable && !events.others) result.consumedPart = found->part;
   return result;
 }
 

@@ -6,8 +6,8 @@
 //
 // The text/calendar part of the body becomes the item and is not kept as a file, as Exchange
 // does with iMIP mail. It is kept where the item cannot carry all of it: a rule the recurrence
-// blob cannot state (the item has the first instance), modified instances, further events. An
-// attached .ics file stays an attachment. A calendar that cannot be read leaves the message a
+// blob cannot state (the item has the first instance), modified instances, further events, a
+// floating time, an end before the start. An attached .ics file stays an attachment. A calendar that cannot be read leaves the message a
 // note with the part attached.
 #pragma once
 

@@ -89,7 +89,11 @@ def expectation(msg, header_recipients):
         end = start + master.decoded("DURATION")
     else:
         end = start + datetime.timedelta(days=1) if not isinstance(start, datetime.datetime) else start
+    # A floating time (or one in a zone nobody describes) or an end before the start: the item
+    # says it differently, and the .ics stays beside it.
+    exact = all(not isinstance(t, datetime.datetime) or t.tzinfo is not None for t in (start, end))
     start, end = _utc(start), _utc(end)
+    exact = exact and end >= start
     end = max(start, end)
     organizer = _address(master["ORGANIZER"]) if "ORGANIZER" in master else ""
     record = {"class": cls, "start": start.strftime("%Y-%m-%dT%H:%M:%S"), "end": end.strftime("%Y-%m-%dT%H:%M:%S"),
@@ -118,5 +122,5 @@ def expectation(msg, header_recipients):
     rules = _as_list(master.get("RRULE"))
     plain_rule = all(str(r.get("FREQ", [""])[0]).upper() in EXPRESSIBLE_FREQUENCIES and
                      not any(k in r for k in ("BYHOUR", "BYMINUTE", "BYSECOND", "BYYEARDAY", "BYWEEKNO")) for r in rules)
-    consumed = part if not attached and len(events) == 1 and len(rules) <= 1 and plain_rule and "RDATE" not in master else None
+    consumed = part if exact and not attached and len(events) == 1 and len(rules) <= 1 and plain_rule and "RDATE" not in master else None
     return {"calendar": record, "recipients": recipients, "consumed": consumed}

@@ -237,7 +237,7 @@ TEST(ImportCalendar, RepliesCancellationsEventsAndWhatCannotBeMapped) {
   EXPECT_EQ(attachmentNames(m), std::vector<std::string>{"ATT00001.ics"});
 
   // Series that would take long to count out, or end in another millennium, keep the .ics too;
-  // an end before the start is the start.
+  // so does an end before the start, which the item takes to be the start.
   for (const std::string& rule : {std::string("RRULE:FREQ=DAILY;UNTIL=99991231T000000Z"), std::string("RRULE:FREQ=MONTHLY;BYDAY=5MO;COUNT=900"),
                                   std::string("RRULE:FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=30;COUNT=3")}) {
     m = import(mail("BEGIN:VCALENDAR\r\nMETHOD:REQUEST\r\nBEGIN:VEVENT\r\nUID:h\r\nDTSTART:20240305T143000Z\r\n"

@@ -125,11 +125,20 @@ std::string rowAddress(const Recipient& r) {
 // The organizer first (flagged as such), then the attendees, then whoever the message's own
 // header fields name beyond them: no address of the message is lost.
 void setAttendees(icalcomponent* event, MessageModel& model) {
+  // Someone the calendar names without a CN keeps the name the header gives them.
+  auto nameOf = [&](icalproperty* p, const std::string& address) {
+    std::string name = parameterCn(p);
+    for (const Recipient& r : model.recipients) {
+      const std::string* shown = r.props.getAs<std::string>(kPrDisplayName);
+      if (name.empty() && shown && sameAddress(rowAddress(r), address) && *shown != address) name = *shown;
+    }
+    return name;
+  };
   std::vector<Recipient> rows;
   std::string organizerAddress;
   if (icalproperty* org = icalcomponent_get_first_property(event, ICAL_ORGANIZER_PROPERTY)) {
     organizerAddress = addressOf(icalproperty_get_organizer(org));
-    Recipient row = makeRecipient(MailAddress{parameterCn(org), organizerAddress}, kRecipientTo);
+    Recipient row = makeRecipient(MailAddress{nameOf(org, organizerAddress), organizerAddress}, kRecipientTo);
     row.props.set(kPrRecipientFlags, kRecipientFlagSendable | kRecipientFlagOrganizer);
     row.props.set(kPrRecipientTrackStatus, kTrackNone);
     rows.push_back(std::move(row));
@@ -140,7 +149,7 @@ void setAttendees(icalcomponent* event, MessageModel& model) {
     const std::string address = addressOf(icalproperty_get_attendee(p));
     if (std::any_of(seen.begin(), seen.end(), [&](const std::string& s) { return sameAddress(s, address); })) continue;
     seen.push_back(address);
-    Recipient row = makeRecipient(MailAddress{parameterCn(p), address}, recipientTypeOf(p));
+    Recipient row = makeRecipient(MailAddress{nameOf(p, address), address}, recipientTypeOf(p));
     row.props.set(kPrRecipientFlags, kRecipientFlagSendable);
     row.props.set(kPrRecipientTrackStatus, trackStatus(partStat(p)));
     rows.push_back(std::move(row));
@@ -153,7 +162,9 @@ void setAttendees(icalcomponent* event, MessageModel& model) {
     }
   }
   model.recipients = std::move(rows);
-  // The display lists follow the table; the organizer is not among those invited.
+  // The display lists follow the table, and so do the attendee lists Outlook shows on the
+  // item; the organizer is not among those invited.
+  std::string all;
   for (const auto& [type, tag] : {std::pair{kRecipientTo, kPrDisplayTo}, std::pair{kRecipientCc, kPrDisplayCc},
                                   std::pair{kRecipientBcc, kPrDisplayBcc}}) {
     std::string display;
@@ -168,7 +179,11 @@ void setAttendees(icalcomponent* event, MessageModel& model) {
       display += shown;
     }
     model.props.set(tag, display);
+    if (type == kRecipientTo) model.props.setNamed(appointment(kLidToAttendeesString), kPtUnicode, display);
+    if (type == kRecipientCc) model.props.setNamed(appointment(kLidCcAttendeesString), kPtUnicode, display);
+    all += (all.empty() || display.empty() ? "" : "; ") + display;
   }
+  model.props.setNamed(appointment(kLidAllAttendeesString), kPtUnicode, all);
 }
 
 icaltimetype inUtc(icaltimetype t) {

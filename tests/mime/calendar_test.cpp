@@ -181,6 +181,9 @@ TEST(ImportCalendar, RecurringInvitationWithAnExceptionInADaylightSavingZone) {
       {"org@example.com", 1}, {"ann@example.com", 1}, {"bob@example.com", 2}, {"room@example.com", 3}, {"extra@example.com", 1}};
   EXPECT_EQ(rows, expected);
   EXPECT_EQ(*m.recipients[1].props.getAs<std::int32_t>(kPrRecipientTrackStatus), kTrackAccepted);
+  EXPECT_EQ(namedAs<std::string>(m, appointment(kLidAllAttendeesString)),
+            "Ann; Extra; bob@example.com; room@example.com");  // names from the header where the calendar has none
+  EXPECT_EQ(*m.props.getAs<std::string>(kPrDisplayTo), "Ann; Extra");
   EXPECT_TRUE(m.attachments.empty());
 }
 

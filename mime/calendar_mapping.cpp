@@ -269,9 +269,11 @@ Events eventsOf(icalcomponent* cal) {
 }
 
 // The series of the event as the recurrence blob, or nullopt with `representable` false when the
-// event has a rule the blob cannot state.
-std::optional<Recurrence> recurrenceOf(icalcomponent* event, const icaltimetype& start, std::int32_t minutes,
-                                       bool& representable) {
+// event has a rule the blob cannot state. Occurrences the calendar changes (events of the same UID
+// with a RECURRENCE-ID) are left out of the series rather than shown as they were before the
+// change; the .ics kept beside the item holds them.
+std::optional<Recurrence> recurrenceOf(icalcomponent* cal, icalcomponent* event, const icaltimetype& start,
+                                       std::int32_t minutes, bool& representable) {
   representable = true;
   const int rules = icalcomponent_count_properties(event, ICAL_RRULE_PROPERTY);
   const bool rdates = icalcomponent_get_first_property(event, ICAL_RDATE_PROPERTY) != nullptr;
@@ -284,12 +286,21 @@ std::optional<Recurrence> recurrenceOf(icalcomponent* event, const icaltimetype&
     rule.until = icaltime_convert_to_zone(rule.until, const_cast<icaltimezone*>(start.zone));
   }
   std::vector<icaltimetype> deleted;
-  for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY); p;
-       p = icalcomponent_get_next_property(event, ICAL_EXDATE_PROPERTY)) {
-    icaltimetype d = icalproperty_get_datetime_with_component(p, event);
-    if (icaltime_is_null_time(d)) continue;
+  auto leaveOut = [&](icalproperty* p, icalcomponent* owner) {
+    icaltimetype d = icalproperty_get_datetime_with_component(p, owner);
+    if (icaltime_is_null_time(d)) return;
     if (!d.is_date && d.zone && start.zone && !start.is_date) d = icaltime_convert_to_zone(d, const_cast<icaltimezone*>(start.zone));
     deleted.push_back(d);
+  };
+  for (icalproperty* p = icalcomponent_get_first_property(event, ICAL_EXDATE_PROPERTY); p;
+       p = icalcomponent_get_next_property(event, ICAL_EXDATE_PROPERTY)) {
+    leaveOut(p, event);
+  }
+  const std::string uid = text(icalcomponent_get_uid(event));
+  for (icalcomponent* c = icalcomponent_get_first_component(cal, ICAL_VEVENT_COMPONENT); c;
+       c = icalcomponent_get_next_component(cal, ICAL_VEVENT_COMPONENT)) {
+    icalproperty* changed = icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY);
+    if (c != event && changed && text(icalcomponent_get_uid(c)) == uid) leaveOut(changed, c);
   }
   std::optional<Recurrence> r = appointmentRecurrence(rule, start, minutes, deleted);
   representable = r.has_value();
@@ -385,7 +396,7 @@ CalendarMapping mapCalendar(GMimeObject* root, MessageModel& model, bool hasBody
   }
 
   bool representable = true;
-  const std::optional<Recurrence> series = recurrenceOf(event, start, minutes, representable);
+  const std::optional<Recurrence> series = recurrenceOf(cal.get(), event, start, minutes, representable);
   props.setNamed(appointment(kLidRecurring), kPtBoolean, series.has_value());
   props.setNamed(meeting(kLidIsRecurring), kPtBoolean, series.has_value());
   if (series) {

@@ -29,7 +29,13 @@ struct ComponentDeleter {
 };
 using ComponentPtr = std::unique_ptr<icalcomponent, ComponentDeleter>;
 
+// A calendar larger than this is kept as a file and not read (one invitation is a few KiB).
+constexpr gint64 kMaxCalendarBytes = 16 << 20;
+
 ComponentPtr parseCalendar(GMimePart* part) {
+  GMimeDataWrapper* content = g_mime_part_get_content(part);
+  GMimeStream* encoded = content ? g_mime_data_wrapper_get_stream(content) : nullptr;
+  if (encoded && g_mime_stream_length(encoded) > kMaxCalendarBytes) return nullptr;
   // libical reports bad input through icalerrno and X-LIC-ERROR properties; it must not abort.
   static std::once_flag configured;
   std::call_once(configured, [] { icalerror_set_errors_are_fatal(0); });

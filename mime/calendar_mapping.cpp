@@ -422,8 +422,16 @@ CalendarMapping mapCalendar(GMimeObject* root, MessageModel& model, bool hasBody
     props.setNamed(appointment(kLidClipEnd), kPtSysTime, endTime);
   }
 
-  // A reply's attendee is its sender and its recipient the organizer, as the header says.
-  if (!isReply) setAttendees(event, model);
+  // A reply's attendee is its sender and its recipient the organizer, as the header says: the
+  // row of the organizer's address is only marked as theirs.
+  if (!isReply) {
+    setAttendees(event, model);
+  } else if (icalproperty* org = icalcomponent_get_first_property(event, ICAL_ORGANIZER_PROPERTY)) {
+    const std::string organizer = addressOf(icalproperty_get_organizer(org));
+    for (Recipient& r : model.recipients) {
+      if (sameAddress(rowAddress(r), organizer)) r.props.set(kPrRecipientFlags, kRecipientFlagSendable | kRecipientFlagOrganizer);
+    }
+  }
   const std::string* subject = props.getAs<std::string>(kPrSubject);
   if (!subject || subject->empty()) {
     const std::string summary = text(icalcomponent_get_summary(event));

@@ -6,12 +6,24 @@
 const path = require('path');
 const { PSTFile } = require(path.join(__dirname, '..', 'node_modules', 'pst-extractor'));
 const { PSTAppointment } = require(path.join(__dirname, '..', 'node_modules', 'pst-extractor', 'dist', 'PSTAppointment.class'));
+const { RecurrencePattern } = require(path.join(__dirname, '..', 'node_modules', 'pst-extractor', 'dist', 'RecurrencePattern.class'));
 
 // The reader types a meeting request as plain mail; its appointment getters read any item.
 const appointmentGetter = (name) => Object.getOwnPropertyDescriptor(PSTAppointment.prototype, name).get;
 const startOf = appointmentGetter('startTime');
 const endOf = appointmentGetter('endTime');
 const locationOf = appointmentGetter('location');
+const recurrenceOf = appointmentGetter('recurrenceStructure');
+
+// The series as the reader decodes the recurrence blob (its start and end dates left out: the
+// reader does not decode them).
+function recurrence(m) {
+  const blob = recurrenceOf.call(m);
+  if (!blob) return null;
+  const p = new RecurrencePattern(blob).toJSON();
+  return { frequency: p.recurFrequency, pattern: p.patternType, period: p.period, specific: p.patternTypeSpecific,
+           endType: p.endType, occurrences: p.occurrenceCount, firstDayOfWeek: p.firstDOW };
+}
 
 const iso = (d) => (d ? d.toISOString().slice(0, 19) : null);
 
@@ -45,5 +57,5 @@ for (let m = folder.getNextChild(); m; m = folder.getNextChild()) {
     if (kind) recipients[kind].push(r.emailAddress);
   }
   const calendar = { class: m.messageClass, start: iso(start), end: iso(endOf.call(m)), location: locationOf.call(m) || '', organizer };
-  process.stdout.write(JSON.stringify({ path: m.getStringItem(0x7d01), calendar, recipients }) + '\n');
+  process.stdout.write(JSON.stringify({ path: m.getStringItem(0x7d01), calendar, recipients, recurrence: recurrence(m) }) + '\n');
 }

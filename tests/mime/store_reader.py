@@ -200,6 +200,7 @@ def main(argv):
         if calendars is not None:
             entry = calendars.get(record["path"])
             record["calendar"] = entry["calendar"] if entry else None
+            record["recurrence"] = entry["recurrence"] if entry else None
             if entry and not message_dirs[index].name.startswith("Message"):
                 record.update(entry["recipients"])
         print(json.dumps(record, ensure_ascii=False))

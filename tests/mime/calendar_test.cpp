@@ -177,14 +177,7 @@ TEST(ImportCalendar, RecurringInvitationWithAnExceptionInADaylightSavingZone) {
   EXPECT_EQ(u16(tz, 34), 3);  // to daylight saving time: second Sunday of March
   EXPECT_EQ(u16(tz, 38), 2);
 
-  // Organizer, required, optional and room; Extra from the header, not invited, is kept.
-  std::vector<std::pair<std::string, std::int32_t>> rows;
-  for (const Recipient& p : m.recipients) {
-    rows.emplace_back(*p.props.getAs<std::string>(kPrEmailAddress), *p.props.getAs<std::int32_t>(kPrRecipientType));
-  }
-  const std::vector<std::pair<std::string, std::int32_t>> expected{
-      {"org@example.com", 1}, {"ann@example.com", 1}, {"bob@example.com", 2}, {"room@example.com", 3}, {"extra@example.com", 1}};
-  EXPECT_EQ(rows, expected);
+  // The rows by role are compared through the store (calendar_samples); here what Outlook shows.
   EXPECT_EQ(*m.recipients[1].props.getAs<std::int32_t>(kPrRecipientTrackStatus), kTrackAccepted);
   EXPECT_EQ(namedAs<std::string>(m, appointment(kLidAllAttendeesString)),
             "Ann; Extra; bob@example.com; room@example.com");  // names from the header where the calendar has none
@@ -193,13 +186,7 @@ TEST(ImportCalendar, RecurringInvitationWithAnExceptionInADaylightSavingZone) {
 }
 
 TEST(ImportCalendar, RepliesCancellationsEventsAndWhatCannotBeMapped) {
-  const std::string reply =
-      "BEGIN:VCALENDAR\r\nMETHOD:REPLY\r\nBEGIN:VEVENT\r\nUID:weekly-1\r\nDTSTART:20240305T143000Z\r\n"
-      "DTEND:20240305T150000Z\r\nATTENDEE;PARTSTAT=DECLINED:mailto:ann@example.com\r\nEND:VEVENT\r\nEND:VCALENDAR";
-  MessageModel m = import(mail(reply, "REPLY"));
-  EXPECT_EQ(cls(m), kClassResponseDeclined);
-  EXPECT_EQ(m.recipients.size(), 2u);  // the reply goes to whom the header says
-
+  MessageModel m;
   // Cancelling one occurrence: the id names that occurrence, the clean id the series.
   const std::string cancel =
       "BEGIN:VCALENDAR\r\nMETHOD:CANCEL\r\nBEGIN:VEVENT\r\nUID:weekly-1\r\nRECURRENCE-ID:20240321T143000Z\r\n"

@@ -337,7 +337,7 @@ CalendarMapping mapCalendar(GMimeObject* root, MessageModel& model, bool hasBody
   FileTime endTime = fileTimeOf(end);
   // What the item cannot say as the calendar says it (a floating time, an end before the start)
   // leaves the .ics beside it.
-  bool exact = endTime.ticks >= startTime.ticks && (start.is_date || start.zone) && (end.is_date || end.zone);
+  const bool exact = endTime.ticks >= startTime.ticks && (start.is_date || start.zone) && (end.is_date || end.zone);
   if (endTime.ticks < startTime.ticks) endTime = startTime;
   const auto minutes = static_cast<std::int32_t>(std::min<std::uint64_t>((endTime.ticks - startTime.ticks) / 600'000'000, INT32_MAX));
 

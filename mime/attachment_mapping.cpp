@@ -195,7 +195,7 @@ void collectAttachments(AttachmentWalk& walk, GMimeObject* object, bool inRelate
   }
   if (!GMIME_IS_PART(object)) return;
   auto* part = GMIME_PART(object);
-  if (part == walk.body.plain || part == walk.body.html) return;
+  if (part == walk.body.plain || part == walk.body.html || part == walk.consumed) return;
   addByValue(walk, part, inRelated);
 }
 

@@ -13,6 +13,7 @@
 #include "pst/messaging/message_model.h"
 
 typedef struct _GMimeObject GMimeObject;
+typedef struct _GMimePart GMimePart;
 
 namespace mailfold::mime::detail {
 
@@ -23,6 +24,8 @@ struct AttachmentWalk {
   int messageDepth;
   int unnamedCounter = 0;
   pst::MessageModel& model;
+  // A part the message itself stands for (its iCalendar invitation), not kept as a file.
+  GMimePart* consumed = nullptr;
 };
 
 // Every part that is not the body, in order, below `object`.

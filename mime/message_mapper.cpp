@@ -4,6 +4,7 @@
 
 #include "mime/attachment_mapping.h"
 #include "mime/body_mapping.h"
+#include "mime/calendar_mapping.h"
 #include "mime/envelope_mapping.h"
 #include "mime/gmime_ptr.h"
 #include "mime/header_fields.h"
@@ -35,7 +36,12 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
     BodyParts body;
     findBody(root, body, 0);
     MappedBodies mapped = mapBodies(body, model, ctx.options);
-    AttachmentWalk walk{body, mapped.html, ctx, depth, 0, model};
+    // An invitation, reply, cancellation or event makes the message the matching calendar item;
+    // a signed one stays signed mail, so that its signature still verifies.
+    CalendarMapping calendar;
+    if (!GMIME_IS_MULTIPART_SIGNED(root)) calendar = mapCalendar(root, model, body.found());
+    if (!calendar.messageClass.empty()) messageClass = calendar.messageClass;
+    AttachmentWalk walk{body, mapped.html, ctx, depth, 0, model, calendar.consumedPart};
     collectAttachments(walk, root, false, 0);
     addUuencoded(model, std::move(mapped.uuencoded));
     visible = anyVisible(model);

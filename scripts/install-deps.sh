@@ -7,10 +7,10 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libglib2.0-dev libgmime-3.0-dev
+  libglib2.0-dev libgmime-3.0-dev libical-dev
   libwxgtk3.2-dev
   xvfb xauth
-  pff-tools pst-utils python3-pypff
+  pff-tools pst-utils python3-pypff python3-icalendar
   nodejs
   clang libclang-rt-14-dev
 )

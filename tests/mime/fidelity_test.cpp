@@ -44,7 +44,10 @@ int run(const std::string& command, std::string& output) {
 TEST(Fidelity, SampleMessagesAgreeWithThePythonEmailPackage) {
   MAILFOLD_REQUIRE_SHARED();
   std::string probe;
-  if (run("python3 -c 'import email.policy'", probe) != 0) GTEST_SKIP() << "python3 not available: " << probe;
+  // The Debian python, which carries the icalendar package (another python may come first on PATH).
+  if (run("/usr/bin/python3 -c 'import email.policy, icalendar'", probe) != 0) {
+    GTEST_SKIP() << "python3 with icalendar not available: " << probe;
+  }
 
   const fs::path root = test::sharedDir() / "samples" / "eml";
   const auto files = sampleMessages(root);
@@ -69,7 +72,7 @@ TEST(Fidelity, SampleMessagesAgreeWithThePythonEmailPackage) {
   if (const char* keep = std::getenv("MAILFOLD_FIDELITY_OUT")) fs::copy_file(jsonl, keep, fs::copy_options::overwrite_existing);
   std::string output;
   const std::string script = (test::sourceDir() / "tests" / "mime" / "oracle.py").string();
-  const int status = run("python3 '" + script + "' --actual '" + jsonl.string() + "' --root '" + root.string() + "'", output);
+  const int status = run("/usr/bin/python3 '" + script + "' --actual '" + jsonl.string() + "' --root '" + root.string() + "'", output);
   std::printf("%s", output.c_str());
   EXPECT_EQ(status, 0) << "fidelity below threshold (figures above)";
 }

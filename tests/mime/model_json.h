@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pst/messaging/message_model.h"
+#include "mime/calendar_properties.h"
 #include "pst/messaging/property_tags.h"
 
 namespace mailfold::test {
@@ -66,6 +67,29 @@ inline std::string sha256Of(const pst::ByteSource& source) {
   return hex;
 }
 
+// The calendar item's class, start, end (UTC), location and organizer; null for mail.
+inline std::string calendarJson(const pst::MessageModel& m) {
+  using namespace pst;
+  namespace cal = mime::calendar;
+  const FileTime* start = nullptr;
+  const FileTime* end = nullptr;
+  const std::string* location = nullptr;
+  for (const NamedProperty& p : m.props.named()) {
+    if (p.key == cal::appointment(cal::kLidAppointmentStartWhole)) start = std::get_if<FileTime>(&p.value);
+    if (p.key == cal::appointment(cal::kLidAppointmentEndWhole)) end = std::get_if<FileTime>(&p.value);
+    if (p.key == cal::appointment(cal::kLidLocation)) location = std::get_if<std::string>(&p.value);
+  }
+  if (!start || !end) return "null";
+  std::string organizer;
+  for (const Recipient& r : m.recipients) {
+    const std::int32_t* flags = r.props.getAs<std::int32_t>(kPrRecipientFlags);
+    if (flags && (*flags & cal::kRecipientFlagOrganizer)) organizer = stringProp(r.props, kPrEmailAddress);
+  }
+  return "{\"class\":" + jsonString(stringProp(m.props, kPrMessageClass)) + ",\"start\":" + jsonString(isoTime(*start)) +
+         ",\"end\":" + jsonString(isoTime(*end)) + ",\"location\":" + jsonString(location ? *location : std::string()) +
+         ",\"organizer\":" + jsonString(organizer) + "}";
+}
+
 inline std::string modelToJson(const std::string& path, const pst::MessageModel& m) {
   using namespace pst;
   std::string j = "{\"path\":" + jsonString(path);
@@ -106,7 +130,9 @@ inline std::string modelToJson(const std::string& path, const pst::MessageModel&
     }
     j += "}";
   }
-  j += "]}";
+  j += "]";
+  j += ",\"calendar\":" + calendarJson(m);
+  j += "}";
   return j;
 }
 

@@ -5,12 +5,15 @@ prints the fidelity records oracle.py compares, one JSON object per line.
 pypff gives the properties and attachments; it has no access to recipient tables, so the
 recipients come from pffexport's Recipients.txt of the same message (both list a folder's
 messages in the same order). Each message names its source file in property 0x7D01.
+With --calendar-reader, the calendar fields of meeting and appointment items come from the npm
+reader pst-extractor (calendar_reader.js), which resolves named properties; libpff does not.
 """
 
 import argparse
 import datetime
 import hashlib
 import json
+import re
 import struct
 import subprocess
 import sys
@@ -144,6 +147,7 @@ def main(argv):
     ap.add_argument("--store", required=True)
     ap.add_argument("--folder", required=True, help="name of the folder to read")
     ap.add_argument("--work", required=True, help="scratch path for pffexport's output")
+    ap.add_argument("--calendar-reader", help="calendar_reader.js, run with node, for the calendar fields")
     args = ap.parse_args(argv)
 
     subprocess.run(["pffexport", "-q", "-t", args.work, args.store], check=True,
@@ -151,7 +155,18 @@ def main(argv):
     exported = [p for p in Path(args.work + ".export").rglob(args.folder) if p.is_dir()]
     if len(exported) != 1:
         sys.exit(f"pffexport output has {len(exported)} folders named {args.folder}")
-    message_dirs = sorted(p for p in exported[0].iterdir() if p.name.startswith("Message"))
+    # pffexport names an item by its kind and its place in the folder: Message00001, Meeting00002, ...
+    item = re.compile(r"^(Message|Meeting|Appointment)(\d+)$")
+    message_dirs = sorted((p for p in exported[0].iterdir() if item.match(p.name)),
+                          key=lambda p: int(item.match(p.name).group(2)))
+    calendars = None
+    if args.calendar_reader:
+        listing = subprocess.run(["node", args.calendar_reader, args.store, args.folder], check=True,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        calendars = {}
+        for line in listing.stdout.splitlines():
+            entry = json.loads(line)
+            calendars[entry["path"]] = entry
 
     store = pypff.file()
     store.open(args.store)
@@ -182,6 +197,12 @@ def main(argv):
         if listed is not None and ascii_only(listed) != ascii_only(first_line):
             sys.exit(f"{message_dirs[index].name}: pffexport has subject {listed!r}, pypff {first_line!r}")
         record.update(exported_recipients(message_dirs[index]))
+        if calendars is not None:
+            entry = calendars.get(record["path"])
+            record["calendar"] = entry["calendar"] if entry else None
+            record["recurrence"] = entry["recurrence"] if entry else None
+            if entry and not message_dirs[index].name.startswith("Message"):
+                record.update(entry["recipients"])
         print(json.dumps(record, ensure_ascii=False))
     return 0
 

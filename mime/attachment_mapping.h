@@ -23,6 +23,7 @@ struct AttachmentWalk {
   int messageDepth;
   int unnamedCounter = 0;
   pst::MessageModel& model;
+  bool inAlternative = false;  // the parts being walked are alternatives of one another
 };
 
 // Every part that is not the body, in order, below `object`.

@@ -9,6 +9,7 @@
 #include "mime/header_fields.h"
 #include "mime/mime_parts.h"
 #include "mime/outlook_text_limits.h"
+#include "mime/structure_repair.h"
 #include "pst/messaging/property_tags.h"
 
 namespace mailfold::mime::detail {
@@ -22,6 +23,7 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
   std::string messageClass = kClassNote;
   bool visible = false;
 
+  repairStructure(message, ctx.parserOptions);
   GMimeObject* root = g_mime_message_get_mime_part(message);
   if (root && isOpaqueSmime(root)) {
     // Opaque-signed or encrypted: no body can be read; the CMS blob is kept as it came.
@@ -31,11 +33,10 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
                        declared.empty() ? "smime.p7m" : declared);
     model.props.set(kPrInternetCodepage, std::int32_t{20127});
   } else if (root) {
-    markMultipartChildren(root, 0);
     BodyParts body;
     findBody(root, body, 0);
     MappedBodies mapped = mapBodies(body, model, ctx.options);
-    AttachmentWalk walk{body, mapped.html, ctx, depth, 0, model};
+    AttachmentWalk walk{body, mapped.html, ctx, depth, 0, model, false};
     collectAttachments(walk, root, false, 0);
     addUuencoded(model, std::move(mapped.uuencoded));
     visible = anyVisible(model);

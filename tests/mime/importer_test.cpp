@@ -13,6 +13,7 @@
 #include "mime/importer.h"
 #include "paperclip.h"
 #include "mime/fuzz/model_checks.h"
+#include "mime/mime_parts.h"
 #include "mime/outlook_text_limits.h"
 #include "pst/messaging/store.h"
 #include "support/error_kind.h"
@@ -502,6 +503,15 @@ TEST(ImportAttachments, UnnamedPartsGetAMadeUpDisplayNameOnly) {
   EXPECT_EQ(str(m.attachments[0].props, kPrDisplayName), "ATT00001.txt");
   EXPECT_FALSE(m.attachments[0].props.has(kPrAttachLongFilename));
   EXPECT_EQ(dataOf(m.attachments[0]), "footer");
+
+  // Alternatives the body choice passes over are kept, named after their type.
+  const auto alternatives = import(
+      "Content-Type: multipart/alternative; boundary=a\r\n\r\n--a\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
+      "--a\r\nContent-Type: text/x-watch-html\r\n\r\n<b>w</b>\r\n--a\r\nContent-Type: text/enriched\r\n\r\n<bold>e</bold>\r\n"
+      "--a\r\nContent-Type: text/html\r\n\r\n<b>h</b>\r\n--a--\r\n");
+  ASSERT_EQ(alternatives.attachments.size(), 2u);
+  EXPECT_EQ(str(alternatives.attachments[0].props, kPrDisplayName), "x-watch-html.htm");
+  EXPECT_EQ(str(alternatives.attachments[1].props, kPrDisplayName), "enriched.txt");
 }
 
 TEST(ImportAttachments, NestedMessagesBecomeEmbeddedItemsRecursively) {
@@ -662,6 +672,60 @@ TEST(ImportBadInput, DamagedMessagesImportWhatIsThere) {
   // Invalid Content-Type without a subtype is text/plain.
   const auto noSubtype = import("Content-Type: text; charset=us-ascii\r\n\r\nbody text\r\n");
   EXPECT_EQ(str(noSubtype.props, kPrBody), "body text\r\n");
+}
+
+TEST(ImportBadInput, MalformedMimeLosesNoByte) {
+  // base64 without its final padding: the short quantum is decoded, in attachments and bodies.
+  const auto unpadded = import(
+      "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "Ym9keSB0ZXh0\r\n--m\r\nContent-Type: application/octet-stream; name=a.bin\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "QUJDRA\r\n--m\r\nContent-Type: application/octet-stream; name=b.bin\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "QUJDREU\r\n--m\r\nContent-Type: application/octet-stream; name=c.bin\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "QQ==QkM=\r\n--m--\r\n");
+  ASSERT_EQ(unpadded.attachments.size(), 3u);
+  EXPECT_EQ(dataOf(unpadded.attachments[0]), "ABCD");
+  EXPECT_EQ(dataOf(unpadded.attachments[1]), "ABCDE");
+  EXPECT_EQ(dataOf(unpadded.attachments[2]), "ABC");  // two padded runs joined
+  EXPECT_EQ(str(import("Content-Transfer-Encoding: base64\r\n\r\nYm9keSB0ZXh0IQ\r\n").props, kPrBody), "body text!");
+
+  // A bare LF before a boundary in a CRLF file belongs to the boundary, and only it.
+  const auto bareLf = import(
+      "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\nbody\n--m\r\n"
+      "Content-Type: text/plain; name=a.txt\r\n\r\nfirst\n\n--m\r\nContent-Type: text/plain; name=b.txt\r\n\r\nlast\n--m--\r\n");
+  EXPECT_EQ(str(bareLf.props, kPrBody), "body");
+  ASSERT_EQ(bareLf.attachments.size(), 2u);
+  EXPECT_EQ(dataOf(bareLf.attachments[0]), "first\n");
+  EXPECT_EQ(dataOf(bareLf.attachments[1]), "last");
+
+  // Two Content-Type fields: the first counts, so the alternative keeps its HTML.
+  const auto twoTypes = import(
+      "Content-Type: multipart/alternative; boundary=m\r\nContent-Type: text/plain\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\n"
+      "plain\r\n--m\r\nContent-Type: text/html\r\n\r\n<b>html</b>\r\n--m--\r\n");
+  EXPECT_EQ(str(twoTypes.props, kPrBody), "plain");
+  ASSERT_TRUE(twoTypes.props.getAs<Bytes>(kPrHtml));
+  EXPECT_EQ(mime::detail::bytesAsString(*twoTypes.props.getAs<Bytes>(kPrHtml)), "<b>html</b>");
+
+  // A multipart without a usable boundary keeps its body and its attachment: none given, one
+  // not set off by ";", one too long for the parser's scanner, one no line uses, and a closing
+  // boundary that never comes.
+  const std::string parts = "Content-Type: text/plain\r\n\r\nbody\r\n--b\r\nContent-Type: text/plain; name=a.txt\r\n\r\natt\r\n";
+  const std::string longBoundary(5000, 'x');
+  for (const std::string& text :
+       {"Content-Type: multipart/mixed\r\n\r\n--b\r\n" + parts + "--b--\r\n",
+        "Content-Type: multipart/mixed boundary=\"b\"\r\n\r\n--b\r\n" + parts + "--b--\r\n",
+        "Content-Type: multipart/mixed; boundary=zz\r\n\r\nprologue\r\n--b\r\n" + parts + "--b--\r\nepilogue\r\n",
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n" + parts,
+        "Content-Type: multipart/mixed; boundary=" + longBoundary + "\r\n\r\n--" + longBoundary + "\r\n" +
+            parts.substr(0, parts.find("--b")) + "--" + longBoundary + parts.substr(parts.find("--b") + 3) + "--" + longBoundary + "--\r\n"}) {
+    SCOPED_TRACE(text.substr(0, 60));
+    const auto m = import(text);
+    EXPECT_EQ(str(m.props, kPrBody), "body");
+    ASSERT_EQ(m.attachments.size(), 1u);
+    EXPECT_EQ(str(m.attachments[0].props, kPrAttachLongFilename), "a.txt");
+    EXPECT_EQ(dataOf(m.attachments[0]).substr(0, 3), "att");
+  }
+  // No boundary line at all: the content is the body.
+  EXPECT_EQ(str(import("Content-Type: multipart/mixed\r\n\r\njust text\r\n").props, kPrBody), "just text\r\n");
 }
 
 TEST(ImportBadInput, IllFormedUtf8BecomesOneReplacementCharacterPerBadSequence) {

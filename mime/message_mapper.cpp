@@ -9,6 +9,7 @@
 #include "mime/header_fields.h"
 #include "mime/mime_parts.h"
 #include "mime/outlook_text_limits.h"
+#include "mime/report_mapping.h"
 #include "mime/structure_repair.h"
 #include "pst/messaging/property_tags.h"
 
@@ -39,6 +40,7 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
     AttachmentWalk walk{body, mapped.html, ctx, depth, 0, model, false};
     collectAttachments(walk, root, false, 0);
     addUuencoded(model, std::move(mapped.uuencoded));
+    if (std::string reportClass = mapReport(root, model, ctx.parserOptions); !reportClass.empty()) messageClass = std::move(reportClass);
     visible = anyVisible(model);
     if (GMIME_IS_MULTIPART_SIGNED(root)) {
       // Clear-signed: the body comes from the signed content, the whole signed entity is kept

@@ -97,17 +97,20 @@ bool decodeBase64Content(GMimeDataWrapper* content, Sink&& sink) {
   Base64Decoder decoder;
   std::string chunk(64 * 1024, '\0');
   Bytes decoded;
-  for (;;) {
+  // A file stream refuses a read at its end (-1) rather than returning 0: ask first.
+  bool complete = true;
+  while (!g_mime_stream_eos(raw)) {
     const ssize_t n = g_mime_stream_read(raw, chunk.data(), chunk.size());
-    if (n < 0) return false;
-    if (n == 0) break;
+    if (n < 0) complete = false;
+    if (n <= 0) break;
     decoded.clear();
     decoder.decode(std::string_view(chunk.data(), static_cast<std::size_t>(n)), decoded);
     if (!sink(decoded)) return false;
   }
+  // What was read is written, also when the rest could not be.
   decoded.clear();
   decoder.finish(decoded);
-  return sink(decoded);
+  return sink(decoded) && complete;
 }
 
 }  // namespace

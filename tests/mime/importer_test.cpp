@@ -605,6 +605,60 @@ TEST(ImportAttachments, SignedAndEncryptedMessagesKeepTheirSmimeContent) {
   EXPECT_TRUE(hidesPaperclip(e));  // nothing to show until it is decrypted
 }
 
+TEST(ImportAttachments, ReportsKeepTheirStatusAndTheMessageReportedOn) {
+  // A bounce: the failed recipient with its diagnostic in the recipient table, the returned
+  // message attached and named in the report's properties. No blank line before the second
+  // recipient's fields (some servers write it so).
+  const std::string bounce =
+      "From: MAILER-DAEMON@mx.example.com\r\nTo: me@example.com\r\nSubject: Undelivered Mail\r\n"
+      "Date: Tue, 02 Jan 2024 10:00:00 +0000\r\n"
+      "Content-Type: multipart/report; report-type=delivery-status; boundary=r\r\n\r\n"
+      "--r\r\nContent-Type: text/plain\r\n\r\nYour message could not be delivered.\r\n"
+      "--r\r\nContent-Type: message/delivery-status\r\n\r\nReporting-MTA: dns; mx.example.com\r\n\r\n"
+      "Final-Recipient: rfc822; gone@example.org\r\nAction: failed\r\nStatus: 5.1.1\r\n"
+      "Diagnostic-Code: smtp; 550 5.1.1 no such user\r\nFinal-Recipient: rfc822; <ok@example.org>\r\nAction: delivered\r\n"
+      "Status: 2.0.0\r\n\r\n--r\r\nContent-Type: message/rfc822\r\n\r\nSubject: Quarterly figures\r\n"
+      "Message-ID: <q1@example.com>\r\nDate: Mon, 01 Jan 2024 09:00:00 +0000\r\nTo: gone@example.org\r\n\r\nfigures\r\n--r--\r\n";
+  const auto ndr = import(bounce);
+  EXPECT_EQ(str(ndr.props, kPrMessageClass), "REPORT.IPM.Note.NDR");
+  EXPECT_EQ(str(ndr.props, kPrBody), "Your message could not be delivered.");
+  EXPECT_EQ(str(ndr.props, kPrOriginalSubject), "Quarterly figures");
+  EXPECT_EQ(str(ndr.props, kPrOriginalMessageId), "<q1@example.com>");
+  EXPECT_EQ(str(ndr.props, kPrReportingMta), "mx.example.com");
+  ASSERT_EQ(ndr.recipients.size(), 2u);
+  EXPECT_EQ(str(ndr.recipients[0].props, kPrEmailAddress), "gone@example.org");
+  EXPECT_EQ(str(ndr.recipients[0].props, kPrSupplementaryInfo), "550 5.1.1 no such user");
+  EXPECT_EQ(str(ndr.recipients[1].props, kPrEmailAddress), "ok@example.org");
+  ASSERT_EQ(ndr.attachments.size(), 2u);  // the status part and the returned message
+  ASSERT_TRUE(ndr.attachments[1].embedded);
+  EXPECT_EQ(str(ndr.attachments[1].embedded->props, kPrSubject), "Quarterly figures");
+
+  // The same bounce with a boundary no line uses is still a report with its message.
+  std::string broken = bounce;
+  broken.replace(broken.find("boundary=r"), 10, "boundary=zz");
+  const auto repaired = import(broken);
+  EXPECT_EQ(str(repaired.props, kPrMessageClass), "REPORT.IPM.Note.NDR");
+  EXPECT_EQ(str(repaired.props, kPrOriginalSubject), "Quarterly figures");
+
+  // A delivery report that returns only the header block; a read report.
+  const auto dr = import(
+      "Subject: Delivered\r\nContent-Type: multipart/report; report-type=delivery-status; boundary=r\r\n\r\n"
+      "--r\r\nContent-Type: text/plain\r\n\r\ndelivered\r\n--r\r\nContent-Type: message/delivery-status\r\n\r\n"
+      "Final-Recipient: rfc822; a@example.org\r\nAction: delivered\r\nStatus: 2.0.0\r\n\r\n"
+      "--r\r\nContent-Type: text/rfc822-headers\r\n\r\nSubject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\n--r--\r\n");
+  EXPECT_EQ(str(dr.props, kPrMessageClass), "REPORT.IPM.Note.DR");
+  EXPECT_EQ(str(dr.props, kPrOriginalSubject), "Gr\u00fc\u00dfe");
+  const auto read = import(
+      "Subject: Read: hello\r\nContent-Type: multipart/report; report-type=disposition-notification; boundary=r\r\n\r\n"
+      "--r\r\nContent-Type: text/plain\r\n\r\nread\r\n--r\r\nContent-Type: message/disposition-notification\r\n\r\n"
+      "Final-Recipient: rfc822; reader@example.org\r\nOriginal-Message-ID: <m1@example.com>\r\n"
+      "Disposition: manual-action/MDN-sent-manually; displayed\r\n--r--\r\n");
+  EXPECT_EQ(str(read.props, kPrMessageClass), "REPORT.IPM.Note.IPNRN");
+  EXPECT_EQ(str(read.props, kPrOriginalMessageId), "<m1@example.com>");
+  ASSERT_EQ(read.recipients.size(), 1u);
+  EXPECT_EQ(str(read.recipients[0].props, kPrEmailAddress), "reader@example.org");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Bad input
 
@@ -676,16 +730,26 @@ TEST(ImportBadInput, DamagedMessagesImportWhatIsThere) {
 
 TEST(ImportBadInput, MalformedMimeLosesNoByte) {
   // base64 without its final padding: the short quantum is decoded, in attachments and bodies.
-  const auto unpadded = import(
+  const std::string unpaddedText =
       "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n\r\n"
       "Ym9keSB0ZXh0\r\n--m\r\nContent-Type: application/octet-stream; name=a.bin\r\nContent-Transfer-Encoding: base64\r\n\r\n"
       "QUJDRA\r\n--m\r\nContent-Type: application/octet-stream; name=b.bin\r\nContent-Transfer-Encoding: base64\r\n\r\n"
       "QUJDREU\r\n--m\r\nContent-Type: application/octet-stream; name=c.bin\r\nContent-Transfer-Encoding: base64\r\n\r\n"
-      "QQ==QkM=\r\n--m--\r\n");
+      "QQ==QkM=\r\n--m--\r\n";
+  const auto unpadded = import(unpaddedText);
   ASSERT_EQ(unpadded.attachments.size(), 3u);
   EXPECT_EQ(dataOf(unpadded.attachments[0]), "ABCD");
   EXPECT_EQ(dataOf(unpadded.attachments[1]), "ABCDE");
   EXPECT_EQ(dataOf(unpadded.attachments[2]), "ABC");  // two padded runs joined
+  {
+    // Read from a file (a file stream ends differently from one in memory).
+    mailfold::test::TempDir dir;
+    const std::string path = (dir.path() / "unpadded.eml").string();
+    std::ofstream(path, std::ios::binary) << unpaddedText;
+    const auto fromFile = mime::importMessageFile(path);
+    ASSERT_EQ(fromFile.attachments.size(), 3u);
+    EXPECT_EQ(dataOf(fromFile.attachments[1]), "ABCDE");
+  }
   EXPECT_EQ(str(import("Content-Transfer-Encoding: base64\r\n\r\nYm9keSB0ZXh0IQ\r\n").props, kPrBody), "body text!");
 
   // A bare LF before a boundary in a CRLF file belongs to the boundary, and only it.

@@ -72,7 +72,8 @@ struct DeliveryStatus {
 };
 
 // The per-message group first, then one group per recipient. Groups are split at empty lines
-// and, where a writer left those out, where a recipient's address comes again.
+// and, where a writer left those out, where a field naming a recipient comes a second time
+// (writers put Original-Recipient before or after Final-Recipient).
 DeliveryStatus parseDeliveryStatus(std::string_view text) {
   DeliveryStatus dsn;
   ReportedRecipient current;
@@ -86,7 +87,7 @@ DeliveryStatus parseDeliveryStatus(std::string_view text) {
     } else if (f.name == "reporting-mta") {
       dsn.reportingMta = typedValue(f.value);
     } else if (f.name == "original-recipient") {
-      if (!current.originalRecipient.empty() || !current.finalRecipient.empty()) close();
+      if (!current.originalRecipient.empty()) close();
       current.originalRecipient = typedValue(f.value);
     } else if (f.name == "final-recipient") {
       if (!current.finalRecipient.empty()) close();

@@ -69,7 +69,21 @@ GMimeObject* firstContentTypeWins(GMimeObject* object, GMimeParserOptions* optio
     if (entity.back() != '\n') entity += "\r\n";
   }
   entity += "\r\n" + rawContent(GMIME_PART(object));
-  return parseEntity(entity, options);
+  GMimeObject* reparsed = parseEntity(entity, options);
+  // Read as the last field had it, the preamble was the body: it is kept as a text file, as
+  // no reader shows the preamble of a multipart.
+  if (reparsed && GMIME_IS_MULTIPART(reparsed)) {
+    const char* preamble = g_mime_multipart_get_prologue(GMIME_MULTIPART(reparsed));
+    if (preamble && std::string_view(preamble).find_first_not_of(" \t\r\n") != std::string_view::npos) {
+      const std::string file = "Content-Type: text/plain; name=preamble.txt\r\nContent-Disposition: attachment; filename=preamble.txt\r\n\r\n" +
+                               std::string(preamble);
+      if (GMimeObject* part = parseEntity(file, options)) {
+        g_mime_multipart_add(GMIME_MULTIPART(reparsed), part);
+        g_object_unref(part);
+      }
+    }
+  }
+  return reparsed;
 }
 
 // 0: not a boundary line of `boundary`; 1: a delimiter; 2: the closing delimiter. Blanks may

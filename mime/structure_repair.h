@@ -3,7 +3,8 @@
 //
 // - a part with several Content-Type fields takes the first, as a repeated Subject does (GMime
 //   takes the last: a multipart/alternative followed by a stray text/plain showed its raw MIME
-//   as the body);
+//   as the body); a preamble with text in it, the body under the last field, is kept as the
+//   attachment preamble.txt, since no reader shows the preamble of a multipart;
 // - a multipart whose boundary matches no line (none given, a "boundary=" not set off by ";",
 //   one too long for GMime's scanner, or lines that use another) has all its content in the
 //   prologue, which no one reads. It is split here at the declared boundary, else at the one

@@ -768,6 +768,14 @@ TEST(ImportBadInput, MalformedMimeLosesNoByte) {
   EXPECT_EQ(str(twoTypes.props, kPrBody), "plain");
   ASSERT_TRUE(twoTypes.props.getAs<Bytes>(kPrHtml));
   EXPECT_EQ(mime::detail::bytesAsString(*twoTypes.props.getAs<Bytes>(kPrHtml)), "<b>html</b>");
+  // Text before the first boundary, the body under the last field, is kept.
+  const auto withPreamble = import(
+      "Content-Type: multipart/mixed; boundary=m\r\nContent-Type: text/plain\r\n\r\nquoted copy\r\n--m\r\n"
+      "Content-Type: text/plain\r\n\r\nbody\r\n--m--\r\n");
+  EXPECT_EQ(str(withPreamble.props, kPrBody), "body");
+  ASSERT_EQ(withPreamble.attachments.size(), 1u);
+  EXPECT_EQ(str(withPreamble.attachments[0].props, kPrAttachLongFilename), "preamble.txt");
+  EXPECT_EQ(dataOf(withPreamble.attachments[0]).substr(0, 11), "quoted copy");
 
   // A multipart without a usable boundary keeps its body and its attachment: none given, one
   // not set off by ";", one too long for the parser's scanner, one no line uses, and a closing

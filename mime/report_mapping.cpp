@@ -108,17 +108,17 @@ DeliveryStatus parseDeliveryStatus(std::string_view text) {
   return dsn;
 }
 
-// The class of a delivery report from its recipients' actions: a failure for any recipient
-// makes it a non-delivery report.
+// The class of a delivery report from the most severe of its recipients' actions (MS-OXCMAIL
+// 2.2.3.7.1.1: failed, delayed, relayed, expanded, delivered).
 std::string deliveryReportClass(const DeliveryStatus& dsn) {
   auto any = [&](const char* action) {
     return std::any_of(dsn.recipients.begin(), dsn.recipients.end(), [&](const ReportedRecipient& r) { return r.action == action; });
   };
   if (any("failed")) return "REPORT.IPM.Note.NDR";
   if (any("delayed")) return "REPORT.IPM.Note.Delayed.DR";
-  if (any("delivered")) return "REPORT.IPM.Note.DR";
   if (any("relayed")) return "REPORT.IPM.Note.Relayed.DR";
   if (any("expanded")) return "REPORT.IPM.Note.Expanded.DR";
+  if (any("delivered")) return "REPORT.IPM.Note.DR";
   // No action a reader knows: a status of class 5 (permanent failure) still says it failed.
   const bool permanent = std::any_of(dsn.recipients.begin(), dsn.recipients.end(),
                                      [](const ReportedRecipient& r) { return r.status.substr(0, 2) == "5."; });
@@ -183,6 +183,28 @@ void setReportedRecipients(MessageModel& model, std::vector<Recipient> rows) {
   model.props.set(kPrDisplayBcc, std::string());
 }
 
+// The status code as one number: kind * 100 + subject * 10 + detail, a subject or detail
+// beyond 0..9 counting as 0 (MS-OXCMAIL 2.2.3.7.1.3).
+std::optional<std::int32_t> statusCode(const std::string& status) {
+  int parts[3] = {};
+  std::size_t pos = 0;
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t end = i < 2 ? status.find('.', pos) : status.size();
+    if (end == std::string::npos || end == pos || end - pos > 3) return std::nullopt;
+    int value = 0;
+    for (std::size_t k = pos; k < end; ++k) {
+      if (status[k] < '0' || status[k] > '9') return std::nullopt;
+      value = value * 10 + (status[k] - '0');
+    }
+    parts[i] = value;
+    pos = end + 1;
+  }
+  if (parts[0] < 2 || parts[0] > 5) return std::nullopt;
+  const int subject = parts[1] > 9 ? 0 : parts[1];
+  const int detail = parts[2] > 9 ? 0 : parts[2];
+  return parts[0] * 100 + subject * 10 + detail;
+}
+
 }  // namespace
 
 std::string mapReport(GMimeObject* root, MessageModel& model, GMimeParserOptions* options) {
@@ -220,6 +242,7 @@ std::string mapReport(GMimeObject* root, MessageModel& model, GMimeParserOptions
       // The diagnostic a server gave, else the status code, is what a reader is shown.
       setIfNotEmpty(row.props, kPrSupplementaryInfo, r.diagnostic.empty() ? r.status : r.diagnostic);
       setIfNotEmpty(row.props, kPrRemoteMta, r.remoteMta);
+      if (const auto code = statusCode(r.status)) row.props.set(kPrNdrStatusCode, *code);
       if (const auto when = parseDate(r.lastAttempt)) {
         row.props.set(kPrReportTime, *when);
         if (r.action == "delivered") row.props.set(kPrDeliverTime, *when);

@@ -172,6 +172,7 @@ inline constexpr PropTag kPrReportDispositionMode = makeTag(0x0081, kPtUnicode);
 inline constexpr PropTag kPrSupplementaryInfo = makeTag(0x0C1B, kPtUnicode);
 inline constexpr PropTag kPrRemoteMta = makeTag(0x0C21, kPtUnicode);
 inline constexpr PropTag kPrDeliverTime = makeTag(0x0010, kPtSysTime);
+inline constexpr PropTag kPrNdrStatusCode = makeTag(0x0C20, kPtInt32);
 
 // ---- Message classes ----
 inline constexpr const char* kClassNote = "IPM.Note";

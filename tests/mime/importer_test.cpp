@@ -628,6 +628,7 @@ TEST(ImportAttachments, ReportsKeepTheirStatusAndTheMessageReportedOn) {
   ASSERT_EQ(ndr.recipients.size(), 2u);
   EXPECT_EQ(str(ndr.recipients[0].props, kPrEmailAddress), "gone@example.org");
   EXPECT_EQ(str(ndr.recipients[0].props, kPrSupplementaryInfo), "550 5.1.1 no such user");
+  EXPECT_EQ(i32(ndr.recipients[0].props, kPrNdrStatusCode), 511);
   EXPECT_EQ(str(ndr.recipients[1].props, kPrEmailAddress), "ok@example.org");
   ASSERT_EQ(ndr.attachments.size(), 2u);  // the status part and the returned message
   ASSERT_TRUE(ndr.attachments[1].embedded);

@@ -395,8 +395,8 @@ def _typed_address(value):
 
 def report_fields(msg):
     """A multipart/report as MAPI keeps reports: (message class, reported recipients, original
-    subject), or None for a message that is none. The class follows the recipients' Action
-    (failed before delayed, delivered, relayed, expanded; else a 5.x.x status fails), a read
+    subject), or None for a message that is none. The class follows the most severe Action
+    (failed, delayed, relayed, expanded, delivered; without one a 5.x.x status fails), a read
     report is IPNRN when displayed, else IPNNRN. The original subject comes from the returned
     message or header block (None when neither came back)."""
     if msg.get_content_type() != "multipart/report" or not msg.is_multipart():
@@ -418,8 +418,8 @@ def report_fields(msg):
             actions += [str(a).split()[0].lower() for a in block.get_all("action") or [] if str(a).split()]
             codes += [str(c).strip() for c in block.get_all("status") or []]
         for action, cls in (("failed", "REPORT.IPM.Note.NDR"), ("delayed", "REPORT.IPM.Note.Delayed.DR"),
-                            ("delivered", "REPORT.IPM.Note.DR"), ("relayed", "REPORT.IPM.Note.Relayed.DR"),
-                            ("expanded", "REPORT.IPM.Note.Expanded.DR")):
+                            ("relayed", "REPORT.IPM.Note.Relayed.DR"), ("expanded", "REPORT.IPM.Note.Expanded.DR"),
+                            ("delivered", "REPORT.IPM.Note.DR")):
             if action in actions:
                 break
         else:

@@ -62,6 +62,9 @@ std::string extensionForMimeType(const std::string& type) {
       {"application/x-pkcs7-signature", ".p7s"}, {"application/pkcs7-mime", ".p7m"},
       {"text/x-vcard", ".vcf"},    {"text/vcard", ".vcf"},
       {"application/zip", ".zip"}, {"application/ms-tnef", ".dat"},
+      // The status parts of reports and returned header blocks are text a user can read.
+      {"message/delivery-status", ".txt"}, {"message/disposition-notification", ".txt"},
+      {"text/rfc822-headers", ".txt"},
   };
   for (const auto& [mime, ext] : kTable) {
     if (type == mime) return ext;

@@ -631,6 +631,7 @@ TEST(ImportAttachments, ReportsKeepTheirStatusAndTheMessageReportedOn) {
   EXPECT_EQ(i32(ndr.recipients[0].props, kPrNdrStatusCode), 511);
   EXPECT_EQ(str(ndr.recipients[1].props, kPrEmailAddress), "ok@example.org");
   ASSERT_EQ(ndr.attachments.size(), 2u);  // the status part and the returned message
+  EXPECT_EQ(str(ndr.attachments[0].props, kPrDisplayName), "ATT00001.txt");
   ASSERT_TRUE(ndr.attachments[1].embedded);
   EXPECT_EQ(str(ndr.attachments[1].embedded->props, kPrSubject), "Quarterly figures");
 

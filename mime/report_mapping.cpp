@@ -62,7 +62,7 @@ std::string typedValue(const std::string& value) {
 }
 
 struct ReportedRecipient {
-  std::string finalRecipient, originalRecipient, action, status, remoteMta, diagnostic, lastAttempt;
+  std::string finalRecipient, originalRecipient, displayName, action, status, remoteMta, diagnostic, supplementaryInfo;
   bool empty() const { return finalRecipient.empty() && originalRecipient.empty() && action.empty(); }
 };
 
@@ -85,7 +85,7 @@ DeliveryStatus parseDeliveryStatus(std::string_view text) {
     if (f.name.empty()) {
       close();
     } else if (f.name == "reporting-mta") {
-      dsn.reportingMta = typedValue(f.value);
+      dsn.reportingMta = validUtf8(f.value);
     } else if (f.name == "original-recipient") {
       if (!current.originalRecipient.empty()) close();
       current.originalRecipient = typedValue(f.value);
@@ -99,30 +99,47 @@ DeliveryStatus parseDeliveryStatus(std::string_view text) {
     } else if (f.name == "remote-mta") {
       current.remoteMta = typedValue(f.value);
     } else if (f.name == "diagnostic-code") {
-      current.diagnostic = typedValue(f.value);
-    } else if (f.name == "last-attempt-date") {
-      current.lastAttempt = f.value;
+      current.diagnostic = validUtf8(f.value);
+    } else if (f.name == "x-supplementary-info") {
+      current.supplementaryInfo = validUtf8(f.value);
+    } else if (f.name == "x-display-name") {
+      current.displayName = validUtf8(f.value);
     }
   }
   close();
   return dsn;
 }
 
-// The class of a delivery report from the most severe of its recipients' actions (MS-OXCMAIL
-// 2.2.3.7.1.1: failed, delayed, relayed, expanded, delivered).
-std::string deliveryReportClass(const DeliveryStatus& dsn) {
-  auto any = [&](const char* action) {
-    return std::any_of(dsn.recipients.begin(), dsn.recipients.end(), [&](const ReportedRecipient& r) { return r.action == action; });
+// The most severe of the recipients' actions and the class it gives a delivery report
+// (MS-OXCMAIL 2.2.3.7.1.1: failed, delayed, relayed, expanded, delivered). With no action a
+// reader knows, a status of class 5 (permanent failure) still says delivery failed; the action
+// is then empty and every recipient is reported.
+struct Severest {
+  std::string action;
+  std::string messageClass;  // empty: no delivery report
+};
+
+Severest severestAction(const DeliveryStatus& dsn) {
+  static constexpr std::pair<const char*, const char*> kBySeverity[] = {
+      {"failed", "REPORT.IPM.Note.NDR"},          {"delayed", "REPORT.IPM.Note.Delayed.DR"},
+      {"relayed", "REPORT.IPM.Note.Relayed.DR"},  {"expanded", "REPORT.IPM.Note.Expanded.DR"},
+      {"delivered", "REPORT.IPM.Note.DR"},
   };
-  if (any("failed")) return "REPORT.IPM.Note.NDR";
-  if (any("delayed")) return "REPORT.IPM.Note.Delayed.DR";
-  if (any("relayed")) return "REPORT.IPM.Note.Relayed.DR";
-  if (any("expanded")) return "REPORT.IPM.Note.Expanded.DR";
-  if (any("delivered")) return "REPORT.IPM.Note.DR";
-  // No action a reader knows: a status of class 5 (permanent failure) still says it failed.
+  for (const auto& [action, messageClass] : kBySeverity) {
+    if (std::any_of(dsn.recipients.begin(), dsn.recipients.end(), [&](const ReportedRecipient& r) { return r.action == action; })) {
+      return {action, messageClass};
+    }
+  }
   const bool permanent = std::any_of(dsn.recipients.begin(), dsn.recipients.end(),
                                      [](const ReportedRecipient& r) { return r.status.substr(0, 2) == "5."; });
-  return permanent ? "REPORT.IPM.Note.NDR" : std::string();
+  return {"", permanent ? "REPORT.IPM.Note.NDR" : ""};
+}
+
+// "<remote-mta #status diagnostic>" where the report gives no X-Supplementary-Info
+// (MS-OXCMAIL 2.2.3.7.1.2).
+std::string supplementaryInfo(const ReportedRecipient& r) {
+  if (!r.supplementaryInfo.empty()) return r.supplementaryInfo;
+  return "<" + r.remoteMta + " #" + r.status + (r.diagnostic.empty() ? "" : " " + r.diagnostic) + ">";
 }
 
 // The message reported on, as far as the report returns it.
@@ -232,20 +249,24 @@ std::string mapReport(GMimeObject* root, MessageModel& model, GMimeParserOptions
   PropertyBag& props = model.props;
   std::string originalMessageId;
   if (deliveryStatus) {
+    // As MS-OXCMAIL 2.2.3.7.1 reads a delivery status: the class from the severest action, a
+    // recipient row for each recipient with that action.
     const DeliveryStatus dsn = parseDeliveryStatus(bytesAsString(partBytes(deliveryStatus)));
-    messageClass = deliveryReportClass(dsn);
-    if (messageClass.empty()) return {};
+    const Severest severest = severestAction(dsn);
+    if (severest.messageClass.empty()) return {};
+    messageClass = severest.messageClass;
     setIfNotEmpty(props, kPrReportingMta, dsn.reportingMta);
+    const FileTime* sent = props.getAs<FileTime>(kPrClientSubmitTime);
     for (const ReportedRecipient& r : dsn.recipients) {
+      if (!severest.action.empty() && r.action != severest.action) continue;
       const std::string& address = r.finalRecipient.empty() ? r.originalRecipient : r.finalRecipient;
-      Recipient row = makeRecipient(MailAddress{"", address}, kRecipientTo);
-      // The diagnostic a server gave, else the status code, is what a reader is shown.
-      setIfNotEmpty(row.props, kPrSupplementaryInfo, r.diagnostic.empty() ? r.status : r.diagnostic);
+      Recipient row = makeRecipient(MailAddress{r.displayName, address}, kRecipientTo);
+      row.props.set(kPrSupplementaryInfo, supplementaryInfo(r));
       setIfNotEmpty(row.props, kPrRemoteMta, r.remoteMta);
       if (const auto code = statusCode(r.status)) row.props.set(kPrNdrStatusCode, *code);
-      if (const auto when = parseDate(r.lastAttempt)) {
-        row.props.set(kPrReportTime, *when);
-        if (r.action == "delivered") row.props.set(kPrDeliverTime, *when);
+      if (sent) {
+        row.props.set(kPrReportTime, *sent);
+        if (r.action != "failed") row.props.set(kPrDeliverTime, *sent);
       }
       rows.push_back(std::move(row));
     }

@@ -5,9 +5,8 @@
 // .Expanded.DR or .DR after the most severe of the recipients' Action. One whose status part
 // is message/disposition-notification becomes a read report: REPORT.IPM.Note.IPNRN when the
 // message was displayed, REPORT.IPM.Note.IPNNRN otherwise. The recipient table lists the
-// recipients the report is about, each with its status (the diagnostic as supplementary
-// information, the status code as a number, the remote MTA, the last attempt as the report
-// time); the message carries the subject, message id, submit time and addressees of the
+// recipients with the severest action, each with its status (supplementary information, the
+// status code as a number, the remote MTA, the report's time); the message carries the subject, message id, submit time and addressees of the
 // message reported on, taken from the returned message (kept as an attached message) or the
 // returned header block. The report's own addressees stay in the transport headers. A report
 // without a readable status part (a feedback report, a damaged one) stays a note.

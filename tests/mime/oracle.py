@@ -395,7 +395,8 @@ def _typed_address(value):
 
 def report_fields(msg):
     """A multipart/report as MAPI keeps reports: (message class, reported recipients, original
-    subject), or None for a message that is none. The class follows the most severe Action
+    subject), or None for a message that is none. The class follows the most severe Action, the
+    recipients are those with that action
     (failed, delayed, relayed, expanded, delivered; without one a 5.x.x status fails), a read
     report is IPNRN when displayed, else IPNNRN. The original subject comes from the returned
     message or header block (None when neither came back)."""
@@ -410,13 +411,13 @@ def report_fields(msg):
     recipients = []
     if status is not None:
         blocks = status.get_payload() if isinstance(status.get_payload(), list) else []
-        actions, codes = [], []
+        listed, codes = [], []  # (address, action) per recipient
         for block in blocks:
-            recipients += [_typed_address(f) for f in block.get_all("final-recipient") or []]
-            if not block.get_all("final-recipient"):
-                recipients += [_typed_address(o) for o in block.get_all("original-recipient") or []]
-            actions += [str(a).split()[0].lower() for a in block.get_all("action") or [] if str(a).split()]
+            who = block.get_all("final-recipient") or block.get_all("original-recipient") or []
+            acts = [str(a).split()[0].lower() for a in block.get_all("action") or [] if str(a).split()]
+            listed += [(_typed_address(w), acts[i] if i < len(acts) else "") for i, w in enumerate(who)]
             codes += [str(c).strip() for c in block.get_all("status") or []]
+        actions = [a for _, a in listed]
         for action, cls in (("failed", "REPORT.IPM.Note.NDR"), ("delayed", "REPORT.IPM.Note.Delayed.DR"),
                             ("relayed", "REPORT.IPM.Note.Relayed.DR"), ("expanded", "REPORT.IPM.Note.Expanded.DR"),
                             ("delivered", "REPORT.IPM.Note.DR")):
@@ -425,7 +426,9 @@ def report_fields(msg):
         else:
             if not any(c.startswith("5.") for c in codes):
                 return None
-            cls = "REPORT.IPM.Note.NDR"
+            action, cls = None, "REPORT.IPM.Note.NDR"
+        # Only the recipients with the severest action are listed (MS-OXCMAIL 2.2.3.7.1).
+        recipients = [w for w, a in listed if action is None or a == action]
     else:
         fields = mdn.get_payload(0) if mdn.is_multipart() else email.message_from_string(str(mdn.get_payload()))
         disposition = str(fields.get("disposition", "")).split(";", 1)

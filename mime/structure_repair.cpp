@@ -72,7 +72,8 @@ GMimeObject* firstContentTypeWins(GMimeObject* object, GMimeParserOptions* optio
   GMimeObject* reparsed = parseEntity(entity, options);
   // Read as the last field had it, the preamble was the body: it is kept as a text file, as
   // no reader shows the preamble of a multipart.
-  if (reparsed && GMIME_IS_MULTIPART(reparsed)) {
+  // (A multipart without parts is left to recoverParts, which finds them in that preamble.)
+  if (reparsed && GMIME_IS_MULTIPART(reparsed) && g_mime_multipart_get_count(GMIME_MULTIPART(reparsed)) > 0) {
     const char* preamble = g_mime_multipart_get_prologue(GMIME_MULTIPART(reparsed));
     if (preamble && std::string_view(preamble).find_first_not_of(" \t\r\n") != std::string_view::npos) {
       const std::string file = "Content-Type: text/plain; name=preamble.txt\r\nContent-Disposition: attachment; filename=preamble.txt\r\n\r\n" +

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "mime/alternative_naming.h"
 #include "mime/gmime_ptr.h"
 #include "mime/header_decoding.h"
 #include "mime/mime_parts.h"
@@ -61,6 +62,9 @@ std::string extensionForMimeType(const std::string& type) {
       {"application/x-pkcs7-signature", ".p7s"}, {"application/pkcs7-mime", ".p7m"},
       {"text/x-vcard", ".vcf"},    {"text/vcard", ".vcf"},
       {"application/zip", ".zip"}, {"application/ms-tnef", ".dat"},
+      // The status parts of reports and returned header blocks are text a user can read.
+      {"message/delivery-status", ".txt"}, {"message/disposition-notification", ".txt"},
+      {"text/rfc822-headers", ".txt"},
   };
   for (const auto& [mime, ext] : kTable) {
     if (type == mime) return ext;
@@ -93,7 +97,10 @@ void addByValue(AttachmentWalk& walk, GMimePart* part, bool inRelated) {
   auto* object = GMIME_OBJECT(part);
   Attachment a;
   const std::string type = mimeType(object);
-  setNames(a, declaredFileName(object), unnamedDisplayName(walk, type));
+  const std::string declared = declaredFileName(object);
+  setNames(a, declared, !declared.empty()  ? std::string()
+                        : walk.inAlternative ? alternativeDisplayName(type, extensionForMimeType(type))
+                                             : unnamedDisplayName(walk, type));
   auto data = partDataSource(part, walk.ctx.options);
   a.props.set(kPrAttachMethod, kAttachByValue);
   a.props.set(kPrAttachSize, static_cast<std::int32_t>(std::min<std::uint64_t>(data->size(), INT32_MAX)));
@@ -185,8 +192,11 @@ void collectAttachments(AttachmentWalk& walk, GMimeObject* object, bool inRelate
   if (GMIME_IS_MULTIPART(object)) {
     GMimeMultipart* multipart = GMIME_MULTIPART(object);
     const bool related = isType(object, "multipart", "related");
+    const bool outerAlternative = walk.inAlternative;
+    walk.inAlternative = isType(object, "multipart", "alternative");
     const int count = g_mime_multipart_get_count(multipart);
     for (int i = 0; i < count; ++i) collectAttachments(walk, g_mime_multipart_get_part(multipart, i), related, depth + 1);
+    walk.inAlternative = outerAlternative;
     return;
   }
   if (GMIME_IS_MESSAGE_PART(object)) {

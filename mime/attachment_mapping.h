@@ -26,6 +26,7 @@ struct AttachmentWalk {
   pst::MessageModel& model;
   // A part the message itself stands for (its iCalendar invitation), not kept as a file.
   GMimePart* consumed = nullptr;
+  bool inAlternative = false;  // the parts being walked are alternatives of one another
 };
 
 // Every part that is not the body, in order, below `object`.

@@ -10,6 +10,8 @@
 #include "mime/header_fields.h"
 #include "mime/mime_parts.h"
 #include "mime/outlook_text_limits.h"
+#include "mime/report_mapping.h"
+#include "mime/structure_repair.h"
 #include "pst/messaging/property_tags.h"
 
 namespace mailfold::mime::detail {
@@ -23,6 +25,7 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
   std::string messageClass = kClassNote;
   bool visible = false;
 
+  repairStructure(message, ctx.parserOptions);
   GMimeObject* root = g_mime_message_get_mime_part(message);
   if (root && isOpaqueSmime(root)) {
     // Opaque-signed or encrypted: no body can be read; the CMS blob is kept as it came.
@@ -32,7 +35,6 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
                        declared.empty() ? "smime.p7m" : declared);
     model.props.set(kPrInternetCodepage, std::int32_t{20127});
   } else if (root) {
-    markMultipartChildren(root, 0);
     BodyParts body;
     findBody(root, body, 0);
     MappedBodies mapped = mapBodies(body, model, ctx.options);
@@ -44,6 +46,7 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
     AttachmentWalk walk{body, mapped.html, ctx, depth, 0, model, calendar.consumedPart};
     collectAttachments(walk, root, false, 0);
     addUuencoded(model, std::move(mapped.uuencoded));
+    if (std::string reportClass = mapReport(root, model, ctx.parserOptions); !reportClass.empty()) messageClass = std::move(reportClass);
     visible = anyVisible(model);
     if (GMIME_IS_MULTIPART_SIGNED(root)) {
       // Clear-signed: the body comes from the signed content, the whole signed entity is kept

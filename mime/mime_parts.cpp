@@ -3,8 +3,11 @@
 #include <gmime/gmime.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
+#include "mime/base64_decoding.h"
 #include "mime/gmime_ptr.h"
 #include "mime/header_fields.h"
 #include "mime/temp_file_source.h"
@@ -27,28 +30,87 @@ bool hasInvalidContentType(GMimeObject* object) {
   return value.substr(0, semi).find('/') == std::string::npos;
 }
 
+// Reads up to `size` bytes at absolute position `at` of the stream a part's content lies in
+// (which may be past the part's own end); returns how many were read.
+std::size_t peekSource(GMimeStream* stream, gint64 at, char* out, std::size_t size) {
+  if (at < 0) return 0;
+  // A memory stream reads past its buffer when asked for bytes beyond it: stay inside.
+  if (GMIME_IS_STREAM_MEM(stream)) {
+    GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
+    const gint64 available = array ? static_cast<gint64>(array->len) - at : 0;
+    if (available <= 0) return 0;
+    size = std::min<std::size_t>(size, static_cast<std::size_t>(available));
+  }
+  GObjectPtr<GMimeStream> window(g_mime_stream_substream(stream, at, at + static_cast<gint64>(size)));
+  if (!window) return 0;
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = g_mime_stream_read(window.get(), out + got, size - got);
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return got;
+}
+
 // The content of a leaf part as GMime holds it, still transfer-encoded. The line break before
-// a boundary belongs to the boundary; GMime leaves the CR of a CRLF file at the end of the last
-// part of a multipart (the one before the closing boundary), so that part loses a final CR here.
+// a boundary belongs to the boundary. GMime cuts as many bytes as the line breaks of the file
+// are long, so a part that ends in a bare LF inside a CRLF file loses its last byte, and at the
+// closing boundary of some files a part keeps the CR of the CRLF. The end is set again from the
+// bytes around it: the content ends right before the line break that precedes "--".
 GObjectPtr<GMimeDataWrapper> contentOf(GMimePart* part) {
   GMimeDataWrapper* content = g_mime_part_get_content(part);
   if (!content) return nullptr;
   g_object_ref(content);
   GObjectPtr<GMimeDataWrapper> result(content);
-  GMimeObject* object = GMIME_OBJECT(part);
   GMimeStream* stream = g_mime_data_wrapper_get_stream(content);
-  if (!stream || !object->headers || !g_object_get_data(G_OBJECT(part), "mailfold-last-in-multipart")) return result;
-  const gint64 length = g_mime_stream_length(stream);
-  if (length <= 0) return result;
-  const gint64 saved = g_mime_stream_tell(stream);
-  char last = 0;
-  const bool ok = g_mime_stream_seek(stream, stream->bound_start + length - 1, GMIME_STREAM_SEEK_SET) >= 0 &&
-                  g_mime_stream_read(stream, &last, 1) == 1;
-  g_mime_stream_seek(stream, saved, GMIME_STREAM_SEEK_SET);
-  if (!ok || last != '\r') return result;
-  GObjectPtr<GMimeStream> trimmed(g_mime_stream_substream(stream, stream->bound_start, stream->bound_start + length - 1));
-  result.reset(g_mime_data_wrapper_new_with_stream(trimmed.get(), g_mime_data_wrapper_get_encoding(content)));
+  if (!stream || stream->bound_end < 0 || stream->bound_end < stream->bound_start) return result;
+  const gint64 start = stream->bound_start;
+  const gint64 end = stream->bound_end;
+  // The last byte of the content (if any) and the three after it.
+  char around[4] = {};
+  const bool empty = end == start;
+  const std::size_t got = peekSource(stream, empty ? end : end - 1, empty ? around + 1 : around, empty ? 3 : 4);
+  if (got != (empty ? 3u : 4u)) return result;
+  gint64 fixedEnd = end;
+  if (!empty && around[0] == '\r' && std::string_view(around + 1, 3) == "\n--") fixedEnd = end - 1;
+  else if (around[1] != '\r' && std::string_view(around + 2, 2) == "\n-" && peekSource(stream, end + 3, around, 1) == 1 && around[0] == '-') {
+    fixedEnd = end + 1;
+  }
+  if (fixedEnd == end) return result;
+  GObjectPtr<GMimeStream> fixed(g_mime_stream_substream(stream, start, fixedEnd));
+  result.reset(g_mime_data_wrapper_new_with_stream(fixed.get(), g_mime_data_wrapper_get_encoding(content)));
   return result;
+}
+
+bool isBase64(GMimeDataWrapper* content) {
+  return g_mime_data_wrapper_get_encoding(content) == GMIME_CONTENT_ENCODING_BASE64;
+}
+
+// Base64 content is decoded here rather than by GMime, which drops an unpadded final quantum
+// (see base64_decoding.h). Each decoded piece goes to `sink`; false when the content could not
+// be read to its end.
+template <typename Sink>
+bool decodeBase64Content(GMimeDataWrapper* content, Sink&& sink) {
+  GMimeStream* raw = g_mime_data_wrapper_get_stream(content);
+  if (!raw) return true;
+  if (g_mime_stream_reset(raw) < 0) return false;
+  Base64Decoder decoder;
+  std::string chunk(64 * 1024, '\0');
+  Bytes decoded;
+  // A file stream refuses a read at its end (-1) rather than returning 0: ask first.
+  bool complete = true;
+  while (!g_mime_stream_eos(raw)) {
+    const ssize_t n = g_mime_stream_read(raw, chunk.data(), chunk.size());
+    if (n < 0) complete = false;
+    if (n <= 0) break;
+    decoded.clear();
+    decoder.decode(std::string_view(chunk.data(), static_cast<std::size_t>(n)), decoded);
+    if (!sink(decoded)) return false;
+  }
+  // What was read is written, also when the rest could not be.
+  decoded.clear();
+  decoder.finish(decoded);
+  return sink(decoded) && complete;
 }
 
 }  // namespace
@@ -75,20 +137,17 @@ bool isAttachmentDisposed(GMimeObject* object) {
   return d && g_mime_content_disposition_is_attachment(d);
 }
 
-void markMultipartChildren(GMimeObject* object, int depth) {
-  if (depth > kMaxMultipartDepth || !GMIME_IS_MULTIPART(object)) return;
-  GMimeMultipart* multipart = GMIME_MULTIPART(object);
-  const int count = g_mime_multipart_get_count(multipart);
-  for (int i = 0; i < count; ++i) {
-    GMimeObject* child = g_mime_multipart_get_part(multipart, i);
-    if (i == count - 1) g_object_set_data(G_OBJECT(child), "mailfold-last-in-multipart", GINT_TO_POINTER(1));
-    markMultipartChildren(child, depth + 1);
-  }
-}
-
 Bytes partBytes(GMimePart* part) {
   GObjectPtr<GMimeDataWrapper> content = contentOf(part);
   if (!content) return {};
+  if (isBase64(content.get())) {
+    Bytes out;
+    decodeBase64Content(content.get(), [&](const Bytes& piece) {
+      out.insert(out.end(), piece.begin(), piece.end());
+      return true;
+    });
+    return out;
+  }
   GObjectPtr<GMimeStream> mem(g_mime_stream_mem_new());
   g_mime_data_wrapper_write_to_stream(content.get(), mem.get());
   GByteArray* array = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(mem.get()));
@@ -110,7 +169,13 @@ std::shared_ptr<const ByteSource> partDataSource(GMimePart* part, const ImportOp
   const int fd = dup(file->fd());
   if (fd < 0) throw pst::Error(pst::ErrorKind::kIo, "cannot duplicate a temporary file descriptor for attachment data");
   GObjectPtr<GMimeStream> out(g_mime_stream_fs_new(fd));
-  if (g_mime_data_wrapper_write_to_stream(content, out.get()) < 0 || g_mime_stream_flush(out.get()) != 0) {
+  const bool written =
+      isBase64(content) ? decodeBase64Content(content, [&](const Bytes& piece) {
+        return piece.empty() || g_mime_stream_write(out.get(), reinterpret_cast<const char*>(piece.data()), piece.size()) ==
+                                    static_cast<ssize_t>(piece.size());
+      })
+                        : g_mime_data_wrapper_write_to_stream(content, out.get()) >= 0;
+  if (!written || g_mime_stream_flush(out.get()) != 0) {
     throw pst::Error(pst::ErrorKind::kIo, "cannot write attachment data to a temporary file (disk full?)");
   }
   out.reset();

@@ -22,10 +22,6 @@ bool isType(GMimeObject* object, const char* type, const char* subtype);
 std::string contentTypeParameter(GMimeObject* object, const char* name);
 bool isAttachmentDisposed(GMimeObject* object);
 
-// Marks the last part of every multipart, whose content loses the CR that belongs to the
-// closing boundary (see partBytes).
-void markMultipartChildren(GMimeObject* object, int depth);
-
 // The transfer-decoded bytes of a leaf part.
 pst::Bytes partBytes(GMimePart* part);
 std::string bytesAsString(const pst::Bytes& b);

@@ -158,6 +158,22 @@ inline constexpr std::int32_t kAttachFlagInvisibleInRtf = 0x2;
 inline constexpr std::int32_t kAttachFlagRenderedInBody = 0x4;
 inline constexpr std::int32_t kRenderingPositionHidden = -1;  // 0xFFFFFFFF: not rendered in the body
 
+// ---- Reports (delivery, non-delivery and read reports) ----
+inline constexpr PropTag kPrOriginalSubject = makeTag(0x0049, kPtUnicode);
+inline constexpr PropTag kPrOriginalSubmitTime = makeTag(0x004E, kPtSysTime);
+inline constexpr PropTag kPrOriginalDisplayTo = makeTag(0x0074, kPtUnicode);
+inline constexpr PropTag kPrOriginalDisplayCc = makeTag(0x0073, kPtUnicode);
+inline constexpr PropTag kPrOriginalMessageId = makeTag(0x1046, kPtUnicode);
+inline constexpr PropTag kPrReportTime = makeTag(0x0032, kPtSysTime);
+inline constexpr PropTag kPrReportingMta = makeTag(0x6820, kPtUnicode);
+inline constexpr PropTag kPrReportDisposition = makeTag(0x0080, kPtUnicode);
+inline constexpr PropTag kPrReportDispositionMode = makeTag(0x0081, kPtUnicode);
+// On the recipient rows of a report.
+inline constexpr PropTag kPrSupplementaryInfo = makeTag(0x0C1B, kPtUnicode);
+inline constexpr PropTag kPrRemoteMta = makeTag(0x0C21, kPtUnicode);
+inline constexpr PropTag kPrDeliverTime = makeTag(0x0010, kPtSysTime);
+inline constexpr PropTag kPrNdrStatusCode = makeTag(0x0C20, kPtInt32);
+
 // ---- Message classes ----
 inline constexpr const char* kClassNote = "IPM.Note";
 inline constexpr const char* kClassSmime = "IPM.Note.SMIME";

@@ -13,6 +13,7 @@
 #include "mime/importer.h"
 #include "paperclip.h"
 #include "mime/fuzz/model_checks.h"
+#include "mime/mime_parts.h"
 #include "mime/outlook_text_limits.h"
 #include "pst/messaging/store.h"
 #include "support/error_kind.h"
@@ -502,6 +503,15 @@ TEST(ImportAttachments, UnnamedPartsGetAMadeUpDisplayNameOnly) {
   EXPECT_EQ(str(m.attachments[0].props, kPrDisplayName), "ATT00001.txt");
   EXPECT_FALSE(m.attachments[0].props.has(kPrAttachLongFilename));
   EXPECT_EQ(dataOf(m.attachments[0]), "footer");
+
+  // Alternatives the body choice passes over are kept, named after their type.
+  const auto alternatives = import(
+      "Content-Type: multipart/alternative; boundary=a\r\n\r\n--a\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
+      "--a\r\nContent-Type: text/x-watch-html\r\n\r\n<b>w</b>\r\n--a\r\nContent-Type: text/enriched\r\n\r\n<bold>e</bold>\r\n"
+      "--a\r\nContent-Type: text/html\r\n\r\n<b>h</b>\r\n--a--\r\n");
+  ASSERT_EQ(alternatives.attachments.size(), 2u);
+  EXPECT_EQ(str(alternatives.attachments[0].props, kPrDisplayName), "x-watch-html.htm");
+  EXPECT_EQ(str(alternatives.attachments[1].props, kPrDisplayName), "enriched.txt");
 }
 
 TEST(ImportAttachments, NestedMessagesBecomeEmbeddedItemsRecursively) {
@@ -595,6 +605,61 @@ TEST(ImportAttachments, SignedAndEncryptedMessagesKeepTheirSmimeContent) {
   EXPECT_TRUE(hidesPaperclip(e));  // nothing to show until it is decrypted
 }
 
+TEST(ImportAttachments, ReportsKeepTheirStatusAndTheMessageReportedOn) {
+  // A bounce: the failed recipient with its status in the recipient table, the returned
+  // message attached and named in the report's properties. No blank line before the second
+  // recipient's fields (some servers write it so): the delivered one is not listed.
+  const std::string bounce =
+      "From: MAILER-DAEMON@mx.example.com\r\nTo: me@example.com\r\nSubject: Undelivered Mail\r\n"
+      "Date: Tue, 02 Jan 2024 10:00:00 +0000\r\n"
+      "Content-Type: multipart/report; report-type=delivery-status; boundary=r\r\n\r\n"
+      "--r\r\nContent-Type: text/plain\r\n\r\nYour message could not be delivered.\r\n"
+      "--r\r\nContent-Type: message/delivery-status\r\n\r\nReporting-MTA: dns; mx.example.com\r\n\r\n"
+      "Final-Recipient: rfc822; gone@example.org\r\nAction: failed\r\nStatus: 5.1.1\r\n"
+      "Diagnostic-Code: smtp; 550 5.1.1 no such user\r\nFinal-Recipient: rfc822; <ok@example.org>\r\nAction: delivered\r\n"
+      "Status: 2.0.0\r\n\r\n--r\r\nContent-Type: message/rfc822\r\n\r\nSubject: Quarterly figures\r\n"
+      "Message-ID: <q1@example.com>\r\nDate: Mon, 01 Jan 2024 09:00:00 +0000\r\nTo: gone@example.org\r\n\r\nfigures\r\n--r--\r\n";
+  const auto ndr = import(bounce);
+  EXPECT_EQ(str(ndr.props, kPrMessageClass), "REPORT.IPM.Note.NDR");
+  EXPECT_EQ(str(ndr.props, kPrBody), "Your message could not be delivered.");
+  EXPECT_EQ(str(ndr.props, kPrOriginalSubject), "Quarterly figures");
+  EXPECT_EQ(str(ndr.props, kPrOriginalMessageId), "<q1@example.com>");
+  EXPECT_EQ(str(ndr.props, kPrReportingMta), "dns; mx.example.com");
+  ASSERT_EQ(ndr.recipients.size(), 1u);  // only the recipients with the severest action
+  EXPECT_EQ(str(ndr.recipients[0].props, kPrEmailAddress), "gone@example.org");
+  EXPECT_EQ(str(ndr.recipients[0].props, kPrSupplementaryInfo), "< #5.1.1 smtp; 550 5.1.1 no such user>");
+  EXPECT_EQ(i32(ndr.recipients[0].props, kPrNdrStatusCode), 511);
+  ASSERT_EQ(ndr.attachments.size(), 2u);  // the status part and the returned message
+  EXPECT_EQ(str(ndr.attachments[0].props, kPrDisplayName), "ATT00001.txt");
+  ASSERT_TRUE(ndr.attachments[1].embedded);
+  EXPECT_EQ(str(ndr.attachments[1].embedded->props, kPrSubject), "Quarterly figures");
+
+  // The same bounce with a boundary no line uses is still a report with its message.
+  std::string broken = bounce;
+  broken.replace(broken.find("boundary=r"), 10, "boundary=zz");
+  const auto repaired = import(broken);
+  EXPECT_EQ(str(repaired.props, kPrMessageClass), "REPORT.IPM.Note.NDR");
+  EXPECT_EQ(str(repaired.props, kPrOriginalSubject), "Quarterly figures");
+
+  // A delivery report that returns only the header block; a read report.
+  const auto dr = import(
+      "Subject: Delivered\r\nContent-Type: multipart/report; report-type=delivery-status; boundary=r\r\n\r\n"
+      "--r\r\nContent-Type: text/plain\r\n\r\ndelivered\r\n--r\r\nContent-Type: message/delivery-status\r\n\r\n"
+      "Final-Recipient: rfc822; a@example.org\r\nAction: delivered\r\nStatus: 2.0.0\r\n\r\n"
+      "--r\r\nContent-Type: text/rfc822-headers\r\n\r\nSubject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\r\n--r--\r\n");
+  EXPECT_EQ(str(dr.props, kPrMessageClass), "REPORT.IPM.Note.DR");
+  EXPECT_EQ(str(dr.props, kPrOriginalSubject), "Gr\u00fc\u00dfe");
+  const auto read = import(
+      "Subject: Read: hello\r\nContent-Type: multipart/report; report-type=disposition-notification; boundary=r\r\n\r\n"
+      "--r\r\nContent-Type: text/plain\r\n\r\nread\r\n--r\r\nContent-Type: message/disposition-notification\r\n\r\n"
+      "Final-Recipient: rfc822; reader@example.org\r\nOriginal-Message-ID: <m1@example.com>\r\n"
+      "Disposition: manual-action/MDN-sent-manually; displayed\r\n--r--\r\n");
+  EXPECT_EQ(str(read.props, kPrMessageClass), "REPORT.IPM.Note.IPNRN");
+  EXPECT_EQ(str(read.props, kPrOriginalMessageId), "<m1@example.com>");
+  ASSERT_EQ(read.recipients.size(), 1u);
+  EXPECT_EQ(str(read.recipients[0].props, kPrEmailAddress), "reader@example.org");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Bad input
 
@@ -662,6 +727,78 @@ TEST(ImportBadInput, DamagedMessagesImportWhatIsThere) {
   // Invalid Content-Type without a subtype is text/plain.
   const auto noSubtype = import("Content-Type: text; charset=us-ascii\r\n\r\nbody text\r\n");
   EXPECT_EQ(str(noSubtype.props, kPrBody), "body text\r\n");
+}
+
+TEST(ImportBadInput, MalformedMimeLosesNoByte) {
+  // base64 without its final padding: the short quantum is decoded, in attachments and bodies.
+  const std::string unpaddedText =
+      "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "Ym9keSB0ZXh0\r\n--m\r\nContent-Type: application/octet-stream; name=a.bin\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "QUJDRA\r\n--m\r\nContent-Type: application/octet-stream; name=b.bin\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "QUJDREU\r\n--m\r\nContent-Type: application/octet-stream; name=c.bin\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+      "QQ==QkM=\r\n--m--\r\n";
+  const auto unpadded = import(unpaddedText);
+  ASSERT_EQ(unpadded.attachments.size(), 3u);
+  EXPECT_EQ(dataOf(unpadded.attachments[0]), "ABCD");
+  EXPECT_EQ(dataOf(unpadded.attachments[1]), "ABCDE");
+  EXPECT_EQ(dataOf(unpadded.attachments[2]), "ABC");  // two padded runs joined
+  {
+    // Read from a file (a file stream ends differently from one in memory).
+    mailfold::test::TempDir dir;
+    const std::string path = (dir.path() / "unpadded.eml").string();
+    std::ofstream(path, std::ios::binary) << unpaddedText;
+    const auto fromFile = mime::importMessageFile(path);
+    ASSERT_EQ(fromFile.attachments.size(), 3u);
+    EXPECT_EQ(dataOf(fromFile.attachments[1]), "ABCDE");
+  }
+  EXPECT_EQ(str(import("Content-Transfer-Encoding: base64\r\n\r\nYm9keSB0ZXh0IQ\r\n").props, kPrBody), "body text!");
+
+  // A bare LF before a boundary in a CRLF file belongs to the boundary, and only it.
+  const auto bareLf = import(
+      "Content-Type: multipart/mixed; boundary=m\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\nbody\n--m\r\n"
+      "Content-Type: text/plain; name=a.txt\r\n\r\nfirst\n\n--m\r\nContent-Type: text/plain; name=b.txt\r\n\r\nlast\n--m--\r\n");
+  EXPECT_EQ(str(bareLf.props, kPrBody), "body");
+  ASSERT_EQ(bareLf.attachments.size(), 2u);
+  EXPECT_EQ(dataOf(bareLf.attachments[0]), "first\n");
+  EXPECT_EQ(dataOf(bareLf.attachments[1]), "last");
+
+  // Two Content-Type fields: the first counts, so the alternative keeps its HTML.
+  const auto twoTypes = import(
+      "Content-Type: multipart/alternative; boundary=m\r\nContent-Type: text/plain\r\n\r\n--m\r\nContent-Type: text/plain\r\n\r\n"
+      "plain\r\n--m\r\nContent-Type: text/html\r\n\r\n<b>html</b>\r\n--m--\r\n");
+  EXPECT_EQ(str(twoTypes.props, kPrBody), "plain");
+  ASSERT_TRUE(twoTypes.props.getAs<Bytes>(kPrHtml));
+  EXPECT_EQ(mime::detail::bytesAsString(*twoTypes.props.getAs<Bytes>(kPrHtml)), "<b>html</b>");
+  // Text before the first boundary, the body under the last field, is kept.
+  const auto withPreamble = import(
+      "Content-Type: multipart/mixed; boundary=m\r\nContent-Type: text/plain\r\n\r\nquoted copy\r\n--m\r\n"
+      "Content-Type: text/plain\r\n\r\nbody\r\n--m--\r\n");
+  EXPECT_EQ(str(withPreamble.props, kPrBody), "body");
+  ASSERT_EQ(withPreamble.attachments.size(), 1u);
+  EXPECT_EQ(str(withPreamble.attachments[0].props, kPrAttachLongFilename), "preamble.txt");
+  EXPECT_EQ(dataOf(withPreamble.attachments[0]).substr(0, 11), "quoted copy");
+
+  // A multipart without a usable boundary keeps its body and its attachment: none given, one
+  // not set off by ";", one too long for the parser's scanner, one no line uses, and a closing
+  // boundary that never comes.
+  const std::string parts = "Content-Type: text/plain\r\n\r\nbody\r\n--b\r\nContent-Type: text/plain; name=a.txt\r\n\r\natt\r\n";
+  const std::string longBoundary(5000, 'x');
+  for (const std::string& text :
+       {"Content-Type: multipart/mixed\r\n\r\n--b\r\n" + parts + "--b--\r\n",
+        "Content-Type: multipart/mixed boundary=\"b\"\r\n\r\n--b\r\n" + parts + "--b--\r\n",
+        "Content-Type: multipart/mixed; boundary=zz\r\n\r\nprologue\r\n--b\r\n" + parts + "--b--\r\nepilogue\r\n",
+        "Content-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n" + parts,
+        "Content-Type: multipart/mixed; boundary=" + longBoundary + "\r\n\r\n--" + longBoundary + "\r\n" +
+            parts.substr(0, parts.find("--b")) + "--" + longBoundary + parts.substr(parts.find("--b") + 3) + "--" + longBoundary + "--\r\n"}) {
+    SCOPED_TRACE(text.substr(0, 60));
+    const auto m = import(text);
+    EXPECT_EQ(str(m.props, kPrBody), "body");
+    ASSERT_EQ(m.attachments.size(), 1u);
+    EXPECT_EQ(str(m.attachments[0].props, kPrAttachLongFilename), "a.txt");
+    EXPECT_EQ(dataOf(m.attachments[0]).substr(0, 3), "att");
+  }
+  // No boundary line at all: the content is the body.
+  EXPECT_EQ(str(import("Content-Type: multipart/mixed\r\n\r\njust text\r\n").props, kPrBody), "just text\r\n");
 }
 
 TEST(ImportBadInput, IllFormedUtf8BecomesOneReplacementCharacterPerBadSequence) {

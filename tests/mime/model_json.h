@@ -112,6 +112,7 @@ inline std::string modelToJson(const std::string& path, const pst::MessageModel&
   j += ",\"body\":" + jsonString(stringProp(m.props, kPrBody));
   j += std::string(",\"has_html\":") + (m.props.has(kPrHtml) ? "true" : "false");
   j += ",\"message_class\":" + jsonString(stringProp(m.props, kPrMessageClass));
+  j += ",\"original_subject\":" + jsonString(stringProp(m.props, kPrOriginalSubject));
   j += ",\"attachments\":[";
   bool first = true;
   for (const Attachment& a : m.attachments) {

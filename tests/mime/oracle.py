@@ -5,7 +5,7 @@ message file, compared field by field with what an importer produced.
 The importer's side comes as JSON lines, one record per message (see model_json.h):
   {"path": <path relative to --root>, "subject", "sender_name", "sender_address",
    "to": [...], "cc": [...], "bcc": [...], "submit_time": "YYYY-MM-DDTHH:MM:SS" | null,
-   "body", "has_html", "message_class",
+   "body", "has_html", "message_class", "original_subject",
    "attachments": [{"name", "embedded", "size", "sha256"}], "error"?: text}
 Any reader can produce those records: the message model today, a store read back through
 an independent reader tomorrow. This script does not care where they came from.
@@ -43,7 +43,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import calendar_oracle  # noqa: E402  (beside this file)
 
 FIELDS = ["subject", "sender_name", "sender_address", "to", "cc", "bcc", "submit_time",
-          "body", "has_html", "attachments", "calendar", "recurrence"]
+          "body", "has_html", "attachments", "calendar", "recurrence", "message_class", "original_subject"]
 
 
 # ---------------------------------------------------------------------------------------------
@@ -390,6 +390,68 @@ def _name_of(mailbox_header, mailbox):
     return mailbox.addr_spec
 
 
+def _typed_address(value):
+    """'rfc822; <user@example.com>' -> 'user@example.com'."""
+    value = str(value).split(";", 1)[-1].strip()
+    return value[1:-1] if value.startswith("<") and value.endswith(">") else value
+
+
+def report_fields(msg):
+    """A multipart/report as MAPI keeps reports: (message class, reported recipients, original
+    subject), or None for a message that is none. The class follows the most severe Action, the
+    recipients are those with that action
+    (failed, delayed, relayed, expanded, delivered; without one a 5.x.x status fails), a read
+    report is IPNRN when displayed, else IPNNRN. The original subject comes from the returned
+    message or header block (None when neither came back)."""
+    if msg.get_content_type() != "multipart/report" or not msg.is_multipart():
+        return None
+    parts = msg.get_payload()
+    status = next((p for p in parts if p.get_content_type() in ("message/delivery-status", "message/global-delivery-status")), None)
+    mdn = next((p for p in parts if p.get_content_type() in ("message/disposition-notification",
+                                                              "message/global-disposition-notification")), None)
+    if status is None and mdn is None:
+        return None
+    recipients = []
+    if status is not None:
+        blocks = status.get_payload() if isinstance(status.get_payload(), list) else []
+        listed, codes = [], []  # (address, action) per recipient
+        for block in blocks:
+            who = block.get_all("final-recipient") or block.get_all("original-recipient") or []
+            acts = [str(a).split()[0].lower() for a in block.get_all("action") or [] if str(a).split()]
+            listed += [(_typed_address(w), acts[i] if i < len(acts) else "") for i, w in enumerate(who)]
+            codes += [str(c).strip() for c in block.get_all("status") or []]
+        actions = [a for _, a in listed]
+        for action, cls in (("failed", "REPORT.IPM.Note.NDR"), ("delayed", "REPORT.IPM.Note.Delayed.DR"),
+                            ("relayed", "REPORT.IPM.Note.Relayed.DR"), ("expanded", "REPORT.IPM.Note.Expanded.DR"),
+                            ("delivered", "REPORT.IPM.Note.DR")):
+            if action in actions:
+                break
+        else:
+            if not any(c.startswith("5.") for c in codes):
+                return None
+            action, cls = None, "REPORT.IPM.Note.NDR"
+        # Only the recipients with the severest action are listed (MS-OXCMAIL 2.2.3.7.1).
+        recipients = [w for w, a in listed if action is None or a == action]
+    else:
+        fields = mdn.get_payload(0) if mdn.is_multipart() else email.message_from_string(str(mdn.get_payload()))
+        disposition = str(fields.get("disposition", "")).split(";", 1)
+        kind = disposition[1].strip().split("/")[0].strip().lower() if len(disposition) > 1 else ""
+        cls = "REPORT.IPM.Note.IPNRN" if kind == "displayed" else "REPORT.IPM.Note.IPNNRN"
+        who = fields.get("final-recipient") or fields.get("original-recipient")
+        if who:
+            recipients.append(_typed_address(who))
+    original = None
+    returned = next((p for p in parts if p.get_content_type() == "message/rfc822"), None)
+    if returned is not None and returned.is_multipart():
+        original = str(_safe(lambda: returned.get_payload(0)["subject"], "") or "")
+    else:
+        headers = next((p for p in parts if p.get_content_type() in ("text/rfc822-headers", "message/global-headers")), None)
+        if headers is not None:
+            block = email.message_from_bytes(headers.get_payload(decode=True) or b"", policy=email.policy.default)
+            original = str(_safe(lambda: block["subject"], "") or "")
+    return cls, recipients, original
+
+
 STRUCTURE_DEFECTS = {"StartBoundaryNotFoundDefect", "MultipartInvariantViolationDefect",
                      "MissingHeaderBodySeparatorDefect", "NoBoundaryInMultipartDefect"}
 
@@ -450,6 +512,15 @@ def oracle_fields(path):
         atts += [{"name": n, "embedded": False, "size": len(d), "sha256": hashlib.sha256(d).hexdigest()}
                  for n, d in uu]
         rec["attachments"] = atts
+    # A report whose structure Python cannot read (no usable boundary) is not judged as one.
+    report = None if rec["structure_defects"] and top == "multipart/report" else report_fields(msg)
+    if rec["structure_defects"] and top == "multipart/report":
+        rec["to"] = rec["cc"] = rec["bcc"] = None
+    rec["message_class"] = report[0] if report else None
+    rec["original_subject"] = report[2] if report else None
+    if report and report[1]:
+        # A report's recipient table lists the recipients it reports on.
+        rec["to"], rec["cc"], rec["bcc"] = report[1], [], []
     if rec["subject"] and "\ufffd" in rec["subject"]:
         # Policy default has already replaced undeclared 8-bit bytes; read the raw header.
         raw_subject = next((v for k, v in msg.raw_items() if k.lower() == "subject"), None)
@@ -504,6 +575,9 @@ def compare_field(field, expected, actual):
         return [_norm_ws(x).lower() for x in e] == [_norm_ws(x).lower() for x in (a or [])]
     if field == "submit_time":
         return e == a
+    if field in ("message_class", "original_subject"):
+        # Judged for reports only; other classes (S/MIME, meetings, ...) have their own tests.
+        return None if e is None else _norm_ws(e) == _norm_ws(a)
     if field in ("body", "has_html", "attachments") and expected.get("structure_defects"):
         return None
     if field == "body":

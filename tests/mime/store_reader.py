@@ -188,6 +188,7 @@ def main(argv):
             "body": text(props, 0x1000),
             "has_html": 0x1013 in props,
             "message_class": text(props, 0x001A),
+            "original_subject": text(props, 0x0049),
             "attachments": [attachment_record(a) for a in message.attachments],
         }
         # Recipients are matched by position: make sure both readers are at the same message.

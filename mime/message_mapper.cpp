@@ -37,6 +37,8 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
     MappedBodies mapped = mapBodies(body, model, ctx.options);
     AttachmentWalk walk{body, mapped.html, ctx, depth, 0, model};
     collectAttachments(walk, root, false, 0);
+    // A TNEF part among them may have given the class (a meeting request, a task).
+    if (const std::string* tnefClass = model.props.getAs<std::string>(kPrMessageClass)) messageClass = *tnefClass;
     addUuencoded(model, std::move(mapped.uuencoded));
     visible = anyVisible(model);
     if (GMIME_IS_MULTIPART_SIGNED(root)) {

@@ -59,6 +59,23 @@ bool describesTheSendersCopy(std::uint16_t id) {
          || (id >= 0x6700 && id <= 0x67FF);  // a store's internal ids
 }
 
+// A property of an id the importer itself sets, in another type than the importer's: two
+// values of one id cannot stand side by side in a store, and readers expect the usual type.
+bool clashesWithTheModelsType(std::uint16_t id, std::uint16_t type) {
+  static constexpr PropTag kTyped[] = {
+      kPrMessageClass, kPrMessageFlags, kPrMessageSize, kPrImportance, kPrPriority, kPrSensitivity, kPrSubject,
+      kPrSubjectPrefix, kPrNormalizedSubject, kPrConversationTopic, kPrConversationIndex, kPrInternetCodepage,
+      kPrBody, kPrHtml, kPrRtfCompressed, kPrRtfInSync, kPrNativeBody, kPrClientSubmitTime, kPrMessageDeliveryTime,
+      kPrSenderName, kPrSenderEmailAddress, kPrSentRepresentingName, kPrSentRepresentingEmailAddress,
+      kPrRecipientType, kPrDisplayName, kPrAddrType, kPrEmailAddress, kPrSmtpAddress, kPrAttachMethod,
+      kPrAttachFilename, kPrAttachLongFilename, kPrAttachExtension, kPrAttachMimeTag, kPrAttachSize,
+      kPrRenderingPosition, kPrAttachContentId, kPrAttachContentLocation, kPrAttachFlags, kPrAttachmentHidden};
+  for (PropTag tag : kTyped) {
+    if (tagId(tag) == id) return tagType(tag) != type;
+  }
+  return false;
+}
+
 // What the TNEF says better than the MIME headers do, and so replaces.
 bool tnefOverrides(std::uint16_t id) {
   return id == tagId(kPrMessageClass) || id == tagId(kPrImportance) || id == tagId(kPrPriority) || id == tagId(kPrSensitivity);
@@ -93,7 +110,7 @@ template <class Keep>
 void copyProperties(const std::vector<tnef::Property>& props, PropertyBag& bag, Keep keep) {
   const std::set<std::uint16_t> present = idsPresent(bag);
   for (const tnef::Property& p : props) {
-    if (p.type == kPtObject || !keep(p)) continue;
+    if (p.type == kPtObject || !keep(p) || (!p.name && clashesWithTheModelsType(p.id, p.type))) continue;
     if (p.name) {
       if (!hasNamed(bag, *p.name)) bag.setNamed(*p.name, p.type, p.value);
       continue;
@@ -190,6 +207,7 @@ Attachment attachmentOf(const tnef::Attachment& t) {
   const std::set<std::uint16_t> own{kIdAttachData, tagId(kPrAttachMethod), tagId(kPrAttachSize)};
   for (const tnef::Property& p : t.props) {
     if (p.type == kPtObject || describesTheSendersCopy(p.id) || own.count(p.id)) continue;
+    if (!p.name && clashesWithTheModelsType(p.id, p.type)) continue;
     if (p.name) {
       a.props.setNamed(*p.name, p.type, p.value);
       continue;

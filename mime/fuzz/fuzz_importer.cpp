@@ -14,6 +14,8 @@
 #include <span>
 #include <string>
 
+#include <glib.h>
+
 #include "mime/fuzz/model_checks.h"
 #include "mime/importer.h"
 #include "pst/messaging/store.h"
@@ -64,10 +66,29 @@ class StoreSink {
   std::abort();
 }
 
+// An input that starts with the TNEF signature is a winmail.dat: it is sent in a message of its
+// own, so that mutations reach the TNEF reader rather than the base64 around it.
+std::string messageWithWinmailDat(const std::uint8_t* data, std::size_t size) {
+  gchar* encoded = g_base64_encode(data, size);
+  std::string message =
+      "Subject: tnef\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
+      "--b\r\nContent-Type: application/ms-tnef; name=winmail.dat\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+  message += encoded;
+  message += "\r\n--b--\r\n";
+  g_free(encoded);
+  return message;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static StoreSink sink;
+  std::string wrapped;
+  if (size >= 4 && data[0] == 0x78 && data[1] == 0x9F && data[2] == 0x3E && data[3] == 0x22) {
+    wrapped = messageWithWinmailDat(data, size);
+    data = reinterpret_cast<const std::uint8_t*>(wrapped.data());
+    size = wrapped.size();
+  }
   mime::ImportOptions options;
   options.importTime = pst::FileTime{133000000000000000ull};
   options.inMemoryAttachmentLimit = 4096;  // exercise the temporary-file path too

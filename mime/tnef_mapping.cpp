@@ -76,6 +76,17 @@ bool clashesWithTheModelsType(std::uint16_t id, std::uint16_t type) {
   return false;
 }
 
+// A compressed RTF body whose header agrees with its size, compressed ("LZFu") or stored as it
+// is ("MELA"). One cut short, or not RTF at all, would leave a reader an empty body where the
+// MIME gave one: it is not carried over.
+bool wellFramedRtf(const PropertyValue& value) {
+  const Bytes* b = std::get_if<Bytes>(&value);
+  if (!b || b->size() < 16) return false;
+  const auto compressedSize = load<std::uint32_t>(b->data());
+  const auto magic = load<std::uint32_t>(b->data() + 8);
+  return compressedSize >= 12 && compressedSize <= b->size() - 4 && (magic == 0x75465A4C || magic == 0x414C454D);
+}
+
 // What the TNEF says better than the MIME headers do, and so replaces.
 bool tnefOverrides(std::uint16_t id) {
   return id == tagId(kPrMessageClass) || id == tagId(kPrImportance) || id == tagId(kPrPriority) || id == tagId(kPrSensitivity);
@@ -111,6 +122,7 @@ void copyProperties(const std::vector<tnef::Property>& props, PropertyBag& bag, 
   const std::set<std::uint16_t> present = idsPresent(bag);
   for (const tnef::Property& p : props) {
     if (p.type == kPtObject || !keep(p) || (!p.name && clashesWithTheModelsType(p.id, p.type))) continue;
+    if (!p.name && p.id == kIdRtfCompressed && !wellFramedRtf(p.value)) continue;
     if (p.name) {
       if (!hasNamed(bag, *p.name)) bag.setNamed(*p.name, p.type, p.value);
       continue;
@@ -134,6 +146,7 @@ void setNativeBody(PropertyBag& props) {
   // Without word from the sender, the RTF is the authoritative body: a reader then derives the
   // plain text from it rather than rebuilding the RTF from the plain text.
   if (rtf && !props.has(kPrRtfInSync)) props.set(kPrRtfInSync, false);
+  if (!rtf) props.erase(kPrRtfInSync);  // (an RTF body that was left out)
 }
 
 std::int64_t estimatedSize(const MessageModel& model) {

@@ -85,7 +85,14 @@ std::string withWinmailDat(const std::string& tnef) {
 // A stream with what a TNEF from Outlook carries: a class, importance and sensitivity, an RTF
 // body and its sync flag, named properties, a file and an attached message with its own
 // recipient and file; and properties of the sender's store that are not carried over.
-std::string sampleTnef(const std::string& innerOverride = {}) {
+// An RTF body stored uncompressed, with the header of a compressed one.
+std::string storedRtf(const std::string& rtf) {
+  using mailfold::test::TnefProps;
+  return TnefProps::le32(static_cast<std::uint32_t>(rtf.size() + 12)) + TnefProps::le32(static_cast<std::uint32_t>(rtf.size())) +
+         "MELA" + TnefProps::le32(0) + rtf;
+}
+
+std::string sampleTnef(const std::string& innerOverride = {}, const std::string& rtf = storedRtf("{\\rtf1 rich}")) {
   using mailfold::test::TnefProps;
   using mailfold::test::TnefStream;
   TnefStream inner;
@@ -102,7 +109,7 @@ std::string sampleTnef(const std::string& innerOverride = {}) {
                         .str8(0x0037, "subject from tnef")
                         .binary(0x0FFF, "sender's entry id")
                         .i32(0x0E07, 0x11)
-                        .binary(0x1009, "rtf-compressed-bytes")
+                        .binary(0x1009, rtf)
                         .boolean(0x0E1F, true)
                         .namedI32(0x8001, kPsetidAppointment, 0x8205, 2)
                         .namedStr8(0x8002, kPsPublicStrings, "x-custom", "custom value"))
@@ -618,7 +625,7 @@ TEST(ImportAttachments, WinmailDatIsDecodedIntoAttachmentsBodiesAndProperties) {
   EXPECT_EQ(i32(m.props, kPrSensitivity), 3);
   const Bytes* rtf = m.props.getAs<Bytes>(kPrRtfCompressed);
   ASSERT_TRUE(rtf);
-  EXPECT_EQ(std::string(rtf->begin(), rtf->end()), "rtf-compressed-bytes");
+  EXPECT_EQ(std::string(rtf->begin(), rtf->end()), storedRtf("{\\rtf1 rich}"));
   EXPECT_TRUE(*m.props.getAs<bool>(kPrRtfInSync));
   EXPECT_EQ(i32(m.props, kPrNativeBody), kNativeBodyRtf);
   EXPECT_FALSE(m.props.has(makeTag(0x0FFF, kPtBinary)));
@@ -796,6 +803,12 @@ TEST(ImportBadInput, TnefThatDoesNotDecodeStaysAWinmailDatAttachment) {
     EXPECT_EQ(mime::checks::illFormedText(m), "");
   }
   EXPECT_GT(kept, static_cast<int>(good.size()) * 9 / 10);
+
+  // An RTF body cut short is left out; the rest of the stream applies.
+  const MessageModel cutRtf = import(withWinmailDat(sampleTnef({}, storedRtf("{\\rtf1 rich}").substr(0, 20))));
+  EXPECT_FALSE(cutRtf.props.has(kPrRtfCompressed) || cutRtf.props.has(kPrRtfInSync));
+  EXPECT_EQ(i32(cutRtf.props, kPrNativeBody), kNativeBodyPlain);
+  EXPECT_EQ(cutRtf.attachments.size(), 2u);
 }
 
 TEST(ImportBadInput, IllFormedUtf8BecomesOneReplacementCharacterPerBadSequence) {

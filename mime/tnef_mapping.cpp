@@ -1,7 +1,5 @@
 #include "mime/tnef_mapping.h"
 
-#include <gmime/gmime.h>
-
 #include <algorithm>
 #include <set>
 

@@ -68,7 +68,7 @@ inline constexpr int kMaxTnefDepth = 8;
 // Reads a whole stream. Throws TnefError.
 Message readTnef(std::span<const std::uint8_t> bytes);
 
-// Finds a property by id (and, for a named one, leaves the name to the caller).
+// The first property of an unnamed id (named ones have ids from 0x8000 on), or null.
 const Property* findProperty(const std::vector<Property>& props, std::uint16_t id);
 
 }  // namespace mailfold::mime::tnef

@@ -18,7 +18,8 @@ flags=(-std=c++20 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=unde
 objects=()
 # The store library is checked by the sanitizers but not instrumented for coverage: the
 # mutations are steered by what the importer does, and the store runs several times faster.
-for src in mime/*.cpp $(find pst -name '*.cpp' | sort) mime/fuzz/fuzz_importer.cpp; do
+# (pst/fuzz holds the store's own fuzz targets, each with its own entry point.)
+for src in mime/*.cpp $(find pst -name '*.cpp' -not -path 'pst/fuzz/*' | sort) mime/fuzz/fuzz_importer.cpp; do
   obj="$out/obj/$(echo "${src%.cpp}" | tr / _).o"
   if [ ! -f "$obj" ] || [ "$src" -nt "$obj" ] || [ "$0" -nt "$obj" ] || [ -n "$(find mime pst -name '*.h' -newer "$obj" -print -quit)" ]; then
     case "$src" in
@@ -50,7 +51,9 @@ for path in Path(sys.argv[1]).rglob("*.eml"):
         if part.get_content_type() != "application/ms-tnef":
             continue
         data = part.get_payload(decode=True) or b""
-        pieces = [data] + [data[i + 16:] for i in range(len(data)) if data.startswith(iid_message, i)]
+        # An attached message is an object value: its size (IID included), the IID, a stream.
+        pieces = [data] + [data[i + 16:i + int.from_bytes(data[i - 4:i], "little")]
+                           for i in range(4, len(data)) if data.startswith(iid_message, i)]
         for piece in pieces:
             if 0 < len(piece) <= 262144:
                 (Path(sys.argv[2]) / ("tnef-" + hashlib.sha1(piece).hexdigest()[:12])).write_bytes(piece)

@@ -11,6 +11,7 @@
 #include "mime/header_decoding.h"
 #include "mime/mime_parts.h"
 #include "mime/text_decoding.h"
+#include "mime/tnef_mapping.h"
 #include "pst/messaging/property_tags.h"
 
 namespace mailfold::mime::detail {
@@ -173,6 +174,10 @@ void addEmbedded(AttachmentWalk& walk, GMimeMessagePart* part) {
 
 }  // namespace
 
+void setAttachmentNames(Attachment& a, const std::string& declared, const std::string& fallbackDisplay) {
+  setNames(a, declared, fallbackDisplay);
+}
+
 std::string declaredFileName(GMimeObject* object) {
   const char* name = nullptr;
   if (GMimeContentDisposition* d = g_mime_object_get_content_disposition(object)) {
@@ -206,6 +211,8 @@ void collectAttachments(AttachmentWalk& walk, GMimeObject* object, bool inRelate
   if (!GMIME_IS_PART(object)) return;
   auto* part = GMIME_PART(object);
   if (part == walk.body.plain || part == walk.body.html || part == walk.consumed) return;
+  // A winmail.dat that decodes gives the message its attachments and properties instead.
+  if (isTnefPart(object) && applyTnefPart(part, walk.model, walk.ctx.options)) return;
   addByValue(walk, part, inRelated);
 }
 

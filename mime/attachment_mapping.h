@@ -37,6 +37,10 @@ void addUuencoded(pst::MessageModel& model, std::vector<UuencodedFile> files);
 // encoded words in it read as in a Subject.
 std::string declaredFileName(GMimeObject* object);
 
+// The names of an attachment (long, 8.3, extension, display) from the file name it declares,
+// else from a made-up display name.
+void setAttachmentNames(pst::Attachment& a, const std::string& declared, const std::string& fallbackDisplay);
+
 // S/MIME as MAPI stores it: the signed or encrypted entity whole, as the single attachment
 // smime.p7m, so that it can still be verified or decrypted.
 void addSmimeAttachment(pst::MessageModel& model, std::shared_ptr<const pst::ByteSource> entity, const std::string& mimeTag,

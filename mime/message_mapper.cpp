@@ -45,6 +45,8 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
     if (!calendar.messageClass.empty()) messageClass = calendar.messageClass;
     AttachmentWalk walk{body, mapped.html, ctx, depth, 0, model, calendar.consumedPart};
     collectAttachments(walk, root, false, 0);
+    // A TNEF part among them may have given the class (a meeting request, a task).
+    if (const std::string* tnefClass = model.props.getAs<std::string>(kPrMessageClass)) messageClass = *tnefClass;
     addUuencoded(model, std::move(mapped.uuencoded));
     if (std::string reportClass = mapReport(root, model, ctx.parserOptions); !reportClass.empty()) messageClass = std::move(reportClass);
     visible = anyVisible(model);

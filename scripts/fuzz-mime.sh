@@ -18,7 +18,8 @@ flags=(-std=c++20 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=unde
 objects=()
 # The store library is checked by the sanitizers but not instrumented for coverage: the
 # mutations are steered by what the importer does, and the store runs several times faster.
-for src in mime/*.cpp $(find pst -name '*.cpp' | sort) mime/fuzz/fuzz_importer.cpp; do
+# (pst/fuzz holds the store's own fuzz targets, each with its own entry point.)
+for src in mime/*.cpp $(find pst -name '*.cpp' -not -path 'pst/fuzz/*' | sort) mime/fuzz/fuzz_importer.cpp; do
   obj="$out/obj/$(echo "${src%.cpp}" | tr / _).o"
   if [ ! -f "$obj" ] || [ "$src" -nt "$obj" ] || [ "$0" -nt "$obj" ] || [ -n "$(find mime pst -name '*.h' -newer "$obj" -print -quit)" ]; then
     case "$src" in
@@ -36,6 +37,29 @@ shared=${MAILFOLD_SHARED_DIR:-../shared}
 if [ -d "$shared/samples/eml" ] && [ -z "$(ls -A "$out/corpus")" ]; then
   find "$shared/samples/eml" -name '*.eml' -size -64k -exec cp {} "$out/corpus/" \; 2>/dev/null || true
 fi
+# TNEF: inputs that start with its signature are wrapped in a message by the target, so the
+# winmail.dat files of the samples (and the attached messages inside them) and our own seeds
+# go in bare.
+if [ -d "$shared/samples/eml" ] && [ -z "$(ls "$out/corpus" | grep '^tnef-' || true)" ]; then
+  python3 - "$shared/samples/eml" "$out/corpus" <<'PY' || true
+import email, email.policy, hashlib, sys
+from pathlib import Path
+iid_message = bytes.fromhex("0703020000000000c000000000000046")
+for path in Path(sys.argv[1]).rglob("*.eml"):
+    msg = email.message_from_bytes(path.read_bytes(), policy=email.policy.default)
+    for part in msg.walk():
+        if part.get_content_type() != "application/ms-tnef":
+            continue
+        data = part.get_payload(decode=True) or b""
+        # An attached message is an object value: its size (IID included), the IID, a stream.
+        pieces = [data] + [data[i + 16:i + int.from_bytes(data[i - 4:i], "little")]
+                           for i in range(4, len(data)) if data.startswith(iid_message, i)]
+        for piece in pieces:
+            if 0 < len(piece) <= 262144:
+                (Path(sys.argv[2]) / ("tnef-" + hashlib.sha1(piece).hexdigest()[:12])).write_bytes(piece)
+PY
+fi
+cp mime/fuzz/tnef_seeds/* "$out/corpus/" 2>/dev/null || true
 if [ -d tests/mime/fuzz_regressions ]; then cp tests/mime/fuzz_regressions/* "$out/corpus/" 2>/dev/null || true; fi
 
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package that building, testing (GUI tests under Xvfb included)
-# and the independent store readers used as test oracles need. Idempotent: quiet when
+# and the independent store readers and TNEF decoder used as test oracles need. Idempotent: quiet when
 # everything is present; runs apt-get update only when something is missing.
 set -euo pipefail
 
@@ -11,6 +11,7 @@ packages=(
   libwxgtk3.2-dev
   xvfb xauth
   pff-tools pst-utils python3-pypff python3-icalendar
+  tnef
   nodejs
   clang libclang-rt-14-dev
 )

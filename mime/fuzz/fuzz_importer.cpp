@@ -14,6 +14,8 @@
 #include <span>
 #include <string>
 
+#include <glib.h>
+
 #include "mime/fuzz/model_checks.h"
 #include "mime/importer.h"
 #include "pst/messaging/store.h"
@@ -64,10 +66,45 @@ class StoreSink {
   std::abort();
 }
 
+// An input that starts with the TNEF signature is a winmail.dat: it is sent in a message of its
+// own, so that mutations reach the TNEF reader rather than the base64 around it. The checksum
+// of every attribute that fits is made right first (when the input's first byte after the
+// signature is even), or nearly every mutation would stop at the first checksum.
+std::string messageWithWinmailDat(const std::uint8_t* input, std::size_t size) {
+  std::string stream(reinterpret_cast<const char*>(input), size);
+  if (size > 4 && (input[4] & 1) == 0) {
+    auto* data = reinterpret_cast<std::uint8_t*>(stream.data());
+    std::size_t at = 6;
+    while (at + 9 <= size) {
+      const std::uint32_t length = data[at + 5] | data[at + 6] << 8 | data[at + 7] << 16 | std::uint32_t{data[at + 8]} << 24;
+      if (length > size - at - 9 || size - at - 9 - length < 2) break;
+      std::uint32_t sum = 0;
+      for (std::size_t i = 0; i < length; ++i) sum += data[at + 9 + i];
+      data[at + 9 + length] = static_cast<std::uint8_t>(sum);
+      data[at + 10 + length] = static_cast<std::uint8_t>(sum >> 8);
+      at += 11 + length;
+    }
+  }
+  gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(stream.data()), stream.size());
+  std::string message =
+      "Subject: tnef\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nbody\r\n"
+      "--b\r\nContent-Type: application/ms-tnef; name=winmail.dat\r\nContent-Transfer-Encoding: base64\r\n\r\n";
+  message += encoded;
+  message += "\r\n--b--\r\n";
+  g_free(encoded);
+  return message;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static StoreSink sink;
+  std::string wrapped;
+  if (size >= 4 && data[0] == 0x78 && data[1] == 0x9F && data[2] == 0x3E && data[3] == 0x22) {
+    wrapped = messageWithWinmailDat(data, size);
+    data = reinterpret_cast<const std::uint8_t*>(wrapped.data());
+    size = wrapped.size();
+  }
   mime::ImportOptions options;
   options.importTime = pst::FileTime{133000000000000000ull};
   options.inMemoryAttachmentLimit = 4096;  // exercise the temporary-file path too

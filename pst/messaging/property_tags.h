@@ -109,7 +109,10 @@ inline constexpr PropTag kPrBody = makeTag(0x1000, kPtUnicode);
 inline constexpr PropTag kPrHtml = makeTag(0x1013, kPtBinary);
 inline constexpr PropTag kPrNativeBody = makeTag(0x1016, kPtInt32);
 inline constexpr PropTag kPrRtfInSync = makeTag(0x0E1F, kPtBoolean);
+// PR_RTF_COMPRESSED: the RTF body, compressed as RTF readers expect it in a store.
+inline constexpr PropTag kPrRtfCompressed = makeTag(0x1009, kPtBinary);
 inline constexpr std::int32_t kNativeBodyPlain = 1;
+inline constexpr std::int32_t kNativeBodyRtf = 2;
 inline constexpr std::int32_t kNativeBodyHtml = 3;
 inline constexpr std::int32_t kNativeBodyClearSigned = 4;
 

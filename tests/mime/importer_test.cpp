@@ -15,12 +15,16 @@
 #include "mime/fuzz/model_checks.h"
 #include "mime/mime_parts.h"
 #include "mime/outlook_text_limits.h"
+#include "mime/tnef_reader.h"
 #include "pst/messaging/store.h"
 #include "support/error_kind.h"
 #include "support/paths.h"
 #include "support/temp_dir.h"
 #include "model_json.h"
 #include "pst/messaging/property_tags.h"
+#include "tnef_builder.h"
+
+#include <glib.h>
 
 using namespace mailfold;
 using namespace mailfold::pst;
@@ -66,6 +70,53 @@ bool hidesPaperclip(const MessageModel& m) {
     if (n.key == kSmartNoAttach) return n.type == kPtBoolean && std::get<bool>(n.value);
   }
   return false;
+}
+
+// A message of a plain body and a winmail.dat holding `tnef`.
+std::string withWinmailDat(const std::string& tnef) {
+  gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(tnef.data()), tnef.size());
+  const std::string b64(encoded);
+  g_free(encoded);
+  return "Subject: mime subject\r\nImportance: low\r\nContent-Type: multipart/mixed; boundary=m\r\n\r\n"
+         "--m\r\nContent-Type: text/plain\r\n\r\nplain from mime\r\n"
+         "--m\r\nContent-Type: application/ms-tnef; name=winmail.dat\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+         b64 + "\r\n--m--\r\n";
+}
+
+// A stream with what a TNEF from Outlook carries: a class, importance and sensitivity, an RTF
+// body and its sync flag, named properties, a file and an attached message with its own
+// recipient and file; and properties of the sender's store that are not carried over.
+// An RTF body stored uncompressed, with the header of a compressed one.
+std::string storedRtf(const std::string& rtf) {
+  using mailfold::test::TnefProps;
+  return TnefProps::le32(static_cast<std::uint32_t>(rtf.size() + 12)) + TnefProps::le32(static_cast<std::uint32_t>(rtf.size())) +
+         "MELA" + TnefProps::le32(0) + rtf;
+}
+
+std::string sampleTnef(const std::string& innerOverride = {}, const std::string& rtf = storedRtf("{\\rtf1 rich}")) {
+  using mailfold::test::TnefProps;
+  using mailfold::test::TnefStream;
+  TnefStream inner;
+  inner.messageClass("IPM.Task")
+      .messageProps(TnefProps().str8(0x0037, "Inner task").str8(0x1000, "inner body"))
+      .recipients(TnefProps::le32(1) + TnefProps().i32(0x0C15, 1).str8(0x3001, "Bob").str8(0x3003, "bob@example.com").bytes())
+      .attachment("inner.txt", "inner file", TnefProps());
+  TnefStream outer;
+  outer.messageClass("IPM.Microsoft Mail.Note")
+      .messageProps(TnefProps()
+                        .str8(0x001A, "IPM.Schedule.Meeting.Request")
+                        .i32(0x0017, 2)
+                        .i32(0x0036, 3)
+                        .str8(0x0037, "subject from tnef")
+                        .binary(0x0FFF, "sender's entry id")
+                        .i32(0x0E07, 0x11)
+                        .binary(0x1009, rtf)
+                        .boolean(0x0E1F, true)
+                        .namedI32(0x8001, kPsetidAppointment, 0x8205, 2)
+                        .namedStr8(0x8002, kPsPublicStrings, "x-custom", "custom value"))
+      .attachment("REPORT~1.PDF", "%PDF data", TnefProps().str8(0x3707, "report 2024.pdf").str8(0x3712, "part1@example.com"))
+      .attachment("", "", TnefProps().object(0x3701, mime::tnef::kIidMessage, innerOverride.empty() ? inner.bytes() : innerOverride));
+  return outer.bytes();
 }
 
 Bytes conversationIndexOf(const MessageModel& m) {
@@ -575,6 +626,69 @@ TEST(ImportAttachments, WinmailDatStaysAnAttachment) {
   EXPECT_EQ(dataOf(m.attachments[0]), std::string("\x78\x9f\x3e\x22\x00", 5));
 }
 
+TEST(ImportAttachments, WinmailDatIsDecodedIntoAttachmentsBodiesAndProperties) {
+  MessageModel m = import(withWinmailDat(sampleTnef()));
+  EXPECT_EQ(str(m.props, kPrSubject), "mime subject");  // the envelope stays the MIME's
+  EXPECT_EQ(str(m.props, kPrBody), "plain from mime");
+  EXPECT_EQ(str(m.props, kPrMessageClass), "IPM.Schedule.Meeting.Request");
+  EXPECT_EQ(i32(m.props, kPrImportance), 2);
+  EXPECT_EQ(i32(m.props, kPrSensitivity), 3);
+  const Bytes* rtf = m.props.getAs<Bytes>(kPrRtfCompressed);
+  ASSERT_TRUE(rtf);
+  EXPECT_EQ(std::string(rtf->begin(), rtf->end()), storedRtf("{\\rtf1 rich}"));
+  EXPECT_TRUE(*m.props.getAs<bool>(kPrRtfInSync));
+  EXPECT_EQ(i32(m.props, kPrNativeBody), kNativeBodyRtf);
+  EXPECT_FALSE(m.props.has(makeTag(0x0FFF, kPtBinary)));
+  EXPECT_EQ(flags(m), 0);
+  int named = 0;
+  for (const NamedProperty& n : m.props.named()) {
+    if (n.key == NamedPropertyKey{kPsetidAppointment, std::uint32_t{0x8205}}) named += std::get<std::int32_t>(n.value) == 2;
+    if (n.key == NamedPropertyKey{kPsPublicStrings, std::string("x-custom")}) named += std::get<std::string>(n.value) == "custom value";
+  }
+  EXPECT_EQ(named, 2);
+
+  ASSERT_EQ(m.attachments.size(), 2u);  // the winmail.dat itself is gone
+  EXPECT_EQ(str(m.attachments[0].props, kPrAttachLongFilename), "report 2024.pdf");
+  EXPECT_EQ(str(m.attachments[0].props, kPrAttachContentId), "part1@example.com");
+  EXPECT_EQ(dataOf(m.attachments[0]), "%PDF data");
+  const Attachment& attached = m.attachments[1];
+  ASSERT_TRUE(attached.embedded);
+  EXPECT_EQ(i32(attached.props, kPrAttachMethod), kAttachEmbeddedMessage);
+  EXPECT_EQ(str(attached.props, kPrDisplayName), "Inner task");
+  const MessageModel& inner = *attached.embedded;
+  EXPECT_EQ(str(inner.props, kPrMessageClass), "IPM.Task");
+  EXPECT_EQ(str(inner.props, kPrBody), "inner body");
+  EXPECT_EQ(recipients(inner, kRecipientTo), std::vector<std::string>{"Bob <bob@example.com>"});
+  ASSERT_EQ(inner.attachments.size(), 1u);
+  EXPECT_EQ(str(inner.attachments[0].props, kPrAttachLongFilename), "inner.txt");
+  EXPECT_EQ(dataOf(inner.attachments[0]), "inner file");
+  EXPECT_EQ(mime::checks::illFormedText(m), "");
+
+  mailfold::test::TempDir temp;
+  auto store = Store::create((temp.path() / "tnef.pst").string(), "TNEF");
+  EXPECT_NO_THROW(store->ipmRoot().addChild("In").addMessage(std::move(m)));
+  store->close();
+}
+
+TEST(ImportAttachments, TnefSamplesGiveTheirFilesAttachedMessagesAndBodies) {
+  MAILFOLD_REQUIRE_SHARED();
+  const auto dir = mailfold::test::sharedDir() / "samples" / "eml" / "mimekit" / "tnef";
+  const MessageModel rich = mime::importMessageFile((dir / "rich-text.eml").string());
+  ASSERT_EQ(rich.attachments.size(), 3u);
+  EXPECT_EQ(str(rich.attachments[0].props, kPrAttachLongFilename), "kitten-playing-with-a-christmas-tree.jpg");
+  EXPECT_EQ(dataOf(rich.attachments[0]).size(), 375081u);
+  ASSERT_TRUE(rich.attachments[1].embedded && rich.attachments[2].embedded);
+  EXPECT_EQ(str(rich.attachments[1].embedded->props, kPrMessageClass), "IPM.Task");
+  EXPECT_EQ(str(rich.attachments[2].embedded->props, kPrMessageClass), "IPM.Appointment");
+  EXPECT_TRUE(rich.props.has(kPrRtfCompressed));
+  EXPECT_EQ(i32(rich.props, kPrNativeBody), kNativeBodyRtf);
+  // An HTML body only the TNEF has, in the code page it names (KOI8-R).
+  const MessageModel ukr = mime::importMessageFile((dir / "ukr.eml").string());
+  EXPECT_TRUE(ukr.props.has(kPrHtml));
+  EXPECT_EQ(i32(ukr.props, kPrNativeBody), kNativeBodyHtml);
+  EXPECT_EQ(i32(ukr.props, kPrInternetCodepage), 20866);
+}
+
 TEST(ImportAttachments, SignedAndEncryptedMessagesKeepTheirSmimeContent) {
   const std::string signedText =
       "Subject: signed\r\nContent-Type: multipart/signed; protocol=\"application/pkcs7-signature\"; micalg=sha-256; boundary=s\r\n\r\n"
@@ -799,6 +913,38 @@ TEST(ImportBadInput, MalformedMimeLosesNoByte) {
   }
   // No boundary line at all: the content is the body.
   EXPECT_EQ(str(import("Content-Type: multipart/mixed\r\n\r\njust text\r\n").props, kPrBody), "just text\r\n");
+
+TEST(ImportBadInput, TnefThatDoesNotDecodeStaysAWinmailDatAttachment) {
+  auto keptWhole = [](const MessageModel& m, const std::string& tnef) {
+    return m.attachments.size() == 1 && str(m.attachments[0].props, kPrAttachLongFilename) == "winmail.dat" &&
+           dataOf(m.attachments[0]) == tnef && str(m.props, kPrMessageClass) == "IPM.Note" && str(m.props, kPrBody) == "plain from mime";
+  };
+  const std::string good = sampleTnef();
+  std::string badChecksum = good;
+  badChecksum[30] ^= 1;
+  std::string hugeCount = good;  // the message property count says four billion
+  hugeCount.replace(good.find(std::string("\x03\x90\x06\x00", 4)) + 8, 4, "\xF0\xFF\xFF\xFF");
+  for (const std::string& bad : {badChecksum, hugeCount, sampleTnef(good.substr(0, 90)),  // its attached message cut short
+                                 std::string("\x78\x9f\x3e\x22\x01\x00\x03", 7)}) {
+    EXPECT_TRUE(keptWhole(import(withWinmailDat(bad)), bad));
+  }
+  // Cut anywhere: the message imports, with the stream kept whole or with what it decoded up to
+  // an attribute's end; never a crash or a half-applied stream.
+  int kept = 0;
+  for (std::size_t n = 0; n < good.size(); ++n) {
+    SCOPED_TRACE(n);
+    const MessageModel m = import(withWinmailDat(good.substr(0, n)));
+    kept += keptWhole(m, good.substr(0, n));
+    EXPECT_EQ(str(m.props, kPrBody), "plain from mime");
+    EXPECT_EQ(mime::checks::illFormedText(m), "");
+  }
+  EXPECT_GT(kept, static_cast<int>(good.size()) * 9 / 10);
+
+  // An RTF body cut short is left out; the rest of the stream applies.
+  const MessageModel cutRtf = import(withWinmailDat(sampleTnef({}, storedRtf("{\\rtf1 rich}").substr(0, 20))));
+  EXPECT_FALSE(cutRtf.props.has(kPrRtfCompressed) || cutRtf.props.has(kPrRtfInSync));
+  EXPECT_EQ(i32(cutRtf.props, kPrNativeBody), kNativeBodyPlain);
+  EXPECT_EQ(cutRtf.attachments.size(), 2u);
 }
 
 TEST(ImportBadInput, IllFormedUtf8BecomesOneReplacementCharacterPerBadSequence) {

@@ -14,6 +14,7 @@
 #include "mime/calendar_properties.h"
 #include "mime/calendar_recurrence.h"
 #include "mime/calendar_time_zone.h"
+#include "mime/calendar_zone_cache.h"
 #include "mime/mime_parts.h"
 #include "mime/text_decoding.h"
 
@@ -289,11 +290,11 @@ std::optional<Recurrence> recurrenceOf(icalcomponent* cal, icalcomponent* event,
   icalrecurrencetype rule = icalproperty_get_rrule(icalcomponent_get_first_property(event, ICAL_RRULE_PROPERTY));
   if (rule.freq == ICAL_NO_RECURRENCE) return std::nullopt;
   if (!icaltime_is_null_time(rule.until) && !start.is_date && start.zone && rule.until.zone) {
-    rule.until = icaltime_convert_to_zone(rule.until, const_cast<icaltimezone*>(start.zone));
+    rule.until = icaltime_convert_to_zone(withSharedZone(rule.until), const_cast<icaltimezone*>(start.zone));
   }
   std::vector<icaltimetype> deleted;
   auto leaveOut = [&](icalproperty* p, icalcomponent* owner) {
-    icaltimetype d = icalproperty_get_datetime_with_component(p, owner);
+    icaltimetype d = withSharedZone(icalproperty_get_datetime_with_component(p, owner));
     if (icaltime_is_null_time(d)) return;
     if (!d.is_date && d.zone && start.zone && !start.is_date) d = icaltime_convert_to_zone(d, const_cast<icaltimezone*>(start.zone));
     deleted.push_back(d);
@@ -325,9 +326,9 @@ CalendarMapping mapCalendar(GMimeObject* root, MessageModel& model, bool hasBody
   if (!event) return {};
   const std::optional<std::string> messageClass = classFor(methodOf(cal.get(), found->part), event, found->attached);
   if (!messageClass) return {};
-  const icaltimetype start = icalcomponent_get_dtstart(event);
+  const icaltimetype start = withSharedZone(icalcomponent_get_dtstart(event));
   if (icaltime_is_null_time(start) || !icaltime_is_valid_time(start)) return {};
-  icaltimetype end = icalcomponent_get_dtend(event);
+  icaltimetype end = withSharedZone(icalcomponent_get_dtend(event));
   if (icaltime_is_null_time(end) || !icaltime_is_valid_time(end)) {
     // RFC 5545: without an end, an event on a date lasts the day, one at a time takes no time.
     end = start;

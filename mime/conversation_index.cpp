@@ -26,7 +26,8 @@ Digest md5(std::string_view text) {
 }
 
 Digest randomBytes() {
-  std::random_device device;
+  // One device per thread: opening one is a system call and more, for 16 bytes.
+  static thread_local std::random_device device;
   Digest bytes{};
   for (std::size_t i = 0; i < bytes.size(); i += 4) {
     const std::uint32_t r = device();

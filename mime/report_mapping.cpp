@@ -125,9 +125,10 @@ Severest severestAction(const DeliveryStatus& dsn) {
       {"relayed", "REPORT.IPM.Note.Relayed.DR"},  {"expanded", "REPORT.IPM.Note.Expanded.DR"},
       {"delivered", "REPORT.IPM.Note.DR"},
   };
-  for (const auto& [action, messageClass] : kBySeverity) {
+  for (const auto& severity : kBySeverity) {
+    const std::string_view action = severity.first;
     if (std::any_of(dsn.recipients.begin(), dsn.recipients.end(), [&](const ReportedRecipient& r) { return r.action == action; })) {
-      return {action, messageClass};
+      return {severity.first, severity.second};
     }
   }
   const bool permanent = std::any_of(dsn.recipients.begin(), dsn.recipients.end(),

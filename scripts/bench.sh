@@ -18,6 +18,8 @@ for b in "$build"/bin/bench_*; do
     bench_store)
       run "$b" folder 200000
       run "$b" commits 10000
+      run "$b" recipients 50000
+      run "$b" chain 200
       ;;
     bench_convert)
       run "$b"

@@ -14,7 +14,7 @@ runs=${3:--1}
 out=build-fuzz-mime
 mkdir -p "$out/obj" "$out/corpus" "$out/findings" "$out/stores"
 
-flags=(-std=c++20 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=undefined -I. $(pkg-config --cflags gmime-3.0))
+flags=(-std=c++20 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=undefined -I. $(pkg-config --cflags gmime-3.0 libical))
 objects=()
 # The store library is checked by the sanitizers but not instrumented for coverage: the
 # mutations are steered by what the importer does, and the store runs several times faster.
@@ -30,7 +30,7 @@ for src in mime/*.cpp $(find pst -name '*.cpp' -not -path 'pst/fuzz/*' | sort) m
   fi
   objects+=("$obj")
 done
-clang++ "${flags[@]}" -fsanitize=fuzzer "${objects[@]}" $(pkg-config --libs gmime-3.0) -o "$out/fuzz_importer"
+clang++ "${flags[@]}" -fsanitize=fuzzer "${objects[@]}" $(pkg-config --libs gmime-3.0 libical) -o "$out/fuzz_importer"
 
 # Seed: the sample messages (kept small) and the regression inputs.
 shared=${MAILFOLD_SHARED_DIR:-../shared}

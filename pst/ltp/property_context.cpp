@@ -262,6 +262,16 @@ std::uint32_t PropertyContext::storeStream(PropTag tag, std::optional<Record> ol
 }
 
 void PropertyContext::set(PropTag tag, const PropertyValue& value) {
+  storeValue(tag, value);
+  heap_->flush();
+}
+
+void PropertyContext::setAll(const std::vector<std::pair<PropTag, const PropertyValue*>>& values) {
+  for (const auto& [tag, value] : values) storeValue(tag, *value);
+  heap_->flush();
+}
+
+void PropertyContext::storeValue(PropTag tag, const PropertyValue& value) {
   const std::uint16_t type = tagType(tag);
   try {
     const std::optional<Record> old = record(tagId(tag));
@@ -280,7 +290,6 @@ void PropertyContext::set(PropTag tag, const PropertyValue& value) {
       }
     }
     put(tagId(tag), Record{type, hnid});
-    heap_->flush();
   } catch (const Error& e) {
     throw Error("setting " + tagName(tag) + " on node " + hex(node_->nid()) + ": ", e);
   }

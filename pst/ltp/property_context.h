@@ -58,6 +58,9 @@ class PropertyContext {
   // Sets or replaces a property; the storage (inline, heap, sub-node) follows from the size.
   // A ByteSource value (binary properties only) is streamed into a sub-node when large.
   void set(PropTag tag, const PropertyValue& value);
+  // Sets several properties and writes the changed heap blocks once at the end (property by
+  // property, a message's few dozen values would encode and write the same block each time).
+  void setAll(const std::vector<std::pair<PropTag, const PropertyValue*>>& values);
   // Removes the property with `tag`'s id and frees its storage; false when absent.
   bool erase(PropTag tag);
 
@@ -70,6 +73,7 @@ class PropertyContext {
   PropertyContext(ndb::Node& node, Heap heap);
   std::optional<Record> record(std::uint16_t id);
   void put(std::uint16_t id, Record rec);
+  void storeValue(PropTag tag, const PropertyValue& value);  // set() without writing the heap
   Bytes readStored(PropTag tag, Record rec);
   void release(Record rec);
   std::uint32_t storeBytes(PropTag tag, std::optional<Record> old, ByteView bytes);

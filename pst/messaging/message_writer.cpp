@@ -65,7 +65,7 @@ void writeTable(ndb::Node& node, const ltp::TableLayout& base, const std::vector
 }
 
 void writeProperties(ltp::PropertyContext& pc, const std::vector<std::pair<PropTag, const PropertyValue*>>& props) {
-  for (const auto& [tag, value] : props) pc.set(tag, *value);
+  pc.setAll(props);
 }
 
 }  // namespace

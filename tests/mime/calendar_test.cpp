@@ -182,7 +182,7 @@ TEST(ImportCalendar, RecurringInvitationWithAnExceptionInADaylightSavingZone) {
   EXPECT_EQ(namedAs<std::string>(m, appointment(kLidAllAttendeesString)),
             "Ann; Extra; bob@example.com; room@example.com");  // names from the header where the calendar has none
   EXPECT_EQ(*m.props.getAs<std::string>(kPrDisplayTo), "Ann; Extra");
-  EXPECT_EQ(attachmentNames(m), std::vector<std::string>{"ATT00001.ics"});
+  EXPECT_EQ(attachmentNames(m), std::vector<std::string>{"calendar.ics"});
 }
 
 TEST(ImportCalendar, RepliesCancellationsEventsAndWhatCannotBeMapped) {
@@ -229,7 +229,7 @@ TEST(ImportCalendar, RepliesCancellationsEventsAndWhatCannotBeMapped) {
   EXPECT_EQ(cls(m), kClassMeetingRequest);
   EXPECT_FALSE(namedAs<bool>(m, appointment(kLidRecurring)));
   EXPECT_EQ(named(m, appointment(kLidAppointmentRecur)), nullptr);
-  EXPECT_EQ(attachmentNames(m), std::vector<std::string>{"ATT00001.ics"});
+  EXPECT_EQ(attachmentNames(m), std::vector<std::string>{"calendar.ics"});
 
   // Series that would take long to count out, or end in another millennium, keep the .ics too;
   // so does an end before the start, which the item takes to be the start.
@@ -238,7 +238,7 @@ TEST(ImportCalendar, RepliesCancellationsEventsAndWhatCannotBeMapped) {
     m = import(mail("BEGIN:VCALENDAR\r\nMETHOD:REQUEST\r\nBEGIN:VEVENT\r\nUID:h\r\nDTSTART:20240305T143000Z\r\n"
                     "DTEND:20240304T150000Z\r\n" + rule + "\r\nEND:VEVENT\r\nEND:VCALENDAR"));
     EXPECT_FALSE(namedAs<bool>(m, appointment(kLidRecurring))) << rule;
-    EXPECT_EQ(attachmentNames(m), std::vector<std::string>{"ATT00001.ics"}) << rule;
+    EXPECT_EQ(attachmentNames(m), std::vector<std::string>{"calendar.ics"}) << rule;
     EXPECT_EQ(namedAs<std::int32_t>(m, appointment(kLidAppointmentDuration)), 0);
   }
 
@@ -250,7 +250,7 @@ TEST(ImportCalendar, RepliesCancellationsEventsAndWhatCannotBeMapped) {
                                              "END:VEVENT\r\nEND:VCALENDAR")}) {
     m = import(mail(bad));
     EXPECT_EQ(cls(m), kClassNote) << bad;
-    EXPECT_EQ(attachmentNames(m), std::vector<std::string>{"ATT00001.ics"}) << bad;
+    EXPECT_EQ(attachmentNames(m), std::vector<std::string>{"calendar.ics"}) << bad;
     EXPECT_EQ(named(m, appointment(kLidAppointmentStartWhole)), nullptr);
   }
 }

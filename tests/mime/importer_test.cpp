@@ -913,6 +913,7 @@ TEST(ImportBadInput, MalformedMimeLosesNoByte) {
   }
   // No boundary line at all: the content is the body.
   EXPECT_EQ(str(import("Content-Type: multipart/mixed\r\n\r\njust text\r\n").props, kPrBody), "just text\r\n");
+}
 
 TEST(ImportBadInput, TnefThatDoesNotDecodeStaysAWinmailDatAttachment) {
   auto keptWhole = [](const MessageModel& m, const std::string& tnef) {

@@ -22,6 +22,10 @@ using detail::GObjectPtr;
 
 // How much of the start of a file is looked at to decide whether it is a message at all.
 constexpr std::size_t kSniffBytes = 64 * 1024;
+// A message file up to this size is read in one go and parsed from memory: the parser reads a
+// file stream in small pieces and seeks before each (about 25 system calls for a typical
+// message). Larger files are parsed from the file, so that memory does not follow their size.
+constexpr std::size_t kReadWholeBytes = 4 * 1024 * 1024;
 
 struct ParserSetup {
   GMimeParserOptions* options = nullptr;
@@ -163,8 +167,32 @@ pst::MessageModel importMessageFile(const std::string& path, const ImportOptions
   if (fstat(fd, &st) != 0) throw ImportError(pst::ErrorKind::kIo, path + ": cannot read its size: " + std::strerror(errno));
   if (!S_ISREG(st.st_mode)) throw ImportError(pst::ErrorKind::kBadInput, path + ": not a regular file");
 
-  // The head of the file: enough for the sniff test and for the header block kept verbatim.
   const std::size_t headLimit = std::max(kSniffBytes, options.maxTransportHeaderBytes + 4096);
+  if (static_cast<std::uint64_t>(st.st_size) <= kReadWholeBytes) {
+    // Read to its end (a file that grew since fstat is read whole up to the limit).
+    GByteArray* bytes = g_byte_array_sized_new(static_cast<guint>(st.st_size) + 1);
+    GObjectPtr<GMimeStream> memory(g_mime_stream_mem_new_with_byte_array(bytes));
+    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(memory.get()), TRUE);  // frees `bytes` with it
+    char chunk[64 * 1024];
+    bool whole = true;
+    for (;;) {
+      const ssize_t n = g_mime_stream_read(stream.get(), chunk, sizeof chunk);
+      if (n < 0) throw ImportError(pst::ErrorKind::kIo, path + ": read error: " + std::strerror(errno));
+      if (n == 0) break;
+      if (bytes->len + static_cast<std::size_t>(n) > kReadWholeBytes) {
+        whole = false;
+        break;
+      }
+      g_byte_array_append(bytes, reinterpret_cast<const guint8*>(chunk), static_cast<guint>(n));
+    }
+    if (whole) {
+      const std::string_view all(reinterpret_cast<const char*>(bytes->data), bytes->len);
+      return parseAndMap(memory.get(), all.substr(0, std::min(all.size(), headLimit)), all.size(), options, path);
+    }
+    g_mime_stream_reset(stream.get());
+  }
+
+  // The head of the file: enough for the sniff test and for the header block kept verbatim.
   std::string head(std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), headLimit), '\0');
   std::size_t got = 0;
   while (got < head.size()) {

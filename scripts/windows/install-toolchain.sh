@@ -10,7 +10,7 @@ packages=(
   mingw-w64-x86-64-dev mingw-w64-tools libz-mingw-w64-dev
   wine64 wine
   nsis
-  meson ninja-build pkg-config cmake dpkg-dev
+  meson ninja-build pkg-config cmake dpkg-dev autoconf automake libtool gtk-doc-tools
   zip unzip xvfb xauth
 )
 

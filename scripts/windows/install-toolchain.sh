@@ -11,7 +11,7 @@ packages=(
   wine64 wine
   nsis
   meson ninja-build pkg-config cmake dpkg-dev autoconf automake libtool gtk-doc-tools
-  zip unzip xvfb xauth
+  zip unzip xvfb xauth x11-apps netpbm
 )
 
 sudo=""

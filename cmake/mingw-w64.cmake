@@ -10,9 +10,10 @@ set(MAILFOLD_WIN_TRIPLET x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${MAILFOLD_WIN_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MAILFOLD_WIN_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${MAILFOLD_WIN_TRIPLET}-windres)
-# 64-bit file sizes and offsets in the C runtime's stat and lseek as well.
-set(CMAKE_C_FLAGS_INIT "-D_FILE_OFFSET_BITS=64")
-set(CMAKE_CXX_FLAGS_INIT "-D_FILE_OFFSET_BITS=64")
+# 64-bit file sizes and offsets in the C runtime's stat and lseek as well; gmtime_r and
+# localtime_r, which the C runtime declares only on request.
+set(CMAKE_C_FLAGS_INIT "-D_FILE_OFFSET_BITS=64 -D_POSIX_THREAD_SAFE_FUNCTIONS")
+set(CMAKE_CXX_FLAGS_INIT "-D_FILE_OFFSET_BITS=64 -D_POSIX_THREAD_SAFE_FUNCTIONS")
 
 if(NOT MAILFOLD_WIN_DEPS AND DEFINED ENV{MAILFOLD_WIN_DEPS})
   set(MAILFOLD_WIN_DEPS $ENV{MAILFOLD_WIN_DEPS})

@@ -73,8 +73,9 @@ inline constexpr std::int32_t kAttrCompressed = 2048;
 inline constexpr std::int32_t kInvalidAttributes = -1;
 
 #ifdef _WIN32
-// The separator the file services write; "/" is accepted as well.
-inline constexpr char kPathSeparator = '\\';
+// The separator the file services write: "/", the form the layers above work with (Windows takes
+// it everywhere); "\\" is accepted as well.
+inline constexpr char kPathSeparator = '/';
 inline constexpr bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
 // Longest path of the wide-character calls (UTF-16 units, "\\?\" form, NUL included); in UTF-8
 // bytes a path may be up to three times as long.

@@ -77,7 +77,10 @@ step() {
   [ -f "$root/stamp-$name" ] && return 0
   echo "build-deps: building $name (log: $log)" >&2
   local start=$SECONDS
-  ( set -x; "step_$name" ) >>"$log" 2>&1 || { echo "build-deps: $name failed; see $log" >&2; tail -30 "$log" >&2; exit 1; }
+  # In a subshell of its own, so that `set -e` holds inside the step (it would not in a tested
+  # command list) and a step's `cd` stays inside it.
+  ( set -ex; "step_$name" ) >>"$log" 2>&1 &
+  wait $! || { echo "build-deps: $name failed; see $log" >&2; tail -30 "$log" >&2; exit 1; }
   echo "$name $((SECONDS - start))s" >>"$times"
   touch "$root/stamp-$name"
 }
@@ -89,10 +92,10 @@ step_runtime() {
 }
 
 step_shims() {
-  # libintl: GLib without translations (see shims/libintl.h).
+  # libintl: GLib and GMime without translations (see shims/libintl.h). A DLL, because libtool
+  # links no static archive into GMime's DLL.
   cp "$here/shims/libintl.h" "$prefix/include/"
-  $host-gcc -O2 -c "$here/shims/intl.c" -o "$root/build/intl.o"
-  $host-ar rcs "$prefix/lib/libintl.a" "$root/build/intl.o"
+  $host-gcc -O2 -shared -o "$prefix/bin/intl.dll" "$here/shims/intl.c" -Wl,--out-implib,"$prefix/lib/libintl.dll.a"
   # iconv for GMime: GLib's own win_iconv as iconv.dll (GLib compiles the same file into itself).
   unpack glib2.0
   cp "$here/shims/iconv.h" "$prefix/include/"
@@ -178,7 +181,7 @@ step_wxwidgets() {
   "${nice_cmd[@]}" ../configure "${configure_cross[@]}" --with-msw --disable-shared --enable-unicode \
     --with-zlib=sys --with-libpng=sys --without-libjpeg --without-libtiff --without-liblzma \
     --without-expat --with-regex=no --without-opengl --without-libcurl \
-    --disable-xml --disable-xrc --disable-html --disable-htmlhelp --disable-aui --disable-stc \
+    --disable-xrc --disable-html --disable-htmlhelp --disable-aui --disable-stc \
     --disable-richtext --disable-propgrid --disable-ribbon --disable-mediactrl --disable-webview \
     --disable-sockets --disable-ipc --disable-protocols --disable-url --disable-fs_inet \
     --disable-webrequest --disable-secretstore --disable-sound --disable-joystick --disable-debugreport \

@@ -108,7 +108,8 @@ TEST(Win32FileLayer, PathsBeyondTheClassicLimitAndRoots) {
   EXPECT_EQ(ParentFolderOfSpec("\\\\server\\share\\*.eml", kNetworkPath), "\\\\server\\share\\");
   EXPECT_EQ(ParentFolderOfSpec("C:\\mail\\*.eml", kLocalPath), "C:\\mail\\");
   EXPECT_EQ(LastPathComponent("C:\\mail\\inbox\\"), "inbox");
-  EXPECT_EQ(AddBackslash("C:\\mail"), "C:\\mail\\");
+  EXPECT_EQ(AddBackslash("C:\\mail\\"), "C:\\mail\\");
+  EXPECT_EQ(AddBackslash("C:/mail"), "C:/mail/");
 }
 
 }  // namespace

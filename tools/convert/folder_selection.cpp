@@ -12,7 +12,12 @@ namespace fs = std::filesystem;
 
 std::string NormalizeFolderPath(const std::string& path) {
   std::error_code error;
+#ifdef _WIN32
+  // "C:/mail/inbox": the engine splits paths at "/"; Windows takes that form as it is.
+  std::string absolute = fs::absolute(fs::path(path), error).lexically_normal().generic_string();
+#else
   std::string absolute = fs::absolute(fs::path(path), error).lexically_normal().string();
+#endif
   if (error || absolute.empty()) absolute = path;
   while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
   return absolute;

@@ -39,7 +39,11 @@ bool IsFolder(const std::string& path) {
 std::string CurrentFolder() {
   std::error_code error;
   const auto path = std::filesystem::current_path(error);
+#ifdef _WIN32
+  return error ? std::string() : path.generic_string();  // "/"-separated, as the engine splits them
+#else
   return error ? std::string() : path.string();
+#endif
 }
 
 bool DrawsOnTerminal() {

@@ -161,6 +161,7 @@ pst::MessageModel importMessageFile(const std::string& path, const ImportOptions
   // refused below. Regular files ignore the flag.
 #ifdef _WIN32
   const int fd = files::OpenForReading(path);  // UTF-8 path, binary mode
+  if (fd < 0 && errno == EISDIR) throw ImportError(pst::ErrorKind::kBadInput, path + ": not a regular file");
 #else
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
 #endif

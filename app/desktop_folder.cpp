@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -85,6 +86,7 @@ std::string DesktopFolder() {
   std::string desktop;
   if (::SHGetKnownFolderPath(FOLDERID_Desktop, KF_FLAG_DEFAULT, nullptr, &path) == S_OK) desktop = files::Utf8FromWide(path);
   ::CoTaskMemFree(path);
+  std::replace(desktop.begin(), desktop.end(), '\\', '/');  // the engine splits paths at "/"
   return desktop;
 }
 #else

@@ -15,9 +15,11 @@ failed=0
 part() { echo; echo "==== $*"; }
 fail() { echo "FAILED: $*"; failed=$((failed + 1)); }
 
-test_programs=(test_files test_pst_ndb test_pst_ltp test_pst_messaging test_pst_safety test_mime test_engine test_run test_convert)
+# Not yet built for Windows: test_run, test_convert and test_pst_safety (their harnesses fork,
+# poll and limit resources the POSIX way).
+test_programs=(test_files test_pst_ndb test_pst_ltp test_pst_messaging test_mime test_engine)
 start=$SECONDS
-bash scripts/windows/build.sh mailfold-convert mailfold-pst mailfold-crash-writer "${test_programs[@]}" || exit 1
+bash scripts/windows/build.sh mailfold-convert mailfold-pst "${test_programs[@]}" || exit 1
 echo "build: $((SECONDS - start))s"
 win_prepare_prefix
 

@@ -21,7 +21,8 @@ OutFile "${OUTFILE}"
 RequestExecutionLevel user
 ManifestDPIAware true
 
-!define MUI_ICON "${STAGE}\..\..\..\app\resources\mailfold.ico"
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
 !define MUI_FINISHPAGE_RUN "$INSTDIR\mailfold.exe"
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MULTIUSER_PAGE_INSTALLMODE
@@ -48,7 +49,7 @@ FunctionEnd
 
 Section "Mailfold"
   SetOutPath "$INSTDIR"
-  File /r "${STAGE}\*.*"
+  File /r "${STAGE}/*.*"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortcut "$SMPROGRAMS\${APPNAME}.lnk" "$INSTDIR\mailfold.exe"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${APPNAME}"

@@ -64,6 +64,6 @@ rm -f "dist/$name.zip"
 (cd "$stage/.." && zip -qr9 "$win_root/dist/$name.zip" "$name")
 echo "package: dist/$name.zip ($(du -h "dist/$name.zip" | cut -f1))"
 
-makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$win_root/dist/mailfold-$version-setup.exe" \
+makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DICON="$win_root/app/resources/mailfold.ico" -DOUTFILE="$win_root/dist/mailfold-$version-setup.exe" \
   scripts/windows/mailfold.nsi
 echo "package: dist/mailfold-$version-setup.exe ($(du -h "dist/mailfold-$version-setup.exe" | cut -f1))"

@@ -66,6 +66,17 @@ else
   else
     fail "folders and counts differ from the Linux build's store"
   fi
+  # Names beyond ASCII in the source folder, its sub-folders and the store's own name.
+  intl="$out/Boîte aux lettres €"
+  cp -r examples/mailbox "$intl" && mv "$intl/Projects" "$intl/Überweisungen – 2020"
+  DISPLAY= win_wine "$win_build/bin/mailfold-convert.exe" "$intl" -o "$out/Boîte-ä.pst" >/dev/null 2>&1
+  "$linux_build/bin/mailfold-convert" "$intl" -o "$out/linux-intl.pst" >/dev/null 2>&1
+  if [ -s "$out/Boîte-ä.pst" ] && [ -s "$out/Boîte-ä.log" ] &&
+     diff <("$linux_build/bin/mailfold-pst" ls "$out/linux-intl.pst") <("$linux_build/bin/mailfold-pst" ls "$out/Boîte-ä.pst"); then
+    echo "names beyond ASCII: the same folders and counts as the Linux build's store"
+  else
+    fail "names beyond ASCII"
+  fi
 fi
 
 part "3. mailfold.exe start screen on Xvfb"

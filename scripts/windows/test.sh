@@ -29,7 +29,7 @@ for t in "${test_programs[@]}"; do
   [ -f "$exe" ] || { fail "$t was not built"; continue; }
   start=$SECONDS
   if DISPLAY= win_wine "$exe" --gtest_brief=1 >"$win_build/$t.log" 2>&1; then
-    echo "$t: passed ($(grep -c '^\[       OK \]' "$win_build/$t.log" 2>/dev/null || true) shown, $((SECONDS - start))s) $(grep -m1 'PASSED' "$win_build/$t.log")"
+    echo "$t: passed ($((SECONDS - start))s) $(grep -E '^\[  (PASSED|SKIPPED) ' "$win_build/$t.log" | tr '\n' ' ')"
   else
     fail "$t ($((SECONDS - start))s), see $win_build/$t.log"
     grep -E '^\[  FAILED  \]' "$win_build/$t.log" | head -20

@@ -7,7 +7,7 @@ FUZZ_SECONDS ?= 600
 # One benchmark program per bench/bench_*.cpp, plus the tools the benchmarks drive.
 BENCH_TARGETS := $(basename $(notdir $(wildcard bench/bench_*.cpp))) mailfold-convert mailfold-pst
 
-.PHONY: all deps configure build test demo bench crashtest fuzz clean
+.PHONY: all deps configure build test demo bench crashtest fuzz clean windows test-windows
 
 all: build
 
@@ -40,5 +40,14 @@ crashtest: configure
 fuzz: deps
 	@bash scripts/fuzz.sh $(FUZZ_SECONDS)
 
+# The Windows programs, cross-built with MinGW-w64 (scripts/windows/): the zip and the installer
+# in dist/, and their checks under Wine. The third-party libraries are built once into
+# $(MAILFOLD_WIN_CACHE) (default /var/cache/mailfold-win).
+windows:
+	@bash scripts/windows/package.sh
+
+test-windows:
+	@bash scripts/windows/test.sh
+
 clean:
-	@rm -rf $(BUILD) $(RELEASE)
+	@rm -rf $(BUILD) $(RELEASE) build-win

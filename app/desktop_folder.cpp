@@ -1,8 +1,16 @@
 #include "app/desktop_folder.h"
 
+#ifdef _WIN32
+#include <shlobj.h>
+#include <windows.h>
+
+#include "files/platform.h"
+#else
 #include <pwd.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -71,6 +79,17 @@ std::string DesktopFolderFor(const std::string& home, const std::string& configH
   return home.empty() ? std::string() : WithoutTrailingSeparator(home);
 }
 
+#ifdef _WIN32
+// The shell's own answer (the Desktop known folder, wherever the user or a policy moved it).
+std::string DesktopFolder() {
+  wchar_t* path = nullptr;
+  std::string desktop;
+  if (::SHGetKnownFolderPath(FOLDERID_Desktop, KF_FLAG_DEFAULT, nullptr, &path) == S_OK) desktop = files::Utf8FromWide(path);
+  ::CoTaskMemFree(path);
+  std::replace(desktop.begin(), desktop.end(), '\\', '/');  // the engine splits paths at "/"
+  return desktop;
+}
+#else
 std::string DesktopFolder() {
   std::string home;
   if (const char* value = std::getenv("HOME"); value && *value) {
@@ -81,5 +100,7 @@ std::string DesktopFolder() {
   const char* configHome = std::getenv("XDG_CONFIG_HOME");
   return DesktopFolderFor(home, configHome ? configHome : "");
 }
+
+#endif
 
 }  // namespace mailfold::app

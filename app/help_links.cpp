@@ -19,6 +19,10 @@ std::vector<std::string> HelpFolderCandidates(const std::string& executablePath)
   std::vector<std::string> candidates;
   if (!executablePath.empty()) {
     const fs::path bin = fs::path(executablePath).parent_path();
+#ifdef _WIN32
+    // The zip and the installer put the help beside the programs.
+    candidates.push_back((bin / "help").string());
+#endif
     candidates.push_back((bin.parent_path() / "share" / "doc" / "mailfold" / "help").string());
   }
 #ifdef MAILFOLD_SOURCE_HELP_DIR
@@ -49,7 +53,15 @@ std::string PageAddress(const std::string& helpFolder, const std::string& page, 
   std::error_code ec;
   fs::path full = fs::absolute(fs::path(helpFolder) / page, ec);
   if (ec) full = fs::path(helpFolder) / page;
+#ifdef _WIN32
+  // file:///C:/Program%20Files/...: "/" separators, the drive's colon kept as it is.
+  const std::string generic = full.lexically_normal().generic_string();
+  if (generic.size() >= 2 && generic[1] == ':')
+    return "file:///" + generic.substr(0, 2) + EncodeFileUrlPath(generic.substr(2)) + fragment;
+  return "file:" + EncodeFileUrlPath(generic) + fragment;  // \\server\share -> file://server/share
+#else
   return "file://" + EncodeFileUrlPath(full.lexically_normal().string()) + fragment;
+#endif
 }
 
 }  // namespace mailfold::app

@@ -1,8 +1,10 @@
 #include "files/directory_search.h"
 
+#ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -13,6 +15,7 @@
 
 namespace mailfold::files {
 
+#ifndef _WIN32
 namespace {
 
 constexpr char kSeparator = '/';
@@ -141,6 +144,16 @@ std::int32_t ListingErrorCode(int errnoValue) {
 }
 
 }  // namespace
+#endif
+
+namespace {
+// The last separator at or before `from`, or npos.
+std::size_t LastSeparator(const std::string& spec, std::size_t from) {
+  for (std::size_t i = std::min(from, spec.size() - 1) + 1; i-- > 0;)
+    if (IsPathSeparator(spec[i])) return i;
+  return std::string::npos;
+}
+}  // namespace
 
 std::int32_t PathKindOf(const std::string& spec) {
   static constexpr char kFtp[] = "ftp://";
@@ -153,13 +166,13 @@ std::int32_t PathKindOf(const std::string& spec) {
     }
     if (ftp) return kRemoteAddress;
   }
-  return spec.size() >= 2 && spec[0] == kSeparator && spec[1] == kSeparator ? kNetworkPath : kLocalPath;
+  return spec.size() >= 2 && IsPathSeparator(spec[0]) && IsPathSeparator(spec[1]) ? kNetworkPath : kLocalPath;
 }
 
 std::string ParentFolderOfSpec(const std::string& spec, std::int32_t pathKind) {
   if (spec.size() < 2) return {};
   // A separator in the last position does not count: the parent of "/data/" is "/".
-  const std::size_t last = spec.rfind(kSeparator, spec.size() - 2);
+  const std::size_t last = LastSeparator(spec, spec.size() - 2);
   if (last == std::string::npos) return {};
   if (pathKind == kNetworkPath && last <= 1) return {};
   return spec.substr(0, last + 1);
@@ -170,6 +183,7 @@ std::string ExtensionOf(const std::string& name) {
   return dot == std::string::npos ? std::string() : name.substr(dot + 1);
 }
 
+#ifndef _WIN32
 std::int32_t FindFirstEntry(const std::string& spec, FindRecord& record) {
   record.searchSpec = spec;
   record.pathKind = PathKindOf(spec);
@@ -239,5 +253,7 @@ bool CloseSearch(FindRecord& record) {
   record.handle = kNoSearch;
   return true;
 }
+
+#endif
 
 }  // namespace mailfold::files

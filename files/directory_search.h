@@ -23,6 +23,11 @@
 //     compression flag). The creation time is the birth time where the file system keeps one,
 //     else the last write time.
 //   - Path kind 2 (network path) is a spec that begins with "//"; kind 3 is "ftp://" in any case.
+//
+// On Windows (directory_search_win32.cpp) the listing, attributes, sizes, times, the 8.3 alias
+// and the codes are the system's (FindFirstFileExW); "\" and "/" both separate, "\\" begins
+// a network path, and roots ("C:\", "\\server\share\") list no "." or "..". The entries are
+// sorted as on POSIX, so that scans come out the same on every file system.
 #pragma once
 
 #include <cstdint>
@@ -44,7 +49,14 @@ inline constexpr std::int32_t kNoSearch = -1;
 namespace detail {
 struct ListedEntry {
   std::string name;
-  unsigned char kindFromListing;  // DT_* value of the directory entry
+  unsigned char kindFromListing;  // DT_* value of the directory entry (POSIX)
+#ifdef _WIN32
+  // What the system's listing says about the entry.
+  std::uint32_t attributes = 0;
+  std::uint64_t size = 0;
+  std::uint64_t created = 0, lastAccessed = 0, lastWritten = 0;  // 100 ns since 1601
+  std::string alias;
+#endif
 };
 // The snapshot a search walks through.
 struct OpenSearch {

@@ -1,7 +1,11 @@
 #include "files/existence.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 
@@ -12,7 +16,7 @@ namespace mailfold::files {
 
 namespace {
 
-constexpr char kSeparator = '/';
+constexpr char kSeparator = kPathSeparator;
 
 bool IsBlank(char c) { return c == ' '; }
 
@@ -29,10 +33,19 @@ bool IsAnySeparator(char c) { return c == '\\' || c == '/'; }
 // Only plain files are made writable before the delete: chmod would follow a link to its
 // target, and a folder is never deleted here, so neither may be changed.
 void MakeWritableIfPlainFile(const std::string& path) {
+#ifdef _WIN32
+  std::int32_t code = 0;
+  const std::wstring wide = SystemPath(path, code);
+  const DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(wide.c_str());
+  constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kNotPlain) == 0 && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    ::SetFileAttributesW(wide.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+#else
   struct stat st {};
   if (CheckPathForSystem(path) == 0 && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     SetAttributes(path, kAttrNormal);
   }
+#endif
 }
 
 std::int32_t DeleteEntry(const std::string& path) {
@@ -40,7 +53,17 @@ std::int32_t DeleteEntry(const std::string& path) {
     SetLastFileError(refused);
     return refused;
   }
+#ifdef _WIN32
+  std::int32_t code = 0;
+  const std::wstring wide = SystemPath(path, code);
+  if (wide.empty()) {
+    SetLastFileError(code);
+    return code;
+  }
+  if (!::DeleteFileW(wide.c_str())) return RecordSystemError();
+#else
   if (::unlink(path.c_str()) != 0) return RecordPathError(errno, path);
+#endif
   SetLastFileError(win_error::kSuccess);
   return win_error::kSuccess;
 }
@@ -49,7 +72,7 @@ std::int32_t DeleteEntry(const std::string& path) {
 
 std::string AddBackslash(const std::string& path) {
   std::string trimmed = TrimBlanks(path);
-  if (trimmed.empty() || trimmed.back() != kSeparator) trimmed += kSeparator;
+  if (trimmed.empty() || !IsPathSeparator(trimmed.back())) trimmed += kSeparator;
   return trimmed;
 }
 
@@ -107,7 +130,7 @@ bool FolderExists(const std::string& path) {
 }
 
 std::int32_t DeleteFileForced(const std::string& path) {
-  if (!path.empty() && path.back() == kSeparator) {
+  if (!path.empty() && IsPathSeparator(path.back())) {
     if (IsRootPath(path)) {
       SetLastFileError(win_error::kUnknown);
       return win_error::kUnknown;

@@ -143,6 +143,14 @@ std::int32_t GetAttributes(const std::string& path) {
   return AttributesFromMode(st.st_mode, LastPathComponent(path));
 }
 
+bool FolderIdentityOf(const std::string& path, std::uint64_t& device, std::uint64_t& fileNumber) {
+  struct stat st {};
+  if (CheckPathForSystem(path) != 0 || ::stat(path.c_str(), &st) != 0) return false;
+  device = static_cast<std::uint64_t>(st.st_dev);
+  fileNumber = static_cast<std::uint64_t>(st.st_ino);
+  return true;
+}
+
 std::int32_t SetAttributes(const std::string& path, std::int32_t attributes) {
   if (const std::int32_t refused = RefuseUnsafePath(path); refused != 0) return refused;
   if (attributes == kInvalidAttributes) {

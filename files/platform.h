@@ -17,6 +17,13 @@
 //   - A path longer than kMaxPathBytes - 1 bytes fails with kFilenameTooLong (206) before the
 //     system is asked; a path with an embedded NUL byte fails with kInvalidName (123), because
 //     the system would silently act on the shorter path before the NUL.
+//
+// How they read on Windows (platform_win32.cpp): the codes, the attribute word and the folder
+// listing are the system's own. Paths are UTF-8 and go to the wide-character calls; "\" and "/"
+// both separate. A path that does not fit the classic length limit is passed in its "\\?\" form
+// ("\\?\C:\..." or "\\?\UNC\server\share\..."), so long paths work without any system
+// setting; up to 32767 UTF-16 units, else 206. A path that is not valid UTF-8, or holds a NUL,
+// fails with 123, as do names with characters Windows forbids (the system says so itself).
 #pragma once
 
 #include <cstdint>
@@ -65,8 +72,21 @@ inline constexpr std::int32_t kAttrNormal = 128;
 inline constexpr std::int32_t kAttrCompressed = 2048;
 inline constexpr std::int32_t kInvalidAttributes = -1;
 
+#ifdef _WIN32
+// The separator the file services write: "/", the form the layers above work with (Windows takes
+// it everywhere); "\\" is accepted as well.
+inline constexpr char kPathSeparator = '/';
+inline constexpr bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
+// Longest path of the wide-character calls (UTF-16 units, "\\?\" form, NUL included); in UTF-8
+// bytes a path may be up to three times as long.
+inline constexpr std::size_t kMaxPathUnits = 32767;
+inline constexpr std::size_t kMaxPathBytes = 3 * kMaxPathUnits;
+#else
+inline constexpr char kPathSeparator = '/';
+inline constexpr bool IsPathSeparator(char c) { return c == '/'; }
 // Paths of this many bytes or more are refused (the system's own limit, NUL included).
 inline constexpr std::size_t kMaxPathBytes = 4096;
+#endif
 
 // The process-wide last error of the file services: 0 after the last operation succeeded, else
 // the Windows-compatible code of its failure, or -1 when the system gave none.
@@ -103,9 +123,22 @@ std::int32_t GetAttributes(const std::string& path);
 // LastFileError to 0), else the recorded code; kInvalidAttributes as the word is refused (87).
 std::int32_t SetAttributes(const std::string& path, std::int32_t attributes);
 
+#ifndef _WIN32
 // The attribute word for an entry called `name` with file mode `mode` (shared with the
 // directory search, which reports the same word as GetAttributes for each entry).
 std::int32_t AttributesFromMode(mode_t mode, const std::string& name);
+#else
+// The path as the wide-character calls take it (see above), or "" with the code in `code`
+// (123 not UTF-8 or NUL, 206 too long). Relative paths stay relative unless they are too long.
+std::wstring SystemPath(const std::string& path, std::int32_t& code);
+std::string Utf8FromWide(const wchar_t* text);
+// Records the code of GetLastError() (or -1 when it gives none) and returns it.
+std::int32_t RecordSystemError();
+#endif
+
+// Which folder `path` is, for noticing a folder reached again through a link: the device and
+// the file number on it. False when the folder cannot be opened.
+bool FolderIdentityOf(const std::string& path, std::uint64_t& device, std::uint64_t& fileNumber);
 
 // The last component of a path ("" for "/"), ignoring trailing separators.
 std::string LastPathComponent(const std::string& path);

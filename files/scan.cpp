@@ -1,7 +1,5 @@
 #include "files/scan.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
@@ -13,11 +11,11 @@ namespace mailfold::files {
 
 namespace {
 
-constexpr char kSeparator = '/';
+constexpr char kSeparator = kPathSeparator;
 
 struct FolderIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
   bool known = false;
   bool operator==(const FolderIdentity& other) const {
     return known && other.known && device == other.device && inode == other.inode;
@@ -25,9 +23,9 @@ struct FolderIdentity {
 };
 
 FolderIdentity IdentityOf(const std::string& folder) {
-  struct stat st {};
-  if (CheckPathForSystem(folder) != 0 || ::stat(folder.c_str(), &st) != 0) return {};
-  return {st.st_dev, st.st_ino, true};
+  FolderIdentity identity;
+  identity.known = FolderIdentityOf(folder, identity.device, identity.inode);
+  return identity;
 }
 
 std::string CutAtNul(const std::string& name) { return name.substr(0, name.find('\0')); }
@@ -133,7 +131,7 @@ ScanResult ScanFolderTree(const std::string& folderPath, const std::string& mask
     SetLastFileError(win_error::kPathNotFound);
     return result;
   }
-  if (result.root.back() != kSeparator) result.root += kSeparator;
+  if (!IsPathSeparator(result.root.back())) result.root += kSeparator;
   TreeScan(mask, observer, result).run(result.root);
   return result;
 }

@@ -10,6 +10,9 @@
 #include <cstring>
 #include <mutex>
 
+#ifdef _WIN32
+#include "files/runtime_io_win32.h"
+#endif
 #include "mime/gmime_ptr.h"
 #include "mime/message_mapper.h"
 #include "mime/signed_entity.h"
@@ -160,7 +163,12 @@ pst::MessageModel importMessageFile(const std::string& path, const ImportOptions
   gmime();
   // O_NONBLOCK: opening a FIFO (or a device) for reading must not wait for a writer; it is
   // refused below. Regular files ignore the flag.
+#ifdef _WIN32
+  const int fd = files::OpenForReading(path);  // UTF-8 path, binary mode
+  if (fd < 0 && errno == EISDIR) throw ImportError(pst::ErrorKind::kBadInput, path + ": not a regular file");
+#else
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+#endif
   if (fd < 0) throw ImportError(errno == ENOENT ? pst::ErrorKind::kNotFound : pst::ErrorKind::kIo, path + ": cannot open: " + std::strerror(errno));
   GObjectPtr<GMimeStream> stream(g_mime_stream_fs_new(fd));  // owns fd from here on
   struct stat st {};

@@ -1,5 +1,7 @@
 #include "run/wx_dialog_service.h"
 
+#include <algorithm>
+
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
 #include <wx/msgdlg.h>
@@ -47,7 +49,10 @@ std::optional<std::string> WxDialogService::AskSaveAs(const std::string& filter,
   wxFileDialog dialog(parent_, wxFileSelectorPromptStr, wxEmptyString, wxString::FromUTF8(proposedName),
                       wxString::FromUTF8(filter), wxFD_SAVE);
   if (dialog.ShowModal() != wxID_OK) return std::nullopt;
-  const std::string chosen = dialog.GetPath().utf8_string();
+  std::string chosen = dialog.GetPath().utf8_string();
+#ifdef _WIN32
+  std::replace(chosen.begin(), chosen.end(), '\\', '/');  // the engine splits paths at "/"
+#endif
   // An empty answer cannot name a store; the caller treats it as Cancel.
   if (chosen.empty()) return std::nullopt;
   return chosen;
@@ -58,6 +63,9 @@ std::optional<std::string> WxDialogService::BrowseForFolder(const std::string& p
                      wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
   if (dialog.ShowModal() != wxID_OK) return std::nullopt;
   std::string chosen = dialog.GetPath().utf8_string();
+#ifdef _WIN32
+  std::replace(chosen.begin(), chosen.end(), '\\', '/');  // the engine splits paths at "/"
+#endif
   while (chosen.size() > 1 && (chosen.back() == '/' || chosen.back() == '\\') &&
          !(chosen.size() == 3 && chosen[1] == ':'))
     chosen.pop_back();

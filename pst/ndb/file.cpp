@@ -1,9 +1,11 @@
 #include "pst/ndb/file.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstring>
@@ -25,7 +27,9 @@ ArmedPlans& armedPlans() {
   return plans;
 }
 
-std::optional<FaultPlan> takeArmedPlan(const std::string& path) {
+}  // namespace
+
+std::optional<FaultPlan> File::takeArmedPlan(const std::string& path) {
   ArmedPlans& a = armedPlans();
   std::lock_guard<std::mutex> lock(a.mutex);
   auto it = a.byPath.find(path);
@@ -35,8 +39,7 @@ std::optional<FaultPlan> takeArmedPlan(const std::string& path) {
   return plan;
 }
 
-}  // namespace
-
+#ifndef _WIN32
 std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
@@ -71,6 +74,8 @@ std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
   return file;
 }
 
+#endif
+
 void File::armFaultPlan(const std::string& path, const FaultPlan& plan) {
   ArmedPlans& a = armedPlans();
   std::lock_guard<std::mutex> lock(a.mutex);
@@ -83,6 +88,7 @@ void File::disarmFaultPlans() {
   a.byPath.clear();
 }
 
+#ifndef _WIN32
 File::~File() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -117,6 +123,8 @@ Bytes File::read(std::uint64_t offset, std::size_t size, const char* what) const
   return out;
 }
 
+#endif
+
 void File::maybeFail(bool isWrite) {
   if (failed_ && plan_.sticky) {
     errno = plan_.error;
@@ -131,6 +139,7 @@ void File::maybeFail(bool isWrite) {
   }
 }
 
+#ifndef _WIN32
 void File::write(std::uint64_t offset, ByteView data) {
   if (fd_ < 0) throw Error(ErrorKind::kRefused, "\"" + path_ + "\" is closed");
   if (!writable_) throw Error(ErrorKind::kRefused, "\"" + path_ + "\" is open read-only");
@@ -171,6 +180,8 @@ void File::truncate(std::uint64_t size) {
   if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
     throw Error(ErrorKind::kIo, "cannot resize \"" + path_ + "\" to " + std::to_string(size) + " bytes: " + errnoText(errno));
 }
+
+#endif
 
 void File::setFaultPlan(const FaultPlan& plan) {
   plan_ = plan;

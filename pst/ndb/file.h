@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "pst/bytes.h"
@@ -24,7 +25,9 @@ class File {
  public:
   enum class Mode { kRead, kReadWrite, kCreate };  // kCreate truncates or makes a new file
 
-  // Writable opens take an exclusive lock (flock): a second writer gets an Error.
+  // Writable opens take an exclusive lock (flock; on Windows LockFileEx on a byte far past any
+  // data, so that readers are not blocked): a second writer gets an Error, and so does a file
+  // another program holds open without sharing it (Outlook with its stores): "in use".
   static std::unique_ptr<File> open(const std::string& path, Mode mode);
   ~File();
   File(const File&) = delete;
@@ -56,10 +59,16 @@ class File {
   std::uint64_t bytesWritten() const { return bytesWritten_; }
 
  private:
-  File(int fd, std::string path, bool writable) : fd_(fd), path_(std::move(path)), writable_(writable) {}
+#ifdef _WIN32
+  using NativeHandle = void*;  // HANDLE; nullptr once closed
+#else
+  using NativeHandle = int;  // -1 once closed
+#endif
+  File(NativeHandle fd, std::string path, bool writable) : fd_(fd), path_(std::move(path)), writable_(writable) {}
   void maybeFail(bool isWrite);
+  static std::optional<FaultPlan> takeArmedPlan(const std::string& path);
 
-  int fd_;
+  NativeHandle fd_;
   std::string path_;
   bool writable_;
   FaultPlan plan_{};

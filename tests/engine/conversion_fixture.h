@@ -13,6 +13,7 @@
 #include "engine/folder_conversion.h"
 #include "fake_store_component.h"
 #include "files/scan.h"
+#include "files/utf8_path.h"
 #include "recording_screen.h"
 #include "support/temp_dir.h"
 
@@ -46,21 +47,22 @@ class ConversionTest : public ::testing::Test {
 
   void SetUp() override {
     std::filesystem::create_directories(temp.path() / "out");
-    screen.saveAsAnswer = (temp.path() / "out" / "store.pst").string();
+    screen.saveAsAnswer = files::Utf8FromPath(temp.path() / "out" / "store.pst");
   }
 
-  // The source folder (without a final "/"), or a path below it.
+  // The source folder (without a final "/"), or a path below it; paths in the engine's form
+  // (on Windows with "/").
   std::string Src(const std::string& relative = "") const {
-    return (relative.empty() ? temp.path() / "src" : temp.path() / "src" / relative).string();
+    return files::Utf8FromPath(relative.empty() ? temp.path() / "src" : temp.path() / "src" / relative);
   }
-  std::string Out(const std::string& relative) const { return (temp.path() / "out" / relative).string(); }
+  std::string Out(const std::string& relative) const { return files::Utf8FromPath(temp.path() / "out" / relative); }
 
   // Writes a small message (or any file) below the source folder, making its folders.
   std::string Write(const std::string& relative, const std::string& content = "Subject: test\r\n\r\nbody\r\n") {
     const auto path = temp.path() / "src" / relative;
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << content;
-    return path.string();
+    return files::Utf8FromPath(path);
   }
   void MakeFolder(const std::string& relative) { std::filesystem::create_directories(temp.path() / "src" / relative); }
 

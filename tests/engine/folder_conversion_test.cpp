@@ -20,13 +20,13 @@ namespace fs = std::filesystem;
 TEST_F(ConversionTest, SingleModeAsksForTheStoreFileAndLogsBesideIt) {
   Write("a.eml");
   fs::create_directories(temp.path() / "x.pst.d");
-  screen.saveAsAnswer = (temp.path() / "x.pst.d" / "Mail.pst").string();
+  screen.saveAsAnswer = files::Utf8FromPath(temp.path() / "x.pst.d" / "Mail.pst");
   const auto outcome = Convert(Src(), "Mail");
   ASSERT_EQ(screen.saveAsAsked.size(), 1u);
   EXPECT_EQ(screen.saveAsAsked[0].first, "Outlook Data File(s) (*.pst)|*.pst");
   EXPECT_EQ(screen.saveAsAsked[0].second, std::string("Mail") + test::kStamp + ".pst");
   EXPECT_EQ(outcome.storePath, *screen.saveAsAnswer);
-  EXPECT_EQ(outcome.logPath, (temp.path() / "x.pst.d" / "Mail.log").string());
+  EXPECT_EQ(outcome.logPath, files::Utf8FromPath(temp.path() / "x.pst.d" / "Mail.log"));
   EXPECT_EQ(test::ReadFile(outcome.logPath), "---- Log Starts -----\r\n");
   EXPECT_TRUE(screen.startEnabled);
   EXPECT_TRUE(screen.skipEnabled);
@@ -90,7 +90,7 @@ TEST_F(ConversionTest, MultipleModeNamesTheStoreAfterTheFolderAndCountsOtherFile
   Write("a.eml.meta", "meta");
   Write("notes.txt", "notes");
   Write("EML~1");
-  const StoreTarget target{ConversionMode::MultipleFolders, "  " + (temp.path() / "out").string() + "  "};
+  const StoreTarget target{ConversionMode::MultipleFolders, "  " + files::Utf8FromPath(temp.path() / "out") + "  "};
   auto outcome = Convert(Src(), "Customer", target);
   EXPECT_TRUE(screen.saveAsAsked.empty());
   EXPECT_EQ(outcome.storePath, Out("Customer.pst"));

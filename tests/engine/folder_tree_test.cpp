@@ -201,6 +201,9 @@ TEST_F(ConversionTest, BangAndEmailedContactsFoldersLoseNoMessage) {
 }
 
 TEST_F(ConversionTest, BackslashesInNamesStayInsideOneName) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows file names hold neither a backslash nor bytes that are not UTF-16";
+#endif
   Write("a\\b/m.eml");
   // Names that are not UTF-8 (Latin-1 archives) name folders of their own, read as windows-1252.
   Write("caf\xE9/e.eml");

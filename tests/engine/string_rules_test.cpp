@@ -127,6 +127,7 @@ TEST(Log, SitsBesideTheStoreNeverOnItAndFailsWithItsRealCause) {
   // No ".pst" in exactly that case: the log must not take the store's path.
   EXPECT_EQ(LogPathFor("/out/Inbox.PST"), "/out/Inbox.PST.log");
   EXPECT_EQ(LogPathFor("/out/Inbox"), "/out/Inbox.log");
+#ifndef _WIN32  // Windows has no device that is always full
   // A full disk shows when the buffered header is written out by the close.
   try {
     StartLog("/dev/full");
@@ -134,6 +135,7 @@ TEST(Log, SitsBesideTheStoreNeverOnItAndFailsWithItsRealCause) {
   } catch (const std::exception& error) {
     EXPECT_NE(std::string(error.what()).find("No space left on device"), std::string::npos) << error.what();
   }
+#endif
 }
 
 }  // namespace

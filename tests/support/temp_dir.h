@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -12,9 +13,20 @@ namespace mailfold::test {
 class TempDir {
  public:
   TempDir() {
+#ifdef _WIN32
+    // No mkdtemp: a random name, taken only when create_directory made it.
+    std::random_device random;
+    for (int attempt = 0; path_.empty(); ++attempt) {
+      if (attempt == 100) throw std::runtime_error("cannot make a temporary folder");
+      const auto candidate = std::filesystem::temp_directory_path() / ("mailfold-test-" + std::to_string(random()));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) path_ = candidate;
+    }
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "mailfold-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+#endif
   }
   ~TempDir() {
     std::error_code ec;

@@ -6,13 +6,16 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "files/utf8_path.h"
+
 namespace mailfold::convert {
 
 namespace fs = std::filesystem;
 
 std::string NormalizeFolderPath(const std::string& path) {
   std::error_code error;
-  std::string absolute = fs::absolute(fs::path(path), error).lexically_normal().string();
+  // On Windows "C:/mail/inbox": the engine splits paths at "/"; Windows takes that form as it is.
+  std::string absolute = files::Utf8FromPath(fs::absolute(files::PathFromUtf8(path), error).lexically_normal());
   if (error || absolute.empty()) absolute = path;
   while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
   return absolute;
@@ -34,11 +37,11 @@ CommandLineSelection CommandLineSelection::Multiple(const std::string& root, con
 
   std::vector<std::string> folders;
   std::error_code error;
-  fs::directory_iterator entries(selection.source_, error);
+  fs::directory_iterator entries(files::PathFromUtf8(selection.source_), error);
   if (error) throw std::runtime_error("cannot list the folder " + selection.source_ + ": " + error.message());
   for (const auto& entry : entries) {
     std::error_code kindError;
-    if (entry.is_directory(kindError)) folders.push_back(entry.path().filename().string());
+    if (entry.is_directory(kindError)) folders.push_back(files::Utf8FromPath(entry.path().filename()));
   }
   std::sort(folders.begin(), folders.end());
 

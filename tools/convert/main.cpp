@@ -1,6 +1,12 @@
 // mailfold-convert: Mailfold's conversion from a terminal, a script or CI, with the same run
 // driver, engine and logs as the desktop screens.
 #include <unistd.h>
+#ifdef _WIN32
+#define NOMINMAX
+#include <windows.h>
+// (shellapi.h needs windows.h before it)
+#include <shellapi.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -14,6 +20,8 @@
 
 #include "engine/pst_store_port.h"
 #include "engine/run_requests.h"
+#include "files/platform.h"
+#include "files/utf8_path.h"
 #include "run/run_driver.h"
 #include "tools/convert/console_screen.h"
 #include "tools/convert/folder_selection.h"
@@ -33,13 +41,13 @@ int UsageError(const std::string& text) {
 
 bool IsFolder(const std::string& path) {
   std::error_code error;
-  return std::filesystem::is_directory(path, error);
+  return std::filesystem::is_directory(files::PathFromUtf8(path), error);
 }
 
 std::string CurrentFolder() {
   std::error_code error;
   const auto path = std::filesystem::current_path(error);
-  return error ? std::string() : path.string();
+  return error ? std::string() : files::Utf8FromPath(path);
 }
 
 bool DrawsOnTerminal() {
@@ -126,7 +134,19 @@ int Run(const convert::Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  // The arguments as UTF-8: argv holds them in the ANSI code page, which cannot hold every name.
+  (void)argc, (void)argv;
+  std::vector<std::string> arguments;
+  ::SetConsoleOutputCP(CP_UTF8);  // what the program prints is UTF-8
+  int count = 0;
+  if (wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count)) {
+    for (int i = 1; i < count; ++i) arguments.push_back(files::Utf8FromWide(wide[i]));
+    ::LocalFree(wide);
+  }
+#else
   const std::vector<std::string> arguments(argv + 1, argv + argc);
+#endif
   const auto parsed = convert::ParseOptions(arguments);
   if (!parsed.error.empty()) return UsageError(parsed.error);
   if (parsed.options.help) {

@@ -1,9 +1,16 @@
 #include "tools/convert/store_password.h"
 
 #include <fcntl.h>
+#include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+
+#include "files/platform.h"
+#include "files/runtime_io_win32.h"
+#else
 #include <poll.h>
 #include <termios.h>
-#include <unistd.h>
+#endif
 
 #include <array>
 #include <cerrno>
@@ -16,12 +23,14 @@ namespace {
 // Far beyond any password a store can be given; a longer first line is not a password file.
 constexpr std::size_t kMaxPasswordLine = 4096;
 
+#ifndef _WIN32
 volatile std::sig_atomic_t questionEndedBy = 0;
 
 extern "C" void OnSignalDuringQuestion(int signal) { questionEndedBy = signal; }
 
 // The signals that would end the process while the terminal does not echo.
 constexpr std::array kQuestionSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+#endif
 
 }  // namespace
 
@@ -31,7 +40,11 @@ PasswordFile ReadPasswordFile(const std::string& path) {
     result.error = "cannot read the password file " + path + ": " + why;
     return result;
   };
+#ifdef _WIN32
+  const int fd = files::OpenForReading(path);
+#else
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
   if (fd < 0) return failure(std::strerror(errno));
   std::string text;
   char buffer[512];
@@ -57,6 +70,37 @@ PasswordFile ReadPasswordFile(const std::string& path) {
   return result;
 }
 
+#ifdef _WIN32
+// The console's own line input with the echo off; Ctrl-C ends the read (the program's console
+// handler sees it as its stop request) and gives no password.
+std::optional<std::string> AskOnTerminal(const std::string& prompt, int /*terminal*/, std::FILE* out) {
+  const HANDLE console = ::GetStdHandle(STD_INPUT_HANDLE);
+  DWORD saved = 0;
+  if (console == INVALID_HANDLE_VALUE || !::GetConsoleMode(console, &saved)) return std::nullopt;
+  std::optional<std::string> line;
+  if (::SetConsoleMode(console, (saved | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~static_cast<DWORD>(ENABLE_ECHO_INPUT))) {
+    std::fputs(prompt.c_str(), out);
+    std::fflush(out);
+    std::wstring typed;
+    for (;;) {
+      wchar_t c = 0;
+      DWORD n = 0;
+      if (!::ReadConsoleW(console, &c, 1, &n, nullptr)) break;  // aborted by Ctrl-C
+      if (n == 1 && c == L'\r') continue;
+      if (n == 1 && c != L'\n') {
+        typed.push_back(c);
+        continue;
+      }
+      if (n == 1 || !typed.empty()) line = files::Utf8FromWide(typed.c_str());
+      break;
+    }
+    ::SetConsoleMode(console, saved);
+    std::fputs("\n", out);
+    std::fflush(out);
+  }
+  return line;
+}
+#else
 std::optional<std::string> AskOnTerminal(const std::string& prompt, int terminal, std::FILE* out) {
   termios saved{};
   if (::tcgetattr(terminal, &saved) != 0) return std::nullopt;
@@ -114,6 +158,7 @@ std::optional<std::string> AskOnTerminal(const std::string& prompt, int terminal
   }
   return line;
 }
+#endif
 
 std::optional<std::string> StorePasswords::For(const std::string& storePath) {
   if (settings_.filePassword) return settings_.filePassword;

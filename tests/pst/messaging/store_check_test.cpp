@@ -15,6 +15,7 @@
 #include "pst/ndb/file.h"
 #include "pst/ndb/header.h"
 #include "pst/ndb/node_database.h"
+#include "support/exit_status.h"
 #include "support/paths.h"
 #include "support/temp_dir.h"
 
@@ -200,7 +201,7 @@ TEST(StoreCheck, NotesAreNoViolationsAndABusyStoreGetsNoVerdict) {
   auto check = [&] {
     const int rc = std::system((tool.string() + " check '" + s.path + "' > '" + out + "' 2>&1").c_str());
     std::ifstream in(out);
-    return std::pair{WEXITSTATUS(rc), std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())};
+    return std::pair{test::exitCodeOf(rc), std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())};
   };
   const auto [rc, text] = check();
   EXPECT_EQ(rc, 0) << text;
@@ -227,7 +228,7 @@ TEST(StoreCheck, ToolExitsWithOneLinePerViolation) {
   });
   const std::string out = s.dir.str() + "/out.txt";
   const int rc = std::system((tool.string() + " check '" + s.path + "' > '" + out + "' 2>/dev/null").c_str());
-  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  EXPECT_EQ(test::exitCodeOf(rc), 1);
   std::ifstream in(out);
   std::string line;
   int lines = 0;

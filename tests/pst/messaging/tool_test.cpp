@@ -8,6 +8,7 @@
 #include "pst/messaging/property_tags.h"
 #include "pst/messaging/store.h"
 #include "pst/ndb/node_database.h"
+#include "support/exit_status.h"
 #include "support/paths.h"
 #include "support/temp_dir.h"
 
@@ -28,7 +29,7 @@ ToolRun run(const std::string& args) {
   std::size_t n;
   while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
   const int status = pclose(p);
-  r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.rc = test::exitCodeOf(status);
   return r;
 }
 

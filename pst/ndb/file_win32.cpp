@@ -58,7 +58,7 @@ std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
     const DWORD err = ::GetLastError();
     if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND)
       throw Error(ErrorKind::kNotFound, "cannot open \"" + path + "\": " + systemText(err));
-    if (isSharingFailure(err)) throw Error(ErrorKind::kRefused, inUse(path));
+    if (isSharingFailure(err)) throw StoreInUseError(inUse(path));
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
       throw Error(ErrorKind::kBadInput, "cannot open \"" + path + "\": not a regular file");
@@ -71,7 +71,7 @@ std::unique_ptr<File> File::open(const std::string& path, Mode mode) {
   if (writable && !lockWriterByte(handle, true)) {
     const DWORD err = ::GetLastError();
     ::CloseHandle(handle);
-    if (isSharingFailure(err)) throw Error(ErrorKind::kRefused, inUse(path));
+    if (isSharingFailure(err)) throw StoreInUseError(inUse(path));
     throw Error(ErrorKind::kIo, "cannot lock \"" + path + "\": " + systemText(err));
   }
   if (mode == Mode::kCreate) {

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <optional>
 
 #include "mime/alternative_naming.h"
+#include "mime/extended_parameter.h"
 #include "mime/gmime_ptr.h"
 #include "mime/header_decoding.h"
 #include "mime/mime_parts.h"
@@ -178,18 +180,37 @@ void setAttachmentNames(Attachment& a, const std::string& declared, const std::s
   setNames(a, declared, fallbackDisplay);
 }
 
+namespace {
+
+// A field's value as it stands in the file (unfolded by nothing), or "" when absent.
+std::string rawFieldValue(GMimeObject* object, const char* field) {
+  GMimeHeaderList* headers = g_mime_object_get_header_list(object);
+  GMimeHeader* header = headers ? g_mime_header_list_get_header(headers, field) : nullptr;
+  const char* raw = header ? g_mime_header_get_raw_value(header) : nullptr;
+  return raw ? raw : "";
+}
+
+}  // namespace
+
 std::string declaredFileName(GMimeObject* object) {
+  // As GMime looks: the disposition's filename, else the type's name; values in the extended
+  // form of RFC 2231 are decoded here (see extended_parameter.h).
+  std::optional<std::string> value = extendedParameter(rawFieldValue(object, "Content-Disposition"), "filename");
   const char* name = nullptr;
-  if (GMimeContentDisposition* d = g_mime_object_get_content_disposition(object)) {
-    name = g_mime_content_disposition_get_parameter(d, "filename");
+  if (!value) {
+    if (GMimeContentDisposition* d = g_mime_object_get_content_disposition(object))
+      name = g_mime_content_disposition_get_parameter(d, "filename");
   }
-  if (!name) name = g_mime_object_get_content_type_parameter(object, "name");
-  if (!name) return {};
-  // GMime has converted declared (RFC 2231) and undeclared charsets to UTF-8; what is still
-  // ill-formed was declared UTF-8 and passed through unchecked. Encoded words have no place in
-  // a parameter, yet mail programs write them there, also run into the rest of the name.
-  const std::string value = repairUtf8(name);
-  return trim(value.find("=?") == std::string::npos ? value : decodeUnstructuredHeader(value));
+  if (!value && !name) {
+    value = extendedParameter(rawFieldValue(object, "Content-Type"), "name");
+    if (!value) name = g_mime_object_get_content_type_parameter(object, "name");
+  }
+  if (!value && !name) return {};
+  // GMime has converted undeclared charsets to UTF-8; what is still ill-formed passed through
+  // unchecked. Encoded words have no place in a parameter, yet mail programs write them there,
+  // also run into the rest of the name.
+  if (!value) value = repairUtf8(name);
+  return trim(value->find("=?") == std::string::npos ? *value : decodeUnstructuredHeader(*value));
 }
 
 void collectAttachments(AttachmentWalk& walk, GMimeObject* object, bool inRelated, int depth) {

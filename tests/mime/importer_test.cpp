@@ -496,8 +496,11 @@ TEST(ImportAttachments, Rfc2231AndRfc2047NamesDecode) {
       "--m\r\nContent-Type: application/pdf\r\nContent-Disposition: attachment;\r\n"
       " filename*0*=UTF-8''%E6%97%A5%E6%9C%AC%E8%AA%9E;\r\n filename*1*=%20report.pdf\r\n\r\nPDF\r\n"
       "--m\r\nContent-Type: text/plain; name=\"=?UTF-8?Q?Gr=C3=BC=C3=9Fe?= long name.txt\"\r\n"
-      "Content-Disposition: attachment\r\n\r\nhi\r\n--m--\r\n");
-  ASSERT_EQ(m.attachments.size(), 2u);
+      "Content-Disposition: attachment\r\n\r\nhi\r\n"
+      // Sections out of order, a plain one among them, quoted, and the name only in the type.
+      "--m\r\nContent-Type: text/plain; name*1=\" menu.txt\"; name*0*=iso-8859-1'fr'caf%E9\r\n\r\nmenu\r\n--m--\r\n");
+  ASSERT_EQ(m.attachments.size(), 3u);
+  EXPECT_EQ(str(m.attachments[2].props, kPrAttachLongFilename), "caf\u00e9 menu.txt");
   const auto& pdf = m.attachments[0].props;
   EXPECT_EQ(str(pdf, kPrAttachLongFilename), "日本語 report.pdf");
   EXPECT_EQ(str(pdf, kPrAttachExtension), ".pdf");

@@ -93,9 +93,9 @@ DeliveryStatus parseDeliveryStatus(std::string_view text) {
       if (!current.finalRecipient.empty()) close();
       current.finalRecipient = typedValue(f.value);
     } else if (f.name == "action") {
-      current.action = lowerAscii(trim(f.value.substr(0, f.value.find_first_of(" \t("))));
+      current.action = validUtf8(lowerAscii(trim(f.value.substr(0, f.value.find_first_of(" \t(")))));
     } else if (f.name == "status") {
-      current.status = trim(f.value.substr(0, f.value.find_first_of(" \t(")));
+      current.status = validUtf8(trim(f.value.substr(0, f.value.find_first_of(" \t("))));
     } else if (f.name == "remote-mta") {
       current.remoteMta = typedValue(f.value);
     } else if (f.name == "diagnostic-code") {

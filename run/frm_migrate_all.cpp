@@ -65,7 +65,9 @@ FrmMigateAll::FrmMigateAll(wxWindow* parent, Selection& selection, engine::Store
   presenter_ = std::make_unique<ScreenPresenter>(
       *screen_, [this](int row) { selection_.MarkRowTakenUp(row); },
       [this](const RunSummary& summary) { lastRun_ = summary; });
-  relay_ = std::make_unique<ThreadedListener>(*presenter_, [this](std::function<void()> work) { CallAfter(work); });
+  windowThread_ = std::make_unique<PostPerTurn>(*this);
+  relay_ = std::make_unique<ThreadedListener>(
+      *presenter_, [this](std::function<void()> work) { windowThread_->Post(std::move(work)); });
   driver_ = std::make_unique<RunDriver>(stores, std::move(files), std::move(clock), std::move(reader));
   protocol_ = std::make_unique<RequestProtocol>(requests_, *screen_);
   Load();

@@ -26,6 +26,7 @@
 #include "engine/run_requests.h"
 #include "engine/store_port.h"
 #include "run/dialog_service.h"
+#include "run/post_per_turn.h"
 #include "run/request_protocol.h"
 #include "run/run_driver.h"
 #include "run/run_summary.h"
@@ -107,6 +108,7 @@ class FrmMigateAll : public wxDialog {
   engine::RunRequests requests_;
   std::unique_ptr<WxConversionScreen> screen_;
   std::unique_ptr<ScreenPresenter> presenter_;
+  std::unique_ptr<PostPerTurn> windowThread_;
   std::unique_ptr<ThreadedListener> relay_;
   std::unique_ptr<RunDriver> driver_;
   std::unique_ptr<RequestProtocol> protocol_;

@@ -41,9 +41,7 @@ MessageModel mapMessage(GMimeMessage* message, const MapContext& ctx, int depth,
     // An invitation, reply, cancellation or event makes the message the matching calendar item;
     // a signed one stays signed mail, so that its signature still verifies.
     CalendarMapping calendar;
-#ifndef MAILFOLD_WITHOUT_CALENDAR
     if (!GMIME_IS_MULTIPART_SIGNED(root)) calendar = mapCalendar(root, model, body.found());
-#endif
     if (!calendar.messageClass.empty()) messageClass = calendar.messageClass;
     AttachmentWalk walk{body, mapped.html, ctx, depth, 0, model, calendar.consumedPart};
     collectAttachments(walk, root, false, 0);

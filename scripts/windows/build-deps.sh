@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Cross-builds the third-party libraries of the Windows programs from Debian's own source packages
 # (pinned below) with MinGW-w64, into a cache outside the work tree:
-#   ${MAILFOLD_WIN_CACHE:-/var/cache/mailfold-win}/<recipe>/prefix
-# where <recipe> is a hash of this script, its shims and the versions. A finished recipe is not
-# rebuilt; an interrupted one resumes at the first library not yet finished.
+#   ${MAILFOLD_WIN_CACHE:-/var/cache/mailfold-win}/prefix
+# Each library has a recipe: its step below, its pinned version, the settings every step shares
+# and the recipes of the libraries it is built on. A library is rebuilt only when its recipe
+# changed (stamps/<library> holds the recipe it was built with), and with it every library built
+# on it; an interrupted build resumes at the first library not yet finished.
 #
 #   scripts/windows/build-deps.sh                 build what is missing, print the prefix
 #   scripts/windows/build-deps.sh --print-prefix  print the prefix only (no build)
+#   scripts/windows/build-deps.sh --plan          list each library: built, or to build
 #
-# Only what Mailfold uses is built: the C libraries as DLLs (GLib and GMime are LGPL: they ship as
-# replaceable DLLs), wxWidgets (msw: base and core, nothing else) and GoogleTest as static
-# libraries. Build times go to <recipe>/times.txt. The builds run with `nice` and JOBS (2) jobs.
+# Only what Mailfold uses is built: the C libraries as DLLs (GLib, GMime and libical are LGPL /
+# MPL: they ship as replaceable DLLs), wxWidgets (msw: base and core, nothing else) and GoogleTest
+# as static libraries. Build times go to times.txt. The builds run with `nice` and JOBS (2) jobs.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -28,24 +31,23 @@ versions=(
   libpng1.6=1.6.39-2+deb12u5
   wxwidgets3.2=3.2.2+dfsg-2
   googletest=1.12.1-0.2
+  libical3=3.0.16-1
 )
+# The build order; each library with the source package it is made from and those it builds on.
+steps=(runtime shims libffi pcre2 glib gmime libpng wxwidgets googletest libical)
+declare -A package=([shims]=glib2.0 [libffi]=libffi [pcre2]=pcre2 [glib]=glib2.0 [gmime]=gmime
+                    [libpng]=libpng1.6 [wxwidgets]=wxwidgets3.2 [googletest]=googletest [libical]=libical3)
+declare -A builds_on=([glib]="shims libffi pcre2" [gmime]="shims glib" [wxwidgets]=libpng)
 
-recipe=$( { cat "$0" "$here"/shims/*; printf '%s\n' "${versions[@]}"; } | sha256sum | cut -c1-12)
-root=$cache/$recipe
-prefix=$root/prefix
+prefix=$cache/prefix
+stamps=$cache/stamps
 if [ "${1:-}" = "--print-prefix" ]; then
   echo "$prefix"
   exit 0
 fi
-if [ -f "$root/done" ]; then
-  echo "$prefix"
-  exit 0
-fi
-
 command -v $host-g++ >/dev/null || { echo "build-deps: run scripts/windows/install-toolchain.sh first" >&2; exit 1; }
-mkdir -p "$cache/src" "$root/build" "$prefix"/{bin,lib/pkgconfig,include}
-log=$root/build.log
-times=$root/times.txt
+log=$cache/build.log
+times=$cache/times.txt
 
 export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig:/usr/$host/lib/pkgconfig
 unset PKG_CONFIG_PATH
@@ -55,34 +57,82 @@ export CFLAGS="-O2"
 export CXXFLAGS="-O2"
 configure_cross=(--host=$host --build=x86_64-linux-gnu --prefix="$prefix")
 
+version_of() {
+  local v
+  for v in "${versions[@]}"; do
+    [ "${v%%=*}" = "$1" ] && echo "${v#*=}"
+  done
+  return 0
+}
+
 # Unpacks the pinned source package `name` into build/<name> (patches applied) and enters it.
 unpack() {
-  local name=$1 version="" v
-  for v in "${versions[@]}"; do
-    [ "${v%%=*}" = "$name" ] && version=${v#*=}
-  done
+  local name=$1 version
+  version=$(version_of "$name")
   local dsc="$cache/src/${name}_${version#*:}.dsc"
   if [ ! -f "$dsc" ]; then
     (cd "$cache/src" && apt-get source -qq --download-only "$name=$version") >>"$log" 2>&1 \
       || { echo "build-deps: apt-get source $name=$version failed (are deb-src entries enabled? run install-toolchain.sh)" >&2; exit 1; }
   fi
-  rm -rf "$root/build/$name"
-  dpkg-source --no-check -x "$dsc" "$root/build/$name" >>"$log" 2>&1
-  cd "$root/build/$name"
+  rm -rf "$cache/build/$name"
+  dpkg-source --no-check -x "$dsc" "$cache/build/$name" >>"$log" 2>&1
+  cd "$cache/build/$name"
 }
 
-# Runs step_<name> once per recipe and records its wall-clock time.
+# Unpacks only the upstream tarball of the pinned source package `name`, checked against the
+# checksum its .dsc gives, into build/<name> and enters it: for a package whose Debian part the
+# archive mirror does not serve (libical3's debian.tar.xz). Debian's packaging is not needed to
+# cross-build it; Debian's patches, if the package has any, are not applied.
+unpack_upstream() {
+  local name=$1 version
+  version=$(version_of "$name")
+  local dsc="$cache/src/${name}_${version#*:}.dsc"
+  local upstream="${name}_${version%-*}.orig.tar.gz"
+  if [ ! -f "$cache/src/$upstream" ]; then
+    (cd "$cache/src" && apt-get source -qq --download-only "$name=$version") >>"$log" 2>&1 || true
+  fi
+  [ -f "$dsc" ] && [ -f "$cache/src/$upstream" ] \
+    || { echo "build-deps: apt-get source $name=$version gave no $upstream" >&2; exit 1; }
+  local want
+  want=$(awk -v f="$upstream" '/^Checksums-Sha256:/{on=1; next} /^[^ ]/{on=0} on && $3 == f {print $1}' "$dsc")
+  echo "$want  $cache/src/$upstream" | sha256sum -c --quiet >>"$log" 2>&1 \
+    || { echo "build-deps: $upstream does not match the checksum in $dsc" >&2; exit 1; }
+  rm -rf "$cache/build/$name"
+  mkdir -p "$cache/build/$name"
+  tar -xzf "$cache/src/$upstream" -C "$cache/build/$name" --strip-components=1
+  cd "$cache/build/$name"
+}
+
+# The recipe of a step: what every step shares (the compilers, the flags, how sources are
+# unpacked), the step itself, its source package's version, and the recipes of what it builds on.
+declare -A recipe=()
+recipe_of() {
+  local name=$1 d
+  {
+    $host-gcc-posix --version | head -1
+    printf '%s\n' "$CFLAGS" "$CXXFLAGS" "${configure_cross[@]}"
+    declare -f unpack unpack_upstream "step_$name"
+    [ -n "${package[$name]:-}" ] && echo "${package[$name]}=$(version_of "${package[$name]}")"
+    [ "$name" = shims ] && cat "$here"/shims/*
+    for d in ${builds_on[$name]:-}; do echo "$d ${recipe[$d]}"; done
+  } | sha256sum | cut -c1-12
+}
+
+built() { [ "$(cat "$stamps/$1" 2>/dev/null)" = "${recipe[$1]}" ]; }
+
+# Runs step_<name> unless it was built with its current recipe, and records its wall-clock time.
 step() {
   local name=$1
-  [ -f "$root/stamp-$name" ] && return 0
+  built "$name" && return 0
   echo "build-deps: building $name (log: $log)" >&2
+  rm -f "$stamps/$name"
   local start=$SECONDS
   # In a subshell of its own, so that `set -e` holds inside the step (it would not in a tested
   # command list) and a step's `cd` stays inside it.
   ( set -ex; "step_$name" ) >>"$log" 2>&1 &
   wait $! || { echo "build-deps: $name failed; see $log" >&2; tail -30 "$log" >&2; exit 1; }
-  echo "$name $((SECONDS - start))s" >>"$times"
-  touch "$root/stamp-$name"
+  echo "$name ${recipe[$name]} $((SECONDS - start))s" >>"$times"
+  echo "${recipe[$name]}" >"$stamps/$name"
 }
 
 step_runtime() {
@@ -199,9 +249,32 @@ step_googletest() {
   cmake --install _build
 }
 
-echo "build-deps: recipe $recipe" >>"$times"
-for s in runtime shims libffi pcre2 glib gmime libpng wxwidgets googletest; do
+step_libical() {
+  unpack_upstream libical3
+  # The C library alone: no GLib or C++ bindings, no ICU (RSCALE), no docs or tests. Windows has
+  # no zoneinfo: zones come from the VTIMEZONE each calendar carries (what the importer reads).
+  cmake -S . -B _build -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_SYSTEM_NAME=Windows \
+    -DCMAKE_C_COMPILER=$host-gcc-posix -DCMAKE_CXX_COMPILER=$host-g++-posix -DCMAKE_RC_COMPILER=$host-windres \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_FIND_ROOT_PATH="$prefix;/usr/$host" \
+    -DCMAKE_FIND_ROOT_PATH_MODE_PROGRAM=NEVER -DCMAKE_FIND_ROOT_PATH_MODE_LIBRARY=ONLY \
+    -DCMAKE_FIND_ROOT_PATH_MODE_INCLUDE=ONLY -DCMAKE_FIND_ROOT_PATH_MODE_PACKAGE=ONLY \
+    -DSHARED_ONLY=ON -DICAL_GLIB=OFF -DGOBJECT_INTROSPECTION=OFF -DICAL_GLIB_VAPI=OFF -DWITH_CXX_BINDINGS=OFF \
+    -DICAL_BUILD_DOCS=OFF -DLIBICAL_BUILD_TESTING=OFF -DCMAKE_DISABLE_FIND_PACKAGE_ICU=ON \
+    -DCMAKE_DISABLE_FIND_PACKAGE_BDB=ON
+  "${nice_cmd[@]}" cmake --build _build -j"$jobs"
+  cmake --install _build
+}
+
+for s in "${steps[@]}"; do recipe[$s]=$(recipe_of "$s"); done
+if [ "${1:-}" = "--plan" ]; then
+  for s in "${steps[@]}"; do
+    if built "$s"; then state=built; else state="to build"; fi
+    printf '%-11s %s  %s\n' "$s" "${recipe[$s]}" "$state"
+  done
+  exit 0
+fi
+mkdir -p "$cache/src" "$cache/build" "$stamps" "$prefix"/{bin,lib/pkgconfig,include}
+for s in "${steps[@]}"; do
   step "$s"
 done
-touch "$root/done"
 echo "$prefix"

@@ -44,6 +44,8 @@ src=$(dirname "$win_deps")/build
 for pkg in glib2.0 gmime libffi pcre2 libpng1.6 wxwidgets3.2; do
   cp "$src/$pkg/debian/copyright" "$stage/licences/$pkg.txt"
 done
+# libical's Debian part is not served by the archive mirror (build-deps.sh): its own licence files.
+cat "$src/libical3/LICENSE" "$src/libical3/LICENSE.MPL2.txt" "$src/libical3/LICENSE.LGPL21.txt" >"$stage/licences/libical.txt"
 cp /usr/share/doc/libz-mingw-w64/copyright "$stage/licences/zlib.txt"
 cp /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licences/gcc-runtime.txt"
 cp /usr/share/doc/mingw-w64-common/copyright "$stage/licences/mingw-w64-runtime.txt"

@@ -1,6 +1,7 @@
 // Invitations, replies, cancellations and events become Outlook's meeting and appointment items.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -149,12 +150,9 @@ TEST(ImportCalendar, RecurringInvitationWithAnExceptionInADaylightSavingZone) {
   EXPECT_EQ(u32(r, 34), 0u);  // the week starts on Sunday
   // 5, 7, 19, 21 Mar, 2, 4 Apr: the 21st and the moved 4th are deleted, the 22nd is no instance.
   ASSERT_EQ(u32(r, 38), 2u);
-  const auto minutes = [](int y, int mo, int d) {
-    std::tm tm{};
-    tm.tm_year = y - 1900;
-    tm.tm_mon = mo - 1;
-    tm.tm_mday = d;
-    return static_cast<std::uint32_t>((timegm(&tm) + 11644473600ll) / 60);
+  const auto minutes = [](int y, unsigned mo, unsigned d) {  // since 1601
+    const std::chrono::sys_days day{std::chrono::year{y} / std::chrono::month{mo} / std::chrono::day{d}};
+    return static_cast<std::uint32_t>(day.time_since_epoch().count() * 1440ll + 11644473600ll / 60);
   };
   EXPECT_EQ(u32(r, 42), minutes(2024, 3, 21));
   EXPECT_EQ(u32(r, 46), minutes(2024, 4, 4));

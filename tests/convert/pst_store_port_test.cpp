@@ -4,7 +4,9 @@
 #include "engine/pst_store_port.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <csignal>
 
@@ -150,7 +152,8 @@ TEST(PstStorePort, ExistingStoresKeepTheirDefaultFolders) {
   }
 }
 
-// Makes writes past `bytes` fail with EFBIG, for the file-size faults below.
+#ifndef _WIN32
+// Makes writes past `bytes` fail with EFBIG, for the file-size faults below (POSIX only).
 class FileSizeLimit {
  public:
   explicit FileSizeLimit(rlim_t bytes) {
@@ -169,6 +172,7 @@ class FileSizeLimit {
   rlimit saved_{};
   void (*previousHandler_)(int) = nullptr;
 };
+#endif
 
 TEST(PstStorePort, FailuresKeepTheirKind) {
   TempDir dir;
@@ -179,11 +183,16 @@ TEST(PstStorePort, FailuresKeepTheirKind) {
   // Store files that cannot be created, or are not stores.
   EXPECT_EQ(KindOf([&] { stores.Open((dir.path() / "no" / "x.pst").string(), kName, {}); }, &cause),
             FailureKind::NotFound);
+#ifdef _WIN32
+  EXPECT_NE(cause.find("Path not found"), std::string::npos) << cause;  // the system's words
+#else
   EXPECT_NE(cause.find("No such file or directory"), std::string::npos) << cause;
+#endif
   EXPECT_EQ(KindOf([&] { stores.Open((dir.path() / "not-a-store.pst").string(), kName, {}); }, &cause),
             FailureKind::Corrupt);
   EXPECT_NE(cause.find("not-a-store.pst"), std::string::npos) << cause;
   EXPECT_EQ(ReadText(dir.path() / "not-a-store.pst"), "This is a text file, not a store.\n");
+#ifndef _WIN32
   // A store whose creation fails is taken away again (it would block every later run); an empty
   // file given for it stays empty.
   WriteText(dir.path() / "placeholder.pst", "");
@@ -194,6 +203,7 @@ TEST(PstStorePort, FailuresKeepTheirKind) {
   }
   EXPECT_FALSE(fs::exists(dir.path() / "new.pst"));
   EXPECT_EQ(fs::file_size(dir.path() / "placeholder.pst"), 0u);
+#endif
   // Message files that are no messages, or are gone.
   EXPECT_EQ(KindOf([&] { Read(dir.path() / "empty.eml"); }, &cause), FailureKind::BadInput);
   EXPECT_NE(cause.find("empty.eml"), std::string::npos) << cause;
@@ -263,6 +273,9 @@ TEST(PstStorePort, CommitsInGroupsByBytesAndByTime) {
 // A folder converted into a store that fills up: the messages of the group whose commit failed
 // are not in the file, and the outcome and the log say so, with the cause.
 TEST(PstStorePort, MessagesLostToAFailedCommitMoveToTheLog) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the store fills up under a file-size limit (setrlimit), which Windows does not have";
+#else
   TempDir dir;
   // Big enough that a group of them outgrows the limit below.
   for (int i = 0; i < 40; ++i)
@@ -297,6 +310,7 @@ TEST(PstStorePort, MessagesLostToAFailedCommitMoveToTheLog) {
     EXPECT_EQ(failure.failure.kind, FailureKind::Io) << failure.file;
     EXPECT_NE(log.find("BAD : " + failure.file + "\r\n    " + failure.failure.cause + "\r\n"), std::string::npos);
   }
+#endif
 }
 
 // A run refused because another writer holds the store leaves that writer's store and log as they

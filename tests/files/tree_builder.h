@@ -2,24 +2,37 @@
 // root's power to ignore permissions.
 #pragma once
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "files/utf8_path.h"
 #include "support/temp_dir.h"
 
 namespace mailfold::test {
 
+#ifdef _WIN32
+// Windows has no modes, links or forked children: folders and files only.
+inline void MakeFolder(const std::string& path) { std::filesystem::create_directory(files::PathFromUtf8(path)); }
+
+inline void MakeFile(const std::string& path, const std::string& content = "x") {
+  std::ofstream out(files::PathFromUtf8(path), std::ios::binary | std::ios::trunc);
+  if (!(out << content)) throw std::runtime_error("write " + path);
+}
+#else
 inline void MakeFolder(const std::string& path) {
   if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) throw std::runtime_error("mkdir " + path);
 }
@@ -85,5 +98,6 @@ inline std::optional<std::string> RunUnprivileged(const std::function<std::strin
   if (::waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
   return output;
 }
+#endif
 
 }  // namespace mailfold::test

@@ -303,6 +303,9 @@ namespace {
 // A folder the user cannot read: its messages are in no store, so it must be in the log, the
 // closing message and the summary (run as an unprivileged user: root reads everything).
 TEST(UnreadableFolders, ReachTheLogTheClosingMessageAndTheSummary) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a folder made unreadable with POSIX permissions, read by a forked unprivileged child";
+#else
   const auto report = test::RunUnprivileged([](const std::string& work) {
     const std::string src = work + "/src";
     test::MakeFolder(src);
@@ -352,6 +355,7 @@ TEST(UnreadableFolders, ReachTheLogTheClosingMessageAndTheSummary) {
   EXPECT_EQ(source.rfind("not well|No message file could be read, so nothing was converted.", 0), 0u) << source;
   EXPECT_EQ(multiple.find(kMultipleSuccessText), std::string::npos) << multiple;
   EXPECT_NE(multiple.find("could not be read"), std::string::npos) << multiple;
+#endif
 }
 
 }  // namespace

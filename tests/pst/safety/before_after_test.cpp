@@ -84,6 +84,10 @@ void writeMail(const std::filesystem::path& file, const std::string& subject) {
 // exports the same folders, messages and properties as before, plus the additions.
 TEST(BeforeAfter, AddingToEverySampleKeepsWhatWasThere) {
   MAILFOLD_REQUIRE_SHARED();
+#ifdef _WIN32
+  GTEST_SKIP() << "the Linux readers (pffexport, pffinfo) compare the stores: on Linux, and on stores "
+                  "the Windows converter made in scripts/windows/test.sh";
+#endif
   if (!haveProgram("pffexport")) GTEST_SKIP() << "pffexport (libpff-tools) is not installed";
   const auto convert = test::binDir() / "mailfold-convert";
   if (!std::filesystem::exists(convert)) GTEST_SKIP() << "mailfold-convert is not built";

@@ -71,14 +71,23 @@ inline std::string copySample(const std::string& name, const std::filesystem::pa
 
 // Runs a shell command; returns its exit status and fills `output` with stdout and stderr.
 inline int runCommand(const std::string& command, std::string* output = nullptr) {
+#ifdef _WIN32
+  FILE* p = ::_popen((command + " 2>&1").c_str(), "rb");
+#else
   FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+#endif
   if (!p) return -1;
   std::string out;
   char buf[4096];
   while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-  const int status = ::pclose(p);
+#ifdef _WIN32
+  const int status = ::_pclose(p);  // the program's exit code
+#else
+  const int raw = ::pclose(p);
+  const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
   if (output) *output = std::move(out);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return status;
 }
 
 inline bool haveProgram(const std::string& name) { return runCommand("command -v " + name + " >/dev/null") == 0; }

@@ -63,7 +63,8 @@ struct OpenSearch {
   std::string listedFolder;  // the folder part of the spec as given to the system, "" for "."
   std::vector<ListedEntry> entries;
   std::size_t next = 0;
-  int pendingErrno = 0;  // a read error met after the entries above, reported once they are used
+  // A read error met after the entries above (a Windows code), reported once they are used.
+  std::int32_t pendingCode = 0;
 };
 }  // namespace detail
 
@@ -92,6 +93,18 @@ struct FindRecord {
 
   std::unique_ptr<detail::OpenSearch> search;
 };
+
+// What each platform's listing gives the search (directory_search_posix.cpp, _win32.cpp).
+namespace detail {
+// Lists what `spec` (folder part and wildcard pattern) matches into `out`, sorted by
+// ListedBefore, with out.listedFolder set: 0, or the Windows code of why it could not.
+std::int32_t ListMatches(const std::string& spec, OpenSearch& out);
+// The record's fields for one listed entry.
+void FillEntryFields(FindRecord& record, const ListedEntry& entry, const std::string& listedFolder);
+bool IsDotOrDotDot(const std::string& name);
+// "." and ".." first, as Windows lists them, then byte order.
+bool ListedBefore(const ListedEntry& a, const ListedEntry& b);
+}  // namespace detail
 
 // Starts a search. Returns the handle, or kNoSearch when nothing was found (the error is then
 // in the record and in LastFileError; 2 when the folder exists but nothing matches).

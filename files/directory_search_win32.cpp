@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 
 #include "files/directory_search.h"
 #include "files/platform.h"
@@ -11,21 +10,6 @@
 namespace mailfold::files {
 
 namespace {
-
-bool IsDotOrDotDot(const std::string& name) { return name == "." || name == ".."; }
-
-bool ListedBefore(const detail::ListedEntry& a, const detail::ListedEntry& b) {
-  const bool aDots = IsDotOrDotDot(a.name);
-  const bool bDots = IsDotOrDotDot(b.name);
-  if (aDots != bDots) return aDots;
-  return a.name < b.name;
-}
-
-std::int32_t NextHandle() {
-  static std::atomic<std::uint32_t> counter{0};
-  const std::uint32_t next = counter.fetch_add(1, std::memory_order_relaxed) % 0x7FFFFFFFu;
-  return static_cast<std::int32_t>(next) + 1;
-}
 
 std::uint64_t Ticks(const FILETIME& time) {
   return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -61,12 +45,27 @@ std::int32_t ListFolder(const std::wstring& spec, detail::OpenSearch& out) {
   } while (::FindNextFileW(handle, &data));
   const DWORD stop = ::GetLastError();
   ::FindClose(handle);
-  if (stop != ERROR_NO_MORE_FILES) out.pendingErrno = static_cast<int>(stop);  // a system code here
-  std::sort(out.entries.begin(), out.entries.end(), ListedBefore);
+  if (stop != ERROR_NO_MORE_FILES) out.pendingCode = static_cast<std::int32_t>(stop);
+  std::sort(out.entries.begin(), out.entries.end(), detail::ListedBefore);
   return 0;
 }
 
-void FillEntryFields(FindRecord& record, const detail::ListedEntry& entry, const std::string& listedFolder) {
+}  // namespace
+
+namespace detail {
+
+std::int32_t ListMatches(const std::string& spec, OpenSearch& out) {
+  std::size_t slash = spec.size();
+  while (slash > 0 && !IsPathSeparator(spec[slash - 1])) --slash;
+  out.listedFolder = spec.substr(0, slash);
+  if (slash == spec.size()) return win_error::kFileNotFound;  // no pattern
+  std::int32_t refused = 0;
+  const std::wstring wide = SystemPath(spec, refused);
+  if (wide.empty()) return refused != 0 ? refused : win_error::kFileNotFound;
+  return ListFolder(wide, out);
+}
+
+void FillEntryFields(FindRecord& record, const ListedEntry& entry, const std::string& listedFolder) {
   record.name = entry.name;
   record.alias = entry.alias.empty() ? entry.name : entry.alias;
   record.extension = ExtensionOf(entry.name);
@@ -89,84 +88,6 @@ void FillEntryFields(FindRecord& record, const detail::ListedEntry& entry, const
   }
 }
 
-void RecordStepFailure(FindRecord& record, std::int32_t code) {
-  SetLastFileError(code);
-  record.hasEntry = false;
-  const bool ranOut = code == win_error::kNoMoreFiles;
-  record.error = !ranOut;
-  record.errorCode = ranOut ? 0 : code;
-}
-
-std::int32_t FailStart(FindRecord& record, std::int32_t code) {
-  RecordStepFailure(record, code);
-  record.search.reset();
-  record.handle = kNoSearch;
-  return kNoSearch;
-}
-
-}  // namespace
-
-std::int32_t FindFirstEntry(const std::string& spec, FindRecord& record) {
-  record.searchSpec = spec;
-  record.pathKind = PathKindOf(spec);
-  if (record.pathKind == kRemoteAddress) {
-    record.error = false;
-    record.errorCode = 0;
-    record.hasEntry = false;
-    record.search.reset();
-    record.handle = kNoSearch;
-    return kNoSearch;
-  }
-  record.parentFolder = ParentFolderOfSpec(spec, record.pathKind);
-
-  std::size_t slash = spec.size();
-  while (slash > 0 && !IsPathSeparator(spec[slash - 1])) --slash;
-  auto search = std::make_unique<detail::OpenSearch>();
-  search->listedFolder = spec.substr(0, slash);
-  if (slash == spec.size()) return FailStart(record, win_error::kFileNotFound);  // no pattern
-
-  std::int32_t refused = 0;
-  const std::wstring wide = SystemPath(spec, refused);
-  if (wide.empty()) return FailStart(record, refused != 0 ? refused : win_error::kFileNotFound);
-  if (const std::int32_t failure = ListFolder(wide, *search); failure != 0) return FailStart(record, failure);
-  if (search->entries.empty()) return FailStart(record, win_error::kFileNotFound);
-
-  FillEntryFields(record, search->entries[0], search->listedFolder);
-  search->next = 1;
-  record.search = std::move(search);
-  SetLastFileError(win_error::kSuccess);
-  record.hasEntry = true;
-  record.error = false;
-  record.errorCode = 0;
-  record.handle = NextHandle();
-  return record.handle;
-}
-
-bool FindNextEntry(FindRecord& record) {
-  detail::OpenSearch* search = record.handle == 0 || record.handle == kNoSearch ? nullptr : record.search.get();
-  std::int32_t failure = win_error::kInvalidHandle;
-  if (search != nullptr) {
-    if (search->next < search->entries.size()) {
-      FillEntryFields(record, search->entries[search->next++], search->listedFolder);
-      SetLastFileError(win_error::kSuccess);
-      record.hasEntry = true;
-      return true;
-    }
-    failure = search->pendingErrno != 0 ? static_cast<std::int32_t>(search->pendingErrno) : win_error::kNoMoreFiles;
-  }
-  RecordStepFailure(record, failure);
-  CloseSearch(record);
-  if (record.error) SetLastFileError(record.errorCode);
-  record.handle = 0;
-  return false;
-}
-
-bool CloseSearch(FindRecord& record) {
-  record.search.reset();
-  SetLastFileError(win_error::kSuccess);
-  record.hasEntry = false;
-  record.handle = kNoSearch;
-  return true;
-}
+}  // namespace detail
 
 }  // namespace mailfold::files

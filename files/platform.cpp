@@ -1,6 +1,5 @@
 #include "files/platform.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -8,8 +7,6 @@
 namespace mailfold::files {
 
 namespace {
-
-std::atomic<std::int32_t> gLastFileError{0};
 
 struct ErrnoMapping {
   int errnoValue;
@@ -67,10 +64,6 @@ std::int32_t RefuseUnsafePath(const std::string& path) {
 
 }  // namespace
 
-std::int32_t LastFileError() { return gLastFileError.load(std::memory_order_relaxed); }
-
-void SetLastFileError(std::int32_t code) { gLastFileError.store(code, std::memory_order_relaxed); }
-
 std::string FileErrorText(std::int32_t code) {
   if (code == win_error::kPathNotFound) return std::strerror(ENOENT);
   for (const ErrnoMapping& mapping : kErrnoToWindows)
@@ -86,12 +79,6 @@ std::int32_t WindowsErrorFromErrno(int errnoValue) {
   return static_cast<std::int32_t>(errnoValue);
 }
 
-std::int32_t RecordFileError(int errnoValue) {
-  const std::int32_t code = WindowsErrorFromErrno(errnoValue);
-  SetLastFileError(code);
-  return code;
-}
-
 std::int32_t RecordPathError(int errnoValue, const std::string& path) {
   // Windows reports a missing entry in an existing folder as 2 and a missing folder on the way
   // as 3; ENOENT covers both.
@@ -104,12 +91,6 @@ std::int32_t RecordPathError(int errnoValue, const std::string& path) {
     }
   }
   return RecordFileError(errnoValue);
-}
-
-std::int32_t CheckPathForSystem(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return win_error::kInvalidName;
-  if (path.size() >= kMaxPathBytes) return win_error::kFilenameTooLong;
-  return 0;
 }
 
 std::string LastPathComponent(const std::string& path) {

@@ -2,7 +2,6 @@
 // and error codes. See platform.h for the rules both layers keep.
 #include <windows.h>
 
-#include <atomic>
 #include <cerrno>
 
 #include "files/platform.h"
@@ -10,8 +9,6 @@
 namespace mailfold::files {
 
 namespace {
-
-std::atomic<std::int32_t> gLastFileError{0};
 
 // Below this many units a path needs no "\\?\" form; 248 rather than MAX_PATH because a folder
 // path must leave room for an 8.3 name (CreateDirectoryW's limit).
@@ -64,10 +61,6 @@ constexpr ErrnoMapping kErrnoToWindows[] = {
 };
 
 }  // namespace
-
-std::int32_t LastFileError() { return gLastFileError.load(std::memory_order_relaxed); }
-
-void SetLastFileError(std::int32_t code) { gLastFileError.store(code, std::memory_order_relaxed); }
 
 std::string Utf8FromWide(const wchar_t* text) {
   if (text == nullptr || *text == L'\0') return {};
@@ -127,12 +120,6 @@ std::int32_t WindowsErrorFromErrno(int errnoValue) {
   return static_cast<std::int32_t>(errnoValue);
 }
 
-std::int32_t RecordFileError(int errnoValue) {
-  const std::int32_t code = WindowsErrorFromErrno(errnoValue);
-  SetLastFileError(code);
-  return code;
-}
-
 std::int32_t RecordPathError(int errnoValue, const std::string& path) {
   // The CRT folds "path not found" into ENOENT; ask the system which one it is.
   if (errnoValue == ENOENT) {
@@ -145,12 +132,6 @@ std::int32_t RecordPathError(int errnoValue, const std::string& path) {
     }
   }
   return RecordFileError(errnoValue);
-}
-
-std::int32_t CheckPathForSystem(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return win_error::kInvalidName;
-  if (path.size() >= kMaxPathBytes) return win_error::kFilenameTooLong;
-  return 0;
 }
 
 std::string LastPathComponent(const std::string& path) {

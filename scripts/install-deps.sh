@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libglib2.0-dev libgmime-3.0-dev libical-dev
+  libglib2.0-dev libgmime-3.0-dev libical-dev libjemalloc-dev
   libwxgtk3.2-dev
   xvfb xauth
   pff-tools pst-utils python3-pypff python3-icalendar

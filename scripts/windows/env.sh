@@ -17,8 +17,14 @@ export WINEPATH="Z:${win_deps//\//\\}\\bin"
 win_wine() { wine "$@"; }
 
 win_prepare_prefix() {
+  # A prefix made before Wine's 32-bit loader was installed has no 32-bit system, and every program
+  # fails in it once the loader is there ("could not load kernel32.dll"): it is made again.
+  if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    rm -rf "$WINEPREFIX"
+  fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$(dirname "$WINEPREFIX")"
-    DISPLAY= wineboot -i >/dev/null 2>&1
+    # Without our DLL folder on the path: Wine's 32-bit side would find its 64-bit DLLs there.
+    DISPLAY= WINEPATH= wineboot -i >/dev/null 2>&1
   fi
 }

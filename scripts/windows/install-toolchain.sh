@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the Windows cross-build needs from the Debian archive the machine already uses:
-# the MinGW-w64 compilers with POSIX threads (so std::thread works), Wine to run the results,
-# NSIS for the installer, meson for GLib, and the source entries that `apt-get source` needs for
+# the MinGW-w64 compilers with POSIX threads (so std::thread works), Wine to run the results
+# (with its 32-bit loader: NSIS makes the installer a 32-bit program), NSIS for the installer, meson for GLib, and the source entries that `apt-get source` needs for
 # scripts/windows/build-deps.sh. Idempotent: quiet when everything is present.
 set -euo pipefail
 
 packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   mingw-w64-x86-64-dev mingw-w64-tools libz-mingw-w64-dev
-  wine64 wine
+  wine64 wine wine32:i386
   nsis
   meson ninja-build pkg-config cmake dpkg-dev autoconf automake libtool gtk-doc-tools
   zip unzip xvfb xauth x11-apps netpbm
@@ -23,6 +23,11 @@ fi
 # Source entries: a deb822 file gets "deb-src" added to its Types, a one-line list gets a deb-src twin
 # of each deb line. Only the Debian archive entries are touched.
 need_update=0
+# wine32 comes from the i386 side of the same archive.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+  need_update=1
+fi
 if ! apt-get indextargets --format '$(CREATED_BY)' 2>/dev/null | grep -qx Sources; then
   for f in /etc/apt/sources.list.d/*.sources; do
     [ -e "$f" ] || continue

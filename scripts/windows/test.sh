@@ -5,7 +5,11 @@
 #      readers (pffexport, readpst) and checked by the Linux mailfold-pst, and its folders and
 #      counts are compared with a store the Linux build makes of the same folder;
 #   3. mailfold.exe on a virtual display (Xvfb): a screenshot of the start screen
-#      (docs/screenshots/windows-start.png).
+#      (docs/screenshots/windows-start.png);
+#   4. the installer (dist/, from `make windows` when present): a silent install for the current
+#      user and one for all users in a Wine prefix of their own, the installed converter run,
+#      the Start-menu entry and the uninstall entry checked, then the uninstaller, which must
+#      leave none of them.
 # Times of each part are printed. Exit status: the number of failed parts (0 = all passed).
 set -uo pipefail
 source "$(dirname "$0")/env.sh"
@@ -86,6 +90,45 @@ if [ -f "$win_build/bin/mailfold.exe" ] || bash scripts/windows/build.sh mailfol
     && echo "screenshot: docs/screenshots/windows-start.png" || fail "screenshot of mailfold.exe"
 else
   fail "mailfold.exe was not built"
+fi
+
+part "4. the installer"
+version=$(sed -n 's/^project(Mailfold VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+setup=$win_root/dist/mailfold-$version-setup.exe
+if [ ! -f "$setup" ] || [ "$setup" -ot "$win_build/bin/mailfold.exe" ]; then
+  echo "installer: $setup missing or older than the programs; making it (make windows)"
+  bash scripts/windows/package.sh >/dev/null 2>&1 || fail "make windows"
+fi
+if [ -f "$setup" ]; then
+  # A prefix of its own: installing must not touch the one the tests use.
+  installer_prefix=$(mktemp -d /tmp/mailfold-installer.XXXXXX)
+  (
+    export WINEPREFIX=$installer_prefix/prefix
+    unset WINEPATH  # the installed programs find their DLLs beside them; the installer is 32-bit
+    DISPLAY= wineboot -i >/dev/null 2>&1
+    drive_c=$WINEPREFIX/drive_c
+    check_mode() {  # mode, install folder, Start-menu folder, registry root
+      local mode=$1 dir=$2 menu=$3 root=$4 key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Mailfold'
+      DISPLAY= wine "$setup" /S "/$mode" && wineserver -w
+      [ -x "$dir/mailfold-convert.exe" ] && [ -f "$dir/mailfold.exe" ] && [ -f "$dir/uninstall.exe" ] \
+        || { echo "$mode: programs not installed in $dir"; return 1; }
+      [ -f "$menu/Mailfold.lnk" ] || { echo "$mode: no Start-menu entry in $menu"; return 1; }
+      DISPLAY= wine reg query "$root\\$key" /reg:64 >/dev/null 2>&1 || { echo "$mode: no uninstall entry"; return 1; }
+      rm -f "$installer_prefix/installed.pst"
+      DISPLAY= wine "$dir/mailfold-convert.exe" -q "Z:$win_root/examples/mailbox" -o "Z:$installer_prefix/installed.pst" >/dev/null 2>&1
+      "$linux_build/bin/mailfold-pst" check "$installer_prefix/installed.pst" >/dev/null 2>&1 \
+        || { echo "$mode: the installed converter made no clean store"; return 1; }
+      DISPLAY= wine "$dir/uninstall.exe" /S "/$mode" && wineserver -w
+      [ ! -e "$dir" ] && [ ! -e "$menu/Mailfold.lnk" ] || { echo "$mode: the uninstaller left files behind"; return 1; }
+      ! DISPLAY= wine reg query "$root\\$key" /reg:64 >/dev/null 2>&1 || { echo "$mode: the uninstall entry stayed"; return 1; }
+      echo "$mode: installed, converted examples/mailbox, uninstalled without a trace"
+    }
+    user=$(basename "$(ls -d "$drive_c"/users/*/AppData | grep -v Public | head -1 | xargs dirname)")
+    check_mode CurrentUser "$drive_c/users/$user/AppData/Local/Programs/Mailfold" \
+      "$drive_c/users/$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs" HKCU &&
+    check_mode AllUsers "$drive_c/Program Files/Mailfold" "$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" HKLM
+  ) || fail "the installer"
+  rm -rf "$installer_prefix"
 fi
 
 echo

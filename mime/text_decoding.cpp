@@ -126,25 +126,6 @@ std::string trim(std::string_view s) {
   return std::string(s);
 }
 
-std::string windows1252ToUtf8(std::string_view bytes) {
-  static constexpr std::uint16_t kHigh[32] = {
-      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-  std::string out;
-  out.reserve(bytes.size() + bytes.size() / 4);
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0xA0) {
-      pst::ltp::appendUtf8(out, kHigh[c - 0x80]);
-    } else {
-      pst::ltp::appendUtf8(out, c);
-    }
-  }
-  return out;
-}
-
 std::string decodeToUtf8(std::string_view bytes, std::string_view charset) {
   const std::string name = lowerAscii(charset);
   const bool pureAscii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });

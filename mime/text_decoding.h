@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "pst/ltp/windows1252.h"
+
 namespace mailfold::mime {
 
 // Well-formed UTF-8: no byte outside a sequence, no sequence cut short, overlong, for a
@@ -22,9 +24,8 @@ std::string lowerAscii(std::string_view s);
 // Without the white space at either end.
 std::string trim(std::string_view s);
 
-// windows-1252 to UTF-8; the five bytes the code page leaves undefined map to the C1 controls
-// of the same value, so that nothing is dropped.
-std::string windows1252ToUtf8(std::string_view bytes);
+// windows-1252 to UTF-8 (the store's text layer has it for 32-bit stores' strings).
+using pst::ltp::windows1252ToUtf8;
 
 // Converts text in `charset` (a MIME charset name, may be empty or unknown) to UTF-8. Bytes that
 // are invalid in the charset become U+FFFD; an unknown or missing charset falls back to UTF-8

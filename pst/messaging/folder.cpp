@@ -72,7 +72,7 @@ void StoreState::updateFolder(Nid folder, const PropertyBag& props) {
 }
 
 std::string Folder::name() const {
-  return state_->propertyAs<std::string>(nid_, kPrDisplayName).value_or("");
+  return state_->displayNameOf(nid_);
 }
 
 std::int32_t Folder::contentCount() const {

@@ -118,7 +118,7 @@ std::unique_ptr<Store> Store::open(const std::string& path, bool writable, const
     auto uid = s.propertyAs<Bytes>(kNidMessageStore, kPrRecordKey);
     if (!uid || uid->size() != 16) throw Error(ErrorKind::kCorrupt, "its message store object has no 16-byte record key");
     std::copy(uid->begin(), uid->end(), s.uid.bytes.begin());
-    s.displayName = s.propertyAs<std::string>(kNidMessageStore, kPrDisplayName).value_or("");
+    s.displayName = s.displayNameOf(kNidMessageStore);
     if (!s.isFolder(kNidRootFolder)) throw Error(ErrorKind::kCorrupt, "it has no root folder (node 0x122)");
     s.loadNames();
   } catch (const Error& e) {

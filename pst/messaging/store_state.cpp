@@ -4,7 +4,9 @@
 
 #include "pst/ltp/property_context.h"
 #include "pst/ltp/table_context.h"
+#include "pst/ltp/windows1252.h"
 #include "pst/messaging/entry_id.h"
+#include "pst/messaging/property_tags.h"
 #include "pst/messaging/template_tables.h"
 
 namespace mailfold::pst {
@@ -77,6 +79,19 @@ std::optional<PropertyValue> StoreState::property(Nid nid, PropTag tag) {
   requireOpen();
   auto node = db->openNode(nid);
   return ltp::PropertyContext::open(*node).get(tag);
+}
+
+std::string StoreState::displayNameOf(Nid nid) {
+  requireOpen();
+  auto node = db->openNode(nid);
+  ltp::PropertyContext pc = ltp::PropertyContext::open(*node);
+  if (auto value = pc.get(kPrDisplayName)) {
+    if (const auto* name = std::get_if<std::string>(&*value)) return *name;
+  }
+  if (auto value = pc.get(makeTag(tagId(kPrDisplayName), kPtString8))) {
+    if (const auto* bytes = std::get_if<std::string>(&*value)) return ltp::windows1252ToUtf8(*bytes);
+  }
+  return {};
 }
 
 void StoreState::setProperties(Nid nid, const PropertyBag& props) {

@@ -80,6 +80,10 @@ class StoreState {
     return std::nullopt;
   }
   void setProperties(Nid nid, const PropertyBag& props);
+  // PR_DISPLAY_NAME as UTF-8, "" when there is none. A 32-bit (ANSI) store keeps it as an
+  // 8-bit string in the code page of the Windows that wrote it, read here as windows-1252, the
+  // western one.
+  std::string displayNameOf(Nid nid);
 
   // ---- node ids and folders ----
   Nid newNid(ndb::NidType type);

@@ -51,8 +51,9 @@ TEST(Refusals, AnsiStoresAreReadButNotAddedTo) {
     SCOPED_TRACE(name);
     const std::string path = copySample(name, dir.path() / name);
     expectRefusedForAdding(path, "32-bit (ANSI)");
-    auto store = Store::open(path, false);  // reading still works
+    auto store = Store::open(path, false);  // reading still works, names included (8-bit strings)
     EXPECT_FALSE(store->ipmRoot().children().empty());
+    EXPECT_TRUE(store->ipmRoot().child("Deleted Items").has_value());
   }
 }
 

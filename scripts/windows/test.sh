@@ -123,7 +123,7 @@ if [ -f "$setup" ]; then
       ! DISPLAY= wine reg query "$root\\$key" /reg:64 >/dev/null 2>&1 || { echo "$mode: the uninstall entry stayed"; return 1; }
       echo "$mode: installed, converted examples/mailbox, uninstalled without a trace"
     }
-    user=$(basename "$(ls -d "$drive_c"/users/*/AppData | grep -v Public | head -1 | xargs dirname)")
+    user=$(id -un)  # Wine names the profile folder after the Unix user
     check_mode CurrentUser "$drive_c/users/$user/AppData/Local/Programs/Mailfold" \
       "$drive_c/users/$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs" HKCU &&
     check_mode AllUsers "$drive_c/Program Files/Mailfold" "$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs" HKLM
